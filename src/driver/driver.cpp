@@ -1,0 +1,118 @@
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "driver/driver.hpp"
+#include "mp/elementwise.hpp"
+#include "rt/rt.hpp"
+#include "store/store.hpp"
+
+#ifndef DIGITMILL_COMPILER
+#define DIGITMILL_COMPILER "unknown compiler"
+#endif
+#ifndef DIGITMILL_COMPILE_OPTIONS
+#define DIGITMILL_COMPILE_OPTIONS ""
+#endif
+
+namespace driver {
+
+namespace {
+
+constexpr int min_m = 7;
+constexpr int max_m = 25;
+constexpr int field_length = 3;  // characters of the argument that count
+
+void print_banner() {
+  rt::print(
+      " Version 2.0 of the digitmill for %s\n"
+      " Built with the compiler\n"
+      "   %s\n"
+      " and the compile options\n"
+      "   \"%s\"\n",
+      "Linux OS", DIGITMILL_COMPILER, DIGITMILL_COMPILE_OPTIONS);
+}
+
+// Up to four bytes, one read(2) each, stopping after a newline or a failed
+// read; the last position attempted becomes the terminator. Unbuffered, so
+// whatever follows on the line stays unread for the next reader.
+void read_prompt_answer(char field[4]) {
+  int i = 0;
+  for (; i < 4; ++i) {
+    ssize_t got;
+    do {
+      got = ::read(STDIN_FILENO, &field[i], 1);
+    } while (got < 0 && errno == EINTR);
+    if (got != 1 || field[i] == '\n') break;
+  }
+  field[i < 4 ? i : 3] = '\0';
+}
+
+}  // namespace
+
+int parse_field(const char field[4]) {
+  int value = 0;
+  for (int i = 0; i < field_length && field[i] != '\0'; ++i) {
+    if (field[i] >= '0' && field[i] <= '9') value = value * 10 + (field[i] - '0');
+  }
+  return value;
+}
+
+int clamp_m(int value) {
+  if (value < min_m) {
+    rt::print(" Specified M(=%i) is too small.  M is set to 7.\n", value);
+    return min_m;
+  }
+  if (value > max_m) {
+    rt::print(" Specified M(=%i) is too large.  M is set to 25.\n", value);
+    return max_m;
+  }
+  return value;
+}
+
+int read_m(int argc, char** argv) {
+  char field[4] = {' ', ' ', ' ', '\0'};
+  if (argc > 1) {
+    // The argument, blank-padded to three characters.
+    const char* arg = argv[1];
+    for (int i = 0; i < field_length && arg[i] != '\0'; ++i) field[i] = arg[i];
+  } else {
+    rt::print(" Parameter(%%i) to digitmill is missing. Parameter value ? ");
+    rt::flush_stdout();
+    read_prompt_answer(field);
+  }
+  return clamp_m(parse_field(field));
+}
+
+int MAIN(int argc, char** argv) {
+  print_banner();
+  rt::run_shell("echo \" \"------ Started digitmill run : `date`");
+  double start = rt::CPUSEC();
+  store::io_time = 0.0;
+
+  int m = read_m(argc, argv);
+  rt::print(" Start of PI calculation up to %i decimal digits\n", 1 << m);
+  int n = (1 << m) / 8;
+
+  store::spectrum_unit_a = 21;
+  store::spectrum_unit_b = 22;
+  store::set_radix_constants();
+
+  for (int unit : store::number_units) store::OPENW(unit, store::record_bytes);
+  store::OPENW(store::spectrum_unit_a, store::record_bytes);
+  store::OPENW(store::spectrum_unit_b, store::record_bytes);
+  for (int unit : store::number_units) mp::ZERO(unit, n);
+
+  double t1 = rt::CPUSEC();
+  rt::print(" End of initialization. Time=%12.3f Sec.\n", t1 - start);
+
+  store::CLOSEW(store::spectrum_unit_b);
+  store::CLOSEW(store::spectrum_unit_a);
+  for (int i = 4; i >= 0; --i) store::CLOSEW(store::number_units[i]);
+
+  rt::run_shell("echo \" \"------ Ended digitmill run : `date`");
+  rt::flush_stdout();
+  return 0;
+}
+
+}  // namespace driver

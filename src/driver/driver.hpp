@@ -1,0 +1,26 @@
+// Run control: the size parameter, the run sequence with its banner,
+// progress and timing lines, and the Gauss-Legendre iteration.
+#pragma once
+
+namespace driver {
+
+// The value of the input field: digits of its first three characters (up to
+// a zero byte), everything else skipped.
+int parse_field(const char field[4]);
+// Clamps to 7 .. 25, printing the too-small or too-large line.
+int clamp_m(int value);
+// Reads M from argument 1 or, without one, from the prompt on standard input
+// (at most four bytes, one at a time, so the rest of the line stays unread),
+// and clamps it.
+int read_m(int argc, char** argv);
+
+// The whole run; returns the process exit status.
+int MAIN(int argc, char** argv);
+
+// The pi iteration: initial values (after the five number files are cleared
+// at length n) and main loop with final steps; pi is left in unit 11.
+// t1 is the end-of-initialization stamp the first step line is timed from.
+void initial_values(int n, int m);
+void pi_iteration(int n, int m, double t1);
+
+}  // namespace driver

@@ -1,0 +1,7 @@
+#include "driver/driver.hpp"
+#include "rt/rt.hpp"
+
+int main(int argc, char** argv) {
+  rt::install_signal_handlers();
+  return driver::MAIN(argc, argv);
+}

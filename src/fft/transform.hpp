@@ -1,0 +1,64 @@
+// Transform kernels: the radix-8 real-valued FFT (forward on a half-filled
+// sequence, inverse with the division by the length), the shared transform
+// buffer, and the releases that carry a product's coefficients into the
+// radix-10^8 words of a work file.
+//
+// Arrays are passed as pointers to their element 1: element k of an array B
+// is B[k - 1] and holds sample x(k - 1).
+//
+// Packed spectrum of N = 2^m real samples, X(j) = sum x(n) e^(-2 pi i jn/N):
+//   element 1 = X(0), element 2 = X(N/2),
+//   element 2j+1 = Re X(j), element 2j+2 = -Im X(j)   (j = 1 .. N/2 - 1).
+#pragma once
+
+namespace fft {
+
+constexpr int transform_length = 524288;  // 2^19 doubles
+constexpr int transform_spare = 8;        // the leading-half square writes up to 5 past a view's end
+
+// The one large array of the run, shared by every product. Its content is
+// scratch between products, except that a product may leave a spectrum in a
+// view for the next call of its pair to take over.
+extern double transform_buffer[transform_length + transform_spare];
+
+// The three overlapping views: from element 1, 2^18 + 1 and 3 * 2^17 + 1.
+inline double* const TB1 = transform_buffer;
+inline double* const TB2 = transform_buffer + 262144;
+inline double* const TB3 = transform_buffer + 393216;
+
+// Forward transform of the half-filled sequence B(1 .. 2^(m-1)) into the
+// packed spectrum in B(1 .. 2^m). B(2^(m-1)+1 .. 2^m) is never read.
+// 1 <= m <= 24.
+void RFFT(int m, double* b);
+// Inverse transform of a packed spectrum, divided by N = 2^m.
+void RIFFT(int m, double* b);
+
+// The passes, each an operation of its own (the blocked products may call
+// them one at a time).
+void VCOPY(int count, const double* src, double* dst);
+void HALF4F(int count, double* b0, double* b1, double* b2, double* b3);
+void PASS8F(int bl, int span, double* b);
+void PASS8I(int bl, int span, double* b);
+void PASS2(int count, double* b0, double* b1);
+void PASS4I(int count, double* b0, double* b1, double* b2, double* b3);
+// In-place permutations, each its own inverse.
+void REORD1(int m, double* b);
+void REORD2(int m, double* b);
+
+// Releases. B holds exact integer coefficients (ROUND has passed); c is the
+// destination unit.
+// Words 1 .. n+2 of c from coefficients 1 .. 2n+5 (full product or square).
+void RELFULL(const double* b, int c, int n);
+// Words n/2+1 .. n+2 of c from the half product's coefficients 1 .. n+5;
+// words 1 .. n/2 of c are kept.
+void RELHALF(const double* b, int c, int n);
+// Block k of a blocked product (transform length l), added into c at word
+// offset (k-1) * l/4. Called for k = kmax down to the lowest block, first = 1
+// only for kmax, second = 1 only for kmax - 1.
+void RELBLOCK(const double* b, int c, int l, int k, int first, int second);
+
+// Carry from one RELBLOCK call to the next (k > 1); set by the first call of
+// every product before it is read.
+extern double block_carry;
+
+}  // namespace fft

@@ -1,0 +1,73 @@
+// The runtime layer: the few services the rest of digitmill needs from the
+// operating system (process exit paths, signals, anonymous work files, CPU
+// time, shell commands, checked standard output), with the behaviour a
+// benchmark user relies on: a failure is never reported as success, and no
+// file of ours outlives the process.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace rt {
+
+// Exit statuses of the failure paths.
+constexpr int stop_status = 1;     // a stop with a message (non-convergence, inexact product)
+constexpr int file_status = 2;     // a file operation failed
+
+// Flushes standard output, writes "STOP " + message + " statement executed"
+// and a newline to standard error, runs the cleanup and exits with status 1.
+// An empty message ends the process silently with status 0, as a plain stop.
+[[noreturn]] void stop(std::string_view message);
+
+// One line "digitmill: cannot <action> <object>: <reason of err>" on standard
+// error, cleanup, exit status 2.
+[[noreturn]] void fail_file(std::string_view action, std::string_view object, int err);
+
+// CPU seconds of the process: user and system time, each held in single
+// precision, summed in double. Aborts if the query fails.
+double CPUSEC();
+
+// Flushes standard output (so the command's line lands after ours), then runs
+// the command through the shell and waits for it. The status is not used.
+void run_shell(const char* command);
+
+// Formatted output to standard output; a failed write ends the run (status 2)
+// rather than letting the benchmark report success with lost lines.
+void print(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void flush_stdout();
+
+// Installs the handlers for SIGINT, SIGTERM and SIGHUP: one line on standard
+// error, the registered cleanup, then the signal re-raised with its default
+// action so the parent sees the death by that signal.
+void install_signal_handlers();
+
+// A path that the cleanup removes (the result file's temporary name while it
+// is being written); nullptr clears it. Must stay valid while registered.
+// Kept in a static buffer so the signal handler can use it.
+void set_cleanup_path(const char* path);
+
+// The directory for work files: $TMPDIR, else $TEMP, else /tmp.
+std::string work_directory();
+
+// Creates an anonymous read-write file in the work directory: it has no name
+// from birth (O_TMPFILE, or a name unlinked at once), so it vanishes with the
+// process however the process ends.
+int open_anonymous(const std::string& directory);
+
+// System calls behind a seam so that tests can inject faults.
+struct Syscalls {
+  ssize_t (*pread)(int fd, void* buf, size_t count, off_t offset);
+  ssize_t (*pwrite)(int fd, const void* buf, size_t count, off_t offset);
+};
+extern Syscalls syscalls;  // written by tests only; read by the transfers below
+
+// Whole-buffer transfers at a byte offset. Interrupted calls are resumed; a
+// short transfer or any error is reported through the returned errno value
+// (0 on success, EIO for a read that meets end of file).
+int read_exact(int fd, void* buf, std::size_t count, off_t offset);
+int write_exact(int fd, const void* buf, std::size_t count, off_t offset);
+
+}  // namespace rt

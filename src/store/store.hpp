@@ -1,0 +1,78 @@
+// The number store: the format of an MpNumber in the records of a work file,
+// the seven work files, the shared record buffers, the timed record
+// transfers and the state shared between the Newton routines and the
+// multiplication.
+//
+// An MpNumber of length n is n + 2 signed 32-bit words in radix 10^8,
+// numbered from 1: value = w1 * 10^-8 + w2 * 10^-16 + ... Word 1 holds the
+// integer part with the first eight decimals and is never reduced; words
+// n + 1 and n + 2 are guard words. Word i lies in record (i - 1) / 1024 + 1
+// at position (i - 1) % 1024 + 1.
+#pragma once
+
+#include <cstdint>
+
+namespace store {
+
+constexpr int record_bytes = 4096;
+constexpr int record_words = 1024;   // 32-bit words per record
+constexpr int record_doubles = 512;  // doubles per record
+
+using Word = std::int32_t;
+
+// Number work files, in the order they are opened and cleared.
+constexpr int number_units[5] = {11, 12, 13, 14, 15};
+constexpr int max_unit = 99;
+
+// Spectrum work files; set by the driver to 21 and 22, read by the blocked
+// products.
+extern int spectrum_unit_a;
+extern int spectrum_unit_b;
+
+// The record being computed and the second operand's record. Every routine
+// that touches the words of a number streams them through these; nothing in
+// them survives a call to another record-level routine. Index 0 is
+// position 1.
+extern Word word_buffer_a[record_words];
+extern Word word_buffer_b[record_words];
+
+// Radix constants, stored by the driver before any number is touched and
+// read by every carry, split and release.
+extern double radix;               // 10^8
+extern double inverse_radix;       // 10^-8
+extern double half_radix;          // 10^4
+extern double inverse_half_radix;  // 10^-4
+void set_radix_constants();
+
+// Written by the Newton routines, read by the multiplication to tell which
+// stored piece spectra are still valid.
+extern int agreement_count;
+extern int fresh_operand_flag;
+// Written by the pi iteration after each step, read by the square root's
+// restart and the blocked products.
+extern int outer_agreement_count;
+
+// CPU seconds spent inside the record transfers below; the driver zeroes it
+// at start and prints it last.
+extern double io_time;
+
+// Opens unit as an anonymous work file of records of record_length bytes in
+// $TMPDIR, else $TEMP, else /tmp. A failure ends the run (status 2).
+void OPENW(int unit, int record_length);
+// Closes a work file; being anonymous, it disappears.
+void CLOSEW(int unit);
+
+// Whole-record transfers, each timed into io_time. record is 1-based; count
+// is the number of elements (1024 words or 512 doubles). A failed or short
+// transfer ends the run (status 2), never yields stale data.
+void READW(int unit, int record, Word* buffer, int count);
+void WRITEW(int unit, int record, const Word* buffer, int count);
+void READD(int unit, int record, double* buffer, int count);
+void WRITED(int unit, int record, const double* buffer, int count);
+
+// floor(log2 k) for k >= 1, 0 for k <= 1, by repeated halving. Kept here,
+// below both the elementwise operations and the multiplication, so that
+// neither has to reach the other for it.
+int LOG2I(int k);
+
+}  // namespace store

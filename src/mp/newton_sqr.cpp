@@ -1,0 +1,66 @@
+#include <algorithm>
+#include <cmath>
+
+#include "mp/elementwise.hpp"
+#include "mp/newton.hpp"
+#include "mul/mult.hpp"
+#include "rt/rt.hpp"
+#include "store/store.hpp"
+
+namespace mp {
+
+// sqrt(x) = x * y with y = 1/sqrt(x) from y := y (3 - x y^2) / 2.
+//
+// From the caller's fourth step on, y restarts from the leading words of the
+// previous call's inverse square root, kept in c: x changed only past about
+// its g leading words, so those words of the old y are still good and the
+// short steps below length L (L/2 <= g - 1 < L) can be skipped.
+void SQR(int x, int b, int c, int n, int maxit, int k, int g) {
+  int i;
+  int len;
+  if (k <= 3) {
+    ZERO(c, n);
+    double v = TODBL(x);
+    SETDBL(static_cast<double>(1.0L / std::sqrt(static_cast<long double>(v))), c);
+    i = 1;
+    len = 2;
+  } else {
+    int u = g - 1;
+    if (u < 2) u = 1;
+    i = LOG2I(u) + 1;
+    len = 1 << i;
+    // Keep words 1 .. L/2 + 2: the half products rely on zeros beyond them.
+    CLEAR(c, len / 2 + 3, n);
+  }
+  store::fresh_operand_flag = 1;
+  store::agreement_count = 0;
+  bool converged = false;
+  for (; i <= maxit - 3; ++i) {
+    mul::MULT(c, c, b, len, 3);
+    mul::MULT(x, b, b, len, 4);
+    if (CMPI(b, 1, len) < 1) {
+      RSUB(1, b, b, len);
+      mul::MULT(c, b, b, len, 1);
+      HALF(b, len);
+      ADD(c, b, b, len);
+    } else {
+      SUBC(b, 1.0, n);
+      mul::MULT(c, b, b, len, 1);
+      HALF(b, len);
+      SUB(c, b, b, len);
+    }
+    store::agreement_count = AGREE(b, c, len, store::agreement_count);
+    if (store::agreement_count >= n / 2 - 1) {
+      converged = true;
+      break;
+    }
+    COPY(b, c, len);
+    len = 2 * std::min(n / 2, len);
+  }
+  if (!converged) rt::stop(" ERROR     Not convergent in SQR");
+  if (k >= 3) COPY(b, c, n / 4);
+  // Mode 6 takes x's spectrum from the last mode 4 call, at full length.
+  mul::MULT(x, b, b, n, 6);
+}
+
+}  // namespace mp

@@ -2,6 +2,7 @@
 #include "rt/rt.hpp"
 
 int main(int argc, char** argv) {
+  rt::guard_standard_streams();
   rt::install_signal_handlers();
   return driver::MAIN(argc, argv);
 }

@@ -40,20 +40,25 @@ void write_stderr(const char* text) {
   }
 }
 
-const char* signal_name(int sig) {
+// The whole line, so that one write puts it out in one piece.
+const char* signal_line(int sig) {
   switch (sig) {
-    case SIGINT: return "SIGINT";
-    case SIGTERM: return "SIGTERM";
-    case SIGHUP: return "SIGHUP";
-    default: return "a signal";
+    case SIGINT:
+      return "digitmill: interrupted by SIGINT\n";
+    case SIGTERM:
+      return "digitmill: interrupted by SIGTERM\n";
+    case SIGHUP:
+      return "digitmill: interrupted by SIGHUP\n";
+    default:
+      return "digitmill: interrupted by a signal\n";
   }
 }
 
+// Only async-signal-safe calls: the message, the unlink, then death by the
+// same signal so that the parent sees what happened.
 extern "C" void on_signal(int sig) {
   int saved = errno;
-  write_stderr("digitmill: interrupted by ");
-  write_stderr(signal_name(sig));
-  write_stderr(", no result written\n");
+  write_stderr(signal_line(sig));
   cleanup();
   ::signal(sig, SIG_DFL);
   sigset_t set;
@@ -71,15 +76,20 @@ float seconds(const timeval& tv) {
 }  // namespace
 
 [[noreturn]] void stop(std::string_view message) {
-  std::fflush(stdout);
-  if (!message.empty()) {
-    std::string line = "STOP ";
-    line.append(message);
-    line += " statement executed\n";
-    write_stderr(line.c_str());
+  if (message.empty()) {
+    // A plain stop is success, so it must not hide lost output.
+    flush_stdout();
+    cleanup();
+    std::exit(0);
   }
+  // Our earlier lines first, then the reason the run ended.
+  std::fflush(stdout);
+  std::string line = "STOP ";
+  line.append(message);
+  line += " statement executed\n";
+  write_stderr(line.c_str());
   cleanup();
-  std::exit(message.empty() ? 0 : stop_status);
+  std::exit(stop_status);
 }
 
 [[noreturn]] void fail_file(std::string_view action, std::string_view object, int err) {
@@ -113,13 +123,35 @@ void run_shell(const char* command) {
 void print(const char* format, ...) {
   va_list args;
   va_start(args, format);
+  errno = 0;
   int written = std::vfprintf(stdout, format, args);
   va_end(args);
-  if (written < 0) fail_file("write", "standard output", errno ? errno : EIO);
+  if (written < 0) fail_file("write", "standard output", errno != 0 ? errno : EIO);
+  // Every line reaches the file or pipe when it is printed: progress of a
+  // long run can be followed, and a failing write is caught where it happens.
+  flush_stdout();
 }
 
 void flush_stdout() {
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) fail_file("write", "standard output", errno ? errno : EIO);
+  errno = 0;
+  if (std::fflush(stdout) != 0 || std::ferror(stdout))
+    fail_file("write", "standard output", errno != 0 ? errno : EIO);
+}
+
+void guard_standard_streams() {
+  // A descriptor 0, 1 or 2 closed by the caller would otherwise be reused by
+  // the first work file, and our messages would land in it. Standard output
+  // gets a read-only /dev/null so that printing still fails and is reported.
+  for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    int flags = fd == STDERR_FILENO ? O_WRONLY : O_RDONLY;
+    int opened = ::open("/dev/null", flags);
+    if (opened < 0) std::abort();
+    if (opened != fd) {
+      ::dup2(opened, fd);
+      ::close(opened);
+    }
+  }
 }
 
 void install_signal_handlers() {

@@ -14,12 +14,13 @@
 namespace rt {
 
 // Exit statuses of the failure paths.
-constexpr int stop_status = 1;     // a stop with a message (non-convergence, inexact product)
-constexpr int file_status = 2;     // a file operation failed
+constexpr int stop_status = 1;  // a stop with a message (non-convergence, inexact product)
+constexpr int file_status = 2;  // a file operation failed
 
 // Flushes standard output, writes "STOP " + message + " statement executed"
 // and a newline to standard error, runs the cleanup and exits with status 1.
-// An empty message ends the process silently with status 0, as a plain stop.
+// An empty message ends the process silently with status 0, as a plain stop
+// (status 2 if standard output cannot be flushed).
 [[noreturn]] void stop(std::string_view message);
 
 // One line "digitmill: cannot <action> <object>: <reason of err>" on standard
@@ -34,10 +35,15 @@ double CPUSEC();
 // the command through the shell and waits for it. The status is not used.
 void run_shell(const char* command);
 
-// Formatted output to standard output; a failed write ends the run (status 2)
-// rather than letting the benchmark report success with lost lines.
+// Formatted output to standard output, flushed at once; a failed write ends
+// the run (status 2) rather than letting the benchmark report success with
+// lost lines.
 void print(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void flush_stdout();
+
+// Puts /dev/null on any of the descriptors 0, 1, 2 that the caller left
+// closed, so that no work file takes their place. Call first in main.
+void guard_standard_streams();
 
 // Installs the handlers for SIGINT, SIGTERM and SIGHUP: one line on standard
 // error, the registered cleanup, then the signal re-raised with its default

@@ -1,0 +1,155 @@
+// Forward real transform: the half-filled first pass, the radix-8 forward
+// pass and the driver that turns a half-filled sequence into its packed
+// spectrum.
+#include "fft/pass.hpp"
+#include "fft/transform.hpp"
+
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+namespace fft {
+
+namespace {
+
+using namespace detail;
+
+struct Forward {
+  static constexpr double sign = 1.0;
+  static constexpr bool has_half = true;
+
+  // Zero angle on super-block 0. With half set the inputs b4..b7 are the
+  // zero padding of the sequence and are not looked at.
+  template <class T>
+  static void zero(T (&b)[8], bool half) {
+    if (half) {
+      const T b0 = b[0], b1 = b[1], b2 = b[2], b3 = b[3];
+      const T s02 = b0 + b2, s13 = b1 + b3, d13 = b1 - b3;
+      b[0] = s02 + s13;
+      b[1] = s02 - s13;
+      b[2] = b0 - b2;
+      b[3] = d13;
+      b[4] = b0 + rho * d13;
+      b[6] = b0 - rho * d13;
+      b[7] = b2 + rho * s13;
+      b[5] = rho * s13 - b2;
+      return;
+    }
+    const T t0 = b[0] + b[4], t1 = b[1] + b[5], t2 = b[2] + b[6], t3 = b[3] + b[7];
+    const T t4 = b[0] - b[4], t5 = b[1] - b[5], t6 = b[2] - b[6], t7 = b[3] - b[7];
+    const T x = rho * (t5 - t7), y = rho * (t5 + t7);
+    b[0] = (t0 + t2) + (t1 + t3);
+    b[1] = (t0 + t2) - (t1 + t3);
+    b[2] = t0 - t2;
+    b[3] = t1 - t3;
+    b[4] = t4 + x;
+    b[6] = t4 - x;
+    b[7] = t6 + y;
+    b[5] = y - t6;
+  }
+
+  // Zero angle on super-block 1: a radix-8 butterfly whose rotations are the
+  // odd multiples of pi/8.
+  template <class T>
+  static void second(T (&c)[8]) {
+    T x = rho * (c[2] - c[6]), y = rho * (c[2] + c[6]);
+    const T g0 = c[0] + x, h0 = c[4] + y, g2 = c[0] - x, h2 = c[4] - y;
+    x = rho * (c[3] - c[7]), y = rho * (c[3] + c[7]);
+    const T g1 = c[1] + x, h1 = c[5] + y, g3 = c[1] - x, h3 = c[5] - y;
+    x = g1 * gam - h1 * sig, y = h1 * gam + g1 * sig;
+    c[0] = g0 + x;
+    c[6] = g0 - x;
+    c[7] = h0 + y;
+    c[1] = y - h0;
+    x = -g3 * sig - h3 * gam, y = g3 * gam - h3 * sig;
+    c[2] = g2 + x;
+    c[4] = g2 - x;
+    c[5] = h2 + y;
+    c[3] = y - h2;
+  }
+
+  // A paired group: rotate inputs 1..7 of both super-blocks, then one
+  // radix-8 butterfly whose outputs are split between the real super-block
+  // (r, "J") and the imaginary one (i, "K").
+  template <class T>
+  static void general(const Rotations<T>& w, T (&r)[8], T (&i)[8]) {
+    T tr[8], ti[8];
+    for (int k = 1; k < 8; ++k) {
+      tr[k] = w.c[k] * r[k] - w.s[k] * i[k];
+      ti[k] = w.c[k] * i[k] + w.s[k] * r[k];
+    }
+    const T r0 = r[0], i0 = i[0];
+    const T a = (r0 + tr[4]) + (tr[2] + tr[6]);
+    const T bs = (tr[1] + tr[5]) + (tr[3] + tr[7]);
+    const T c = (i0 + ti[4]) + (ti[2] + ti[6]);
+    const T d = (ti[1] + ti[5]) + (ti[3] + ti[7]);
+    const T e = (ti[1] + ti[5]) - (ti[3] + ti[7]);
+    const T f = (r0 + tr[4]) - (tr[2] + tr[6]);
+    const T g = (tr[1] + tr[5]) - (tr[3] + tr[7]);
+    const T h = (i0 + ti[4]) - (ti[2] + ti[6]);
+    const T u1 = (ti[1] - ti[5]) + (tr[3] - tr[7]);
+    const T u2 = (tr[1] - tr[5]) - (ti[3] - ti[7]);
+    const T u3 = (ti[1] - ti[5]) - (tr[3] - tr[7]);
+    const T u4 = (ti[3] - ti[7]) + (tr[1] - tr[5]);
+    const T p = rho * (u2 - u1), q = rho * (u1 + u2);
+    const T pp = rho * (u3 + u4), qq = rho * (u4 - u3);
+    const T e1 = (r0 - tr[4]) - (ti[2] - ti[6]), e2 = (r0 - tr[4]) + (ti[2] - ti[6]);
+    const T f1 = (i0 - ti[4]) + (tr[2] - tr[6]), f2 = (i0 - ti[4]) - (tr[2] - tr[6]);
+    r[0] = a + bs;
+    i[6] = a - bs;
+    i[7] = d + c;
+    r[1] = d - c;
+    r[2] = f - e;
+    i[4] = f + e;
+    i[5] = g + h;
+    r[3] = g - h;
+    r[4] = p + e1;
+    i[2] = e1 - p;
+    i[3] = q + f1;
+    r[5] = q - f1;
+    r[6] = e2 - pp;
+    i[0] = e2 + pp;
+    i[1] = qq + f2;
+    r[7] = qq - f2;
+  }
+};
+
+}  // namespace
+
+void VCOPY(int count, const double* src, double* dst) {
+  for (int i = 0; i < count; ++i) dst[i] = src[i];
+}
+
+void HALF4F(int count, double* b0, double* b1, double* b2, double* b3) {
+  for (int i = 0; i < count; ++i) {
+    const double a = b0[i], b = b1[i];
+    b2[i] = a;
+    b3[i] = b;
+    b0[i] = a + b;
+    b1[i] = a - b;
+  }
+}
+
+void PASS8F(int bl, int span, double* b) {
+  run_pass<Forward>(bl, span, b);
+}
+
+void RFFT(int m, double* b) {
+  const int n = 1 << m;
+  int span = 1;
+  // The first pass is a radix-2 or radix-4 butterfly whose inputs from the
+  // upper half are zero, so it reads only the lower half.
+  if (m % 3 == 1) {
+    VCOPY(n / 2, b, b + n / 2);
+    span = 2;
+  } else if (m % 3 == 2) {
+    HALF4F(n / 4, b, b + n / 4, b + n / 2, b + 3 * (n / 4));
+    span = 4;
+  }
+  for (int pass = 0; pass < m / 3; ++pass) {
+    span *= 8;
+    PASS8F(n / span, span, b);
+  }
+  REORD1(m, b);
+  REORD2(m, b);
+}
+
+}  // namespace fft

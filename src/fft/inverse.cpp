@@ -1,0 +1,127 @@
+// Inverse real transform: the radix-8 inverse pass, the radix-2 and radix-4
+// last passes and the driver that turns a packed spectrum back into samples
+// divided by the length.
+#include "fft/pass.hpp"
+#include "fft/transform.hpp"
+
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+namespace fft {
+
+namespace {
+
+using namespace detail;
+
+struct Inverse {
+  static constexpr double sign = -1.0;
+  static constexpr bool has_half = false;
+
+  // Zero angle on super-block 0; the doubled terms undo the halving that the
+  // packed layout implies for the conjugate-symmetric half of the spectrum.
+  template <class T>
+  static void zero(T (&b)[8], bool) {
+    const T t0 = b[0] + b[1], t1 = b[0] - b[1], t2 = 2.0 * b[2], t3 = 2.0 * b[3];
+    const T a = t0 + t2, q = 2.0 * (b[4] + b[6]);
+    const T c = t1 + t3, e = sqrt2 * ((b[5] + b[7]) + (b[4] - b[6]));
+    const T f = 2.0 * (b[7] - b[5]), g = t0 - t2;
+    const T h = sqrt2 * ((b[5] + b[7]) - (b[4] - b[6])), i = t1 - t3;
+    b[0] = a + q;
+    b[4] = a - q;
+    b[1] = c + e;
+    b[5] = c - e;
+    b[2] = g + f;
+    b[6] = g - f;
+    b[3] = i + h;
+    b[7] = i - h;
+  }
+
+  // Zero angle on super-block 1, the conjugate of the forward odd-eighths
+  // butterfly.
+  template <class T>
+  static void second(T (&c)[8]) {
+    const T t0 = c[0] + c[6], t1 = c[2] + c[4], u0 = c[7] - c[1], u1 = c[5] - c[3];
+    const T d06 = c[0] - c[6], s71 = c[7] + c[1], s53 = c[5] + c[3], d24 = c[2] - c[4];
+    const T p = d06 * gam + s71 * sig, r = s53 * gam - d24 * sig;
+    const T v = s71 * gam - d06 * sig, w = -s53 * sig - d24 * gam;
+    c[0] = 2.0 * (t0 + t1);
+    c[4] = 2.0 * (u0 + u1);
+    c[1] = 2.0 * (p + r);
+    c[5] = 2.0 * (v + w);
+    c[2] = sqrt2 * ((t0 - t1) + (u0 - u1));
+    c[6] = sqrt2 * ((u0 - u1) - (t0 - t1));
+    c[3] = sqrt2 * ((p - r) + (v - w));
+    c[7] = sqrt2 * ((v - w) - (p - r));
+  }
+
+  // A paired group: one radix-8 butterfly on the real super-block (r, "J")
+  // and the imaginary one (i, "K"), then the conjugate rotations of outputs
+  // 1..7.
+  template <class T>
+  static void general(const Rotations<T>& w, T (&r)[8], T (&i)[8]) {
+    const T a0 = r[0] + i[6], a1 = r[0] - i[6], a2 = r[2] + i[4], a3 = i[4] - r[2];
+    const T a4 = r[4] + i[2], a5 = r[4] - i[2], a6 = r[6] + i[0], a7 = r[6] - i[0];
+    const T b0 = i[7] + r[1], b1 = i[7] - r[1], b2 = i[5] + r[3], b3 = i[5] - r[3];
+    const T b4 = i[3] + r[5], b5 = i[3] - r[5], b6 = i[1] + r[7], b7 = i[1] - r[7];
+    const T d1 = rho * (b4 - a5), d2 = rho * (b4 + a5), d3 = rho * (a7 - b6), d4 = rho * (a7 + b6);
+    const T s0 = a0 + a2, s1 = a6 + a4, q0 = b1 + b3, q1 = b7 + b5;
+    const T e = a1 + b2, f = a3 + b0, g = d2 - d3, h = d1 - d4;
+    T x[8], y[8];
+    x[1] = e + g, y[1] = h + f;
+    x[2] = (a0 - a2) + (b5 - b7), y[2] = (b1 - b3) + (a6 - a4);
+    x[3] = (a1 - b2) + (d1 + d4), y[3] = (-d3 - d2) + (b0 - a3);
+    x[4] = s0 - s1, y[4] = q0 - q1;
+    x[5] = e - g, y[5] = f - h;
+    x[6] = (a0 - a2) - (b5 - b7), y[6] = (b1 - b3) - (a6 - a4);
+    x[7] = (a1 - b2) - (d1 + d4), y[7] = (b0 - a3) - (-d3 - d2);
+    r[0] = s1 + s0;
+    i[0] = q0 + q1;
+    for (int k = 1; k < 8; ++k) {
+      r[k] = w.c[k] * x[k] - w.s[k] * y[k];
+      i[k] = w.s[k] * x[k] + w.c[k] * y[k];
+    }
+  }
+};
+
+}  // namespace
+
+void PASS8I(int bl, int span, double* b) {
+  run_pass<Inverse>(bl, span, b);
+}
+
+void PASS2(int count, double* b0, double* b1) {
+  for (int i = 0; i < count; ++i) {
+    const double a = b0[i], b = b1[i];
+    b0[i] = a + b;
+    b1[i] = a - b;
+  }
+}
+
+void PASS4I(int count, double* b0, double* b1, double* b2, double* b3) {
+  for (int i = 0; i < count; ++i) {
+    const double t0 = b0[i] + b1[i], t1 = b0[i] - b1[i], t2 = 2.0 * b2[i], t3 = 2.0 * b3[i];
+    b0[i] = t0 + t2;
+    b2[i] = t0 - t2;
+    b1[i] = t1 + t3;
+    b3[i] = t1 - t3;
+  }
+}
+
+void RIFFT(int m, double* b) {
+  const int n = 1 << m;
+  REORD2(m, b);
+  REORD1(m, b);
+  int span = n;
+  for (int pass = 0; pass < m / 3; ++pass) {
+    PASS8I(n / span, span, b);
+    span /= 8;
+  }
+  if (m % 3 == 1) {
+    PASS2(n / 2, b, b + n / 2);
+  } else if (m % 3 == 2) {
+    PASS4I(n / 4, b, b + n / 4, b + n / 2, b + 3 * (n / 4));
+  }
+  const double r = 1.0 / n;
+  for (int k = 0; k < n; ++k) b[k] *= r;
+}
+
+}  // namespace fft

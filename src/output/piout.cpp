@@ -1,6 +1,7 @@
 #include "output/piout.hpp"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "rt/rt.hpp"
 #include "store/store.hpp"
@@ -24,14 +26,44 @@ constexpr int full_line_chars = 109;  // the blank after the 10th group is dropp
 // Powers of ten, entry k (from 1) is 10^(k-1).
 constexpr double power_of_ten[8] = {1.0, 10.0, 100.0, 1000.0, 10000.0, 100000.0, 1000000.0, 10000000.0};
 
+// SIGINT, SIGTERM and SIGHUP held back while the temporary file is created
+// and registered for removal, so that no signal finds it unregistered.
+class HeldSignals {
+ public:
+  HeldSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, sig);
+    ::sigprocmask(SIG_BLOCK, &set, &saved_);
+  }
+  ~HeldSignals() {
+    ::sigprocmask(SIG_SETMASK, &saved_, nullptr);
+  }
+
+ private:
+  sigset_t saved_;
+};
+
+std::string current_directory() {
+  char path[4096];
+  return ::getcwd(path, sizeof path) != nullptr ? std::string(path) : std::string("the current directory");
+}
+
+// "PI.DAT" is written under a temporary name beside it, which the cleanup of
+// every exit path (failure, stop, signal) removes, and renamed over the old
+// file only when complete: an earlier "PI.DAT" survives any failure.
 class ResultFile {
  public:
   ResultFile() {
-    std::strcpy(temp_name_, "PI.DAT.XXXXXX");
-    int fd = ::mkostemp(temp_name_, O_CLOEXEC);
-    if (fd < 0) rt::fail_file("create", "a temporary file for PI.DAT in the current directory", errno);
-    rt::set_cleanup_path(temp_name_);
-    // Give the file the permissions a plainly created one would get.
+    int fd;
+    {
+      HeldSignals held;
+      std::strcpy(temp_name_, "PI.DAT.XXXXXX");
+      fd = ::mkostemp(temp_name_, O_CLOEXEC);
+      if (fd < 0) rt::fail_file("create", std::string(temp_name_) + " in " + current_directory(), errno);
+      rt::set_cleanup_path(temp_name_);
+    }
+    // mkostemp gives 0600; a result file gets what a plain creation would.
     mode_t mask = ::umask(0);
     ::umask(mask);
     if (::fchmod(fd, 0666 & ~mask) != 0) fail("set the permissions of", errno);
@@ -39,31 +71,30 @@ class ResultFile {
     if (file_ == nullptr) fail("open", errno);
   }
 
+  // A blank, len characters of text, a newline.
   void line(const char* text, int len) {
-    if (std::fputc(' ', file_) == EOF || (len > 0 && std::fwrite(text, 1, static_cast<std::size_t>(len), file_) != static_cast<std::size_t>(len)) ||
+    auto count = static_cast<std::size_t>(len);
+    if (std::fputc(' ', file_) == EOF || (count > 0 && std::fwrite(text, 1, count, file_) != count) ||
         std::fputc('\n', file_) == EOF)
       fail("write", errno);
   }
 
-  // Flushed to disk and closed with every error checked, then put in place
-  // in one step: readers see the old file or the new one, never a mix.
+  // On disk and closed with every error checked before the rename, so that
+  // "PI.DAT" is never replaced by a file that lost its tail. The cleanup is
+  // disarmed only after the rename: a signal in between finds the name gone.
   void commit() {
     if (std::fflush(file_) != 0) fail("write", errno);
     if (::fsync(::fileno(file_)) != 0) fail("write", errno);
     FILE* f = file_;
     file_ = nullptr;
-    if (std::fclose(f) != 0) fail("write", errno);
-    if (::rename(temp_name_, result_name) != 0) {
-      int err = errno;
-      rt::fail_file("replace", result_name, err);
-    }
+    if (std::fclose(f) != 0) fail("close", errno);
+    if (::rename(temp_name_, result_name) != 0) rt::fail_file("replace", result_name, errno);
     rt::set_cleanup_path(nullptr);
   }
 
  private:
   [[noreturn]] void fail(const char* action, int err) {
-    std::string what = std::string(result_name) + " (as " + temp_name_ + ")";
-    rt::fail_file(action, what, err);
+    rt::fail_file(action, std::string(result_name) + " (as " + temp_name_ + ")", err);
   }
 
   char temp_name_[32];
@@ -84,12 +115,13 @@ void PIOUT(int u, int f, int n) {
   for (int rec = 1; rec <= records; ++rec) {
     store::READW(u, rec, word_buffer_a, store::record_words);
     if (rec == 1) {
+      // Word 1 is the integer part times 10^8 plus eight decimals; only the
+      // buffer's copy loses the integer part.
       double e = word_buffer_a[0];
-      double q = std::floor(e * 1.0e-8);
-      char head[4] = {'P', 'I', '=', static_cast<char>('0' + static_cast<int>(q))};
-      char first[5] = {head[0], head[1], head[2], head[3], '.'};
+      double q = std::floor(e * store::inverse_radix);
+      const char first[5] = {'P', 'I', '=', static_cast<char>('0' + static_cast<int>(q)), '.'};
       file.line(first, 5);
-      word_buffer_a[0] = static_cast<store::Word>(e - 1.0e8 * q);
+      word_buffer_a[0] = static_cast<store::Word>(e - store::radix * q);
     }
     // The last record holds only the guard words once n >= 1024.
     int words = store::record_words;

@@ -1,0 +1,35 @@
+// Which records and positions a working length covers; shared by the
+// elementwise operations only.
+#pragma once
+
+#include "store/store.hpp"
+
+namespace mp::detail {
+
+using store::Word;
+
+struct RecordSpan {
+  int records;     // records 1 .. records hold words 1 .. len + 2
+  int last_count;  // words of the number in the last record, 1 .. 1024
+
+  // Positions 1 .. count(rec) of record rec belong to the number; the rest of
+  // the last record is its tail.
+  int count(int rec) const {
+    return rec == records ? last_count : store::record_words;
+  }
+};
+
+// Derived from the last word, len + 2, so that it also holds when that word
+// ends a record. For every power-of-two length it gives len / 1024 + 1
+// records and (len + 2) % 1024 words in the last one.
+inline RecordSpan span_of(int len) {
+  int last = len + 1;  // 0-based index of word len + 2
+  return {last / store::record_words + 1, last % store::record_words + 1};
+}
+
+// Conversion of an exact integer-valued double to a word, toward zero.
+inline Word trunc_word(double x) {
+  return static_cast<Word>(x);
+}
+
+}  // namespace mp::detail

@@ -1,0 +1,258 @@
+// ADD, SUB and RSUB against GMP: exact values, normal form, carries and
+// borrows that cross record boundaries, in-place use, tails and record order.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "mp/elementwise.hpp"
+#include "stored_number.hpp"
+
+namespace {
+
+using namespace dmtest;
+
+class AddSub : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    open_units();
+  }
+};
+
+// The words of a + b, a - b or k - b in normal form, computed by GMP.
+enum class Op { add, sub };
+Words oracle(Op op, const Words& a, const Words& b) {
+  const int len = static_cast<int>(a.size()) - 2;
+  Mpz va, vb;
+  scaled_value(va.z, a);
+  scaled_value(vb.z, b);
+  if (op == Op::add)
+    mpz_add(va.z, va.z, vb.z);
+  else
+    mpz_sub(va.z, va.z, vb.z);
+  return normal_words(va.z, len);
+}
+
+// The record tail and every later record of `unit` as left by put_number
+// for a number of length len taken from `source_unit`.
+void expect_tail_from(int unit, int source_unit, int len, int records_after = 0) {
+  const int records = records_of(len);
+  Words all = get_records(unit, records + records_after);
+  for (int i = len + 2; i < (records + records_after) * rec_words; ++i)
+    ASSERT_EQ(all[i], tail_mark(source_unit, i)) << "position " << i + 1 << " of unit " << unit;
+}
+
+TEST_F(AddSub, AddAndSubMatchGmp) {
+  for (int len : {2, 16, 1024, 4096}) {
+    for (bool edgy : {false, true}) {
+      for (unsigned seed = 1; seed <= 3; ++seed) {
+        SCOPED_TRACE("len " + std::to_string(len) + " edgy " + std::to_string(edgy) + " seed " +
+                     std::to_string(seed));
+        std::mt19937_64 rng(seed * 1000 + len);
+        const Words a = random_number(rng, len, 0, 500000000, edgy);
+        const Words b = random_number(rng, len, 0, 500000000, edgy);
+        put_number(11, a);
+        put_number(12, b, 1);
+        put_number(13, Words(a.size(), 0), 1);
+
+        mp::ADD(11, 12, 13, len);
+        Words sum = get_number(13, len);
+        ASSERT_EQ(first_difference(sum, oracle(Op::add, a, b)), 0u);
+        expect_tail_from(13, 11, len);
+
+        mp::SUB(11, 12, 14, len);
+        Words diff = get_number(14, len);
+        ASSERT_EQ(first_difference(diff, oracle(Op::sub, a, b)), 0u);
+        ASSERT_EQ(first_unnormal(diff), 0u);
+        expect_tail_from(14, 11, len);
+
+        // a - b + b gives a back, also when a - b is negative.
+        mp::ADD(14, 12, 14, len);
+        ASSERT_EQ(first_difference(get_number(14, len), a), 0u);
+      }
+    }
+  }
+}
+
+TEST_F(AddSub, CarryAndBorrowRunThroughEveryRecord) {
+  for (int len : {2, 16, 1024, 4194304}) {
+    SCOPED_TRACE("len " + std::to_string(len));
+    const std::size_t size = static_cast<std::size_t>(len) + 2;
+    Words nines(size, base - 1);
+    nines[0] = 700000000;
+    Words last_one(size, 0);
+    last_one[size - 1] = 1;
+    put_number(11, nines);
+    put_number(12, last_one);
+
+    mp::ADD(11, 12, 13, len);
+    Words sum = get_number(13, len);
+    EXPECT_EQ(sum[0], 700000001);
+    for (std::size_t i = 1; i < size; ++i) ASSERT_EQ(sum[i], 0) << "word " << i + 1;
+
+    // And back: 7.00000001 - 10^-8(len+2) borrows through every word.
+    mp::SUB(13, 12, 13, len);
+    Words back = get_number(13, len);
+    ASSERT_EQ(first_difference(back, nines), 0u);
+
+    // 0 - 10^-8(len+2): word 1 = -1, every other word 99999999.
+    put_number(14, Words(size, 0));
+    mp::SUB(14, 12, 14, len);
+    Words negative = get_number(14, len);
+    EXPECT_EQ(negative[0], -1);
+    for (std::size_t i = 1; i < size; ++i) ASSERT_EQ(negative[i], base - 1) << "word " << i + 1;
+  }
+}
+
+TEST_F(AddSub, OperandsMayBeTheResult) {
+  const int len = 4096;
+  std::mt19937_64 rng(23);
+  const Words a = random_number(rng, len, 0, 500000000, true);
+  const Words b = random_number(rng, len, 0, 500000000, true);
+
+  // c := a + b into b, as the Newton steps do.
+  put_number(11, a);
+  put_number(12, b);
+  mp::ADD(11, 12, 12, len);
+  EXPECT_EQ(first_difference(get_number(12, len), oracle(Op::add, a, b)), 0u);
+  expect_tail_from(12, 11, len);
+
+  // c := a - b into b and into a.
+  put_number(11, a);
+  put_number(12, b);
+  mp::SUB(11, 12, 12, len);
+  EXPECT_EQ(first_difference(get_number(12, len), oracle(Op::sub, a, b)), 0u);
+  put_number(12, b);
+  mp::SUB(11, 12, 11, len);
+  EXPECT_EQ(first_difference(get_number(11, len), oracle(Op::sub, a, b)), 0u);
+
+  // a + a and a - a on one unit.
+  put_number(11, a);
+  mp::ADD(11, 11, 11, len);
+  EXPECT_EQ(first_difference(get_number(11, len), oracle(Op::add, a, a)), 0u);
+  mp::SUB(11, 11, 11, len);
+  EXPECT_EQ(first_difference(get_number(11, len), Words(a.size(), 0)), 0u);
+}
+
+TEST_F(AddSub, AddAndSubVisitRecordsOnceFromTheLast) {
+  const int len = 4096;  // 5 records
+  std::mt19937_64 rng(29);
+  put_number(11, random_number(rng, len, 0, 500000000));
+  put_number(12, random_number(rng, len, 0, 500000000));
+  put_number(13, random_number(rng, len, 0, 500000000));
+  const int fa = fd_of(11), fb = fd_of(12), fc = fd_of(13);
+  for (auto op : {mp::ADD, mp::SUB}) {
+    TransferLog log;
+    op(11, 12, 13, len);
+    std::vector<Transfer> want;
+    for (int rec = 5; rec >= 1; --rec) {
+      want.push_back({'r', fa, rec});
+      want.push_back({'r', fb, rec});
+      want.push_back({'w', fc, rec});
+    }
+    EXPECT_EQ(log.entries(), want);
+  }
+}
+
+TEST_F(AddSub, RsubComplementsAndMayLeaveTheLastWordAtTheRadix) {
+  for (int len : {2, 16, 1024, 4096}) {
+    for (bool edgy : {false, true}) {
+      SCOPED_TRACE("len " + std::to_string(len) + " edgy " + std::to_string(edgy));
+      std::mt19937_64 rng(31 + len + edgy);
+      Words b = random_number(rng, len, 0, base - 1, edgy);
+      b.back() = edgy ? 0 : b.back();
+      put_number(11, b);
+      put_number(12, Words(b.size(), 5), 1);
+      mp::RSUB(1, 11, 12, len);
+      Words c = get_number(12, len);
+
+      Mpz want, vb, vc;
+      mpz_ui_pow_ui(want.z, 10, 8 * (static_cast<unsigned long>(len) + 2));
+      scaled_value(vb.z, b);
+      mpz_sub(want.z, want.z, vb.z);
+      scaled_value(vc.z, c);
+      ASSERT_EQ(mpz_cmp(vc.z, want.z), 0) << "value of 1 - b";
+      // Normal form except the last word, which lies in 1 .. 10^8.
+      Words head(c.begin(), c.end() - 1);
+      ASSERT_EQ(first_unnormal(head), 0u);
+      ASSERT_GE(c.back(), 1);
+      ASSERT_LE(c.back(), base);
+      if (b.back() == 0) {
+        EXPECT_EQ(c.back(), base);
+      }
+      expect_tail_from(12, 11, len);
+    }
+  }
+}
+
+TEST_F(AddSub, RsubOfZeroAndOfOneAtLengthTwo) {
+  // One record where word 1 and the last word are both special.
+  put_number(11, Words{0, 0, 0, 0});
+  mp::RSUB(1, 11, 12, 2);
+  EXPECT_EQ(get_number(12, 2), (Words{base - 1, base - 1, base - 1, base}));
+
+  put_number(11, Words{base, 0, 0, 0});
+  mp::RSUB(1, 11, 11, 2);
+  EXPECT_EQ(get_number(11, 2), (Words{-1, base - 1, base - 1, base}));
+  // 3 - 0.5 with a wider integer.
+  put_number(11, Words{50000000, 0, 0, 0});
+  mp::RSUB(3, 11, 11, 2);
+  EXPECT_EQ(get_number(11, 2), (Words{249999999, base - 1, base - 1, base}));
+}
+
+TEST_F(AddSub, RsubVisitsRecordsOnceFromTheFirstInPlace) {
+  const int len = 4096;
+  std::mt19937_64 rng(37);
+  const Words b = random_number(rng, len, 0, base - 1);
+  put_number(11, b);
+  const int fb = fd_of(11);
+  TransferLog log;
+  mp::RSUB(1, 11, 11, len);
+  std::vector<Transfer> want;
+  for (int rec = 1; rec <= 5; ++rec) {
+    want.push_back({'r', fb, rec});
+    want.push_back({'w', fb, rec});
+  }
+  EXPECT_EQ(log.entries(), want);
+  mp::RSUB(1, 11, 11, len);  // 1 - (1 - b) = b, up to the last word's form
+  put_number(13, Words(b.size(), 0));
+  mp::ADD(11, 13, 11, len);
+  EXPECT_EQ(first_difference(get_number(11, len), b), 0u);
+}
+
+// Every operation that carries must take a last word of 10^8 back into
+// normal form without changing the value.
+TEST_F(AddSub, RsubLastWordIsAbsorbedByAddSubAndMuli) {
+  for (int len : {2, 16, 1024, 4194304}) {
+    SCOPED_TRACE("len " + std::to_string(len));
+    const std::size_t size = static_cast<std::size_t>(len) + 2;
+    Words b(size, 0);
+    b[0] = 25000000;  // 0.25
+    put_number(11, b);
+    mp::RSUB(1, 11, 11, len);  // 0.75 as 0.74999999 99999999 ... 99999999 (10^8)
+    Words raw = get_number(11, len);
+    ASSERT_EQ(raw.back(), base);
+    Words want(size, 0);
+    want[0] = 75000000;
+    put_number(12, Words(size, 0));
+
+    mp::ADD(11, 12, 13, len);
+    ASSERT_EQ(first_difference(get_number(13, len), want), 0u) << "ADD";
+    mp::SUB(11, 12, 13, len);
+    ASSERT_EQ(first_difference(get_number(13, len), want), 0u) << "SUB";
+    mp::MULI(11, 1, 13, len);
+    ASSERT_EQ(first_difference(get_number(13, len), want), 0u) << "MULI by 1";
+    mp::MULI(11, 4, 13, len);
+    want[0] = 300000000;
+    ASSERT_EQ(first_difference(get_number(13, len), want), 0u) << "MULI by 4";
+    // As the subtrahend, too: 1 - 0.75.
+    Words one(size, 0);
+    one[0] = base;
+    put_number(14, one);
+    mp::SUB(14, 11, 14, len);
+    want[0] = 25000000;
+    ASSERT_EQ(first_difference(get_number(14, len), want), 0u) << "SUB of it";
+  }
+}
+
+}  // namespace

@@ -1,0 +1,223 @@
+// Test support for the elementwise operations: putting words into work-file
+// records and getting them back, an independent GMP reading of a number's
+// value, and a log of the record transfers an operation makes.
+#pragma once
+
+#include <gmp.h>
+#include <gtest/gtest.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "rt/rt.hpp"
+#include "store/store.hpp"
+
+namespace dmtest {
+
+using Word = std::int32_t;
+using Words = std::vector<Word>;  // Words[0] is word 1
+constexpr int rec_words = 1024;
+constexpr Word base = 100000000;
+
+// Records that a number of length len occupies: the one holding word len + 2.
+inline int records_of(int len) {
+  return (len + 1) / rec_words + 1;
+}
+
+// The five number units, opened once per test process.
+inline void open_units() {
+  static bool opened = false;
+  if (opened) return;
+  for (int unit : {11, 12, 13, 14, 15}) store::OPENW(unit, 4096);
+  opened = true;
+}
+
+// A fill for positions that belong to no word: distinct per unit and
+// position, and far outside normal form so a stray use shows.
+inline Word tail_mark(int unit, int index) {
+  return -(unit * 1000000 + index + 1);
+}
+
+// Writes words as records 1 .. records_of(len) of unit (plus `extra` more
+// records), every position past the words filled with tail_mark.
+inline void put_number(int unit, const Words& words, int extra = 0) {
+  const int len = static_cast<int>(words.size()) - 2;
+  const int records = records_of(len) + extra;
+  std::vector<Word> rec(rec_words);
+  for (int r = 0; r < records; ++r) {
+    for (int p = 0; p < rec_words; ++p) {
+      std::size_t index = static_cast<std::size_t>(r) * rec_words + p;
+      rec[p] = index < words.size() ? words[index] : tail_mark(unit, static_cast<int>(index));
+    }
+    store::WRITEW(unit, r + 1, rec.data(), rec_words);
+  }
+}
+
+// All positions of records 1 .. records of unit.
+inline Words get_records(int unit, int records) {
+  Words all(static_cast<std::size_t>(records) * rec_words);
+  for (int r = 0; r < records; ++r) store::READW(unit, r + 1, all.data() + r * rec_words, rec_words);
+  return all;
+}
+
+// Words 1 .. len + 2 of unit.
+inline Words get_number(int unit, int len) {
+  Words all = get_records(unit, records_of(len));
+  all.resize(static_cast<std::size_t>(len) + 2);
+  return all;
+}
+
+// RAII owner of an mpz_t.
+struct Mpz {
+  mpz_t z;
+  Mpz() {
+    mpz_init(z);
+  }
+  explicit Mpz(long v) {
+    mpz_init_set_si(z, v);
+  }
+  Mpz(const Mpz&) = delete;
+  Mpz& operator=(const Mpz&) = delete;
+  ~Mpz() {
+    mpz_clear(z);
+  }
+  std::string str() const {
+    std::vector<char> text(mpz_sizeinbase(z, 10) + 2);
+    mpz_get_str(text.data(), 10, z);
+    return text.data();
+  }
+};
+
+namespace detail {
+// sum of words[lo + i] * 10^(8 (hi - lo - 1 - i)), split in halves so that
+// long numbers convert in quasi-linear time.
+inline void scaled_value(mpz_t out, const Words& words, std::size_t lo, std::size_t hi) {
+  if (hi - lo <= 32) {
+    mpz_set_ui(out, 0);
+    for (std::size_t i = lo; i < hi; ++i) {
+      mpz_mul_ui(out, out, static_cast<unsigned long>(base));
+      if (words[i] >= 0)
+        mpz_add_ui(out, out, static_cast<unsigned long>(words[i]));
+      else
+        mpz_sub_ui(out, out, static_cast<unsigned long>(-static_cast<long>(words[i])));
+    }
+    return;
+  }
+  std::size_t mid = lo + (hi - lo) / 2;
+  Mpz low, scale;
+  scaled_value(out, words, lo, mid);
+  scaled_value(low.z, words, mid, hi);
+  mpz_ui_pow_ui(scale.z, 10, 8 * (hi - mid));
+  mpz_mul(out, out, scale.z);
+  mpz_add(out, out, low.z);
+}
+}  // namespace detail
+
+// The value of words 1 .. len + 2 scaled by 10^(8 (len + 2)): an exact
+// integer, whatever form the words are in.
+inline void scaled_value(mpz_t out, const Words& words) {
+  detail::scaled_value(out, words, 0, words.size());
+}
+
+// The words of length len in normal form (word 1 unreduced, possibly
+// negative) whose scaled value is v.
+inline Words normal_words(const mpz_t v, int len) {
+  Mpz scale, head, rest;
+  mpz_ui_pow_ui(scale.z, 10, 8 * (static_cast<unsigned long>(len) + 1));
+  mpz_fdiv_qr(head.z, rest.z, v, scale.z);
+  Words words(static_cast<std::size_t>(len) + 2);
+  words[0] = static_cast<Word>(mpz_get_si(head.z));
+  std::string digits = rest.str();
+  digits.insert(0, 8 * (static_cast<std::size_t>(len) + 1) - digits.size(), '0');
+  for (std::size_t i = 1; i < words.size(); ++i) words[i] = std::stoi(digits.substr(8 * (i - 1), 8));
+  return words;
+}
+
+// 1-based number of the first word where two numbers differ, or 0.
+inline std::size_t first_difference(const Words& got, const Words& want) {
+  for (std::size_t i = 0; i < got.size() && i < want.size(); ++i)
+    if (got[i] != want[i]) return i + 1;
+  return got.size() == want.size() ? 0 : std::min(got.size(), want.size()) + 1;
+}
+
+// Words 2 .. len + 2 in 0 .. 99999999; returns the first that is not (1-based), or 0.
+inline std::size_t first_unnormal(const Words& words, std::size_t from = 2) {
+  for (std::size_t i = from; i <= words.size(); ++i)
+    if (words[i - 1] < 0 || words[i - 1] >= base) return i;
+  return 0;
+}
+
+// A random number of length len in normal form with word 1 in w1_lo .. w1_hi.
+// With `edgy`, words favour 0 and 99999999 so carries and borrows run far.
+inline Words random_number(std::mt19937_64& rng, int len, Word w1_lo, Word w1_hi, bool edgy = false) {
+  Words words(static_cast<std::size_t>(len) + 2);
+  std::uniform_int_distribution<Word> any(0, base - 1);
+  std::uniform_int_distribution<int> pick(0, 3);
+  words[0] = std::uniform_int_distribution<Word>(w1_lo, w1_hi)(rng);
+  for (std::size_t i = 1; i < words.size(); ++i) {
+    int kind = edgy ? pick(rng) : 3;
+    words[i] = kind == 0 ? 0 : kind == 1 ? base - 1 : any(rng);
+  }
+  return words;
+}
+
+// One record transfer seen through the system-call seam.
+struct Transfer {
+  char kind;  // 'r' or 'w'
+  int fd;
+  int rec;  // 1-based
+  bool operator==(const Transfer&) const = default;
+};
+
+// While alive, logs every record transfer; restores the seam on exit.
+class TransferLog {
+ public:
+  TransferLog() : saved_(rt::syscalls) {
+    log().clear();
+    rt::syscalls.pread = [](int fd, void* buf, size_t count, off_t offset) -> ssize_t {
+      log().push_back({'r', fd, static_cast<int>(offset / 4096) + 1});
+      return ::pread(fd, buf, count, offset);
+    };
+    rt::syscalls.pwrite = [](int fd, const void* buf, size_t count, off_t offset) -> ssize_t {
+      log().push_back({'w', fd, static_cast<int>(offset / 4096) + 1});
+      return ::pwrite(fd, buf, count, offset);
+    };
+  }
+  TransferLog(const TransferLog&) = delete;
+  TransferLog& operator=(const TransferLog&) = delete;
+  ~TransferLog() {
+    rt::syscalls = saved_;
+  }
+
+  const std::vector<Transfer>& entries() const {
+    return log();
+  }
+  int count(char kind) const {
+    int n = 0;
+    for (const Transfer& t : log()) n += t.kind == kind;
+    return n;
+  }
+
+ private:
+  static std::vector<Transfer>& log() {
+    static std::vector<Transfer> entries;
+    return entries;
+  }
+  rt::Syscalls saved_;
+};
+
+// The descriptor behind a unit, found by watching one read of its record 1.
+inline int fd_of(int unit) {
+  TransferLog watch;
+  Word rec[rec_words];
+  store::READW(unit, 1, rec, rec_words);
+  return watch.entries().front().fd;
+}
+
+}  // namespace dmtest

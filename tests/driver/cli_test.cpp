@@ -1,0 +1,463 @@
+// The executable seen from outside: the size parameter from the argument or
+// the prompt, what standard output shows and in which order, the exit
+// statuses, where work files go and that none outlives the run, write
+// errors on standard output, and death by signal. Each run gets a private
+// current directory and TMPDIR. Runs that clamp to M = 25 would take long,
+// so they are killed once the size line has appeared.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+std::string slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+const char* const size_line_end = " decimal digits\n";
+
+struct Options {
+  std::vector<std::string> args;
+  std::optional<std::string> input;                       // written to a pipe that is then closed
+  bool input_held_open = false;                           // the pipe stays open (the run waits at the prompt)
+  bool input_closed = false;                              // descriptor 0 closed altogether
+  std::map<std::string, std::optional<std::string>> env;  // nullopt unsets
+  std::string stdout_path;                                // default: a file in the sandbox
+  std::string work_variable = "TMPDIR";                   // names the private work directory
+};
+
+// One run of digitmill in a private directory: cwd/ is its current
+// directory, tmp/ its TMPDIR; stdout and stderr go to files beside them.
+class Process {
+ public:
+  explicit Process(Options options) {
+    std::string pattern = (fs::temp_directory_path() / "dm-cli-XXXXXX").string();
+    base_ = ::mkdtemp(pattern.data());
+    cwd_ = base_ / "cwd";
+    tmp_ = base_ / "tmp";
+    fs::create_directory(cwd_);
+    fs::create_directory(tmp_);
+    out_path_ = options.stdout_path.empty() ? base_ / "stdout" : fs::path(options.stdout_path);
+    if (!options.env.count(options.work_variable)) options.env[options.work_variable] = tmp_.string();
+
+    int in[2] = {-1, -1};
+    if (!options.input_closed && ::pipe2(in, O_CLOEXEC) != 0) ADD_FAILURE() << "pipe";
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      if (::chdir(cwd_.c_str()) != 0) ::_exit(127);
+      for (const auto& [name, value] : options.env)
+        value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
+      int out = ::open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      int err = ::open((base_ / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      options.input_closed ? ::close(STDIN_FILENO) : ::dup2(in[0], STDIN_FILENO);
+      ::dup2(out, STDOUT_FILENO);
+      ::dup2(err, STDERR_FILENO);
+      std::vector<char*> argv = {const_cast<char*>(DIGITMILL_EXE)};
+      for (auto& arg : options.args) argv.push_back(arg.data());
+      argv.push_back(nullptr);
+      ::execv(DIGITMILL_EXE, argv.data());
+      ::_exit(127);
+    }
+    if (!options.input_closed) {
+      input_ = in[0];  // kept: a later reader of the same pipe
+      if (options.input && ::write(in[1], options.input->data(), options.input->size()) < 0) ADD_FAILURE();
+      if (options.input_held_open)
+        held_ = in[1];
+      else
+        ::close(in[1]);
+    }
+  }
+
+  ~Process() {
+    if (pid_ > 0 && status_ < 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    for (int fd : {input_, held_})
+      if (fd >= 0) ::close(fd);
+    fs::remove_all(base_);
+  }
+
+  // Waits until standard output contains text; false if the run ended
+  // first or the time ran out.
+  bool wait_for_output(const std::string& text, std::chrono::seconds limit = 60s) {
+    auto until = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < until) {
+      if (out().find(text) != std::string::npos) return true;
+      if (status_ >= 0 || ::waitpid(pid_, &status_, WNOHANG) == pid_)
+        return out().find(text) != std::string::npos;
+      std::this_thread::sleep_for(2ms);
+    }
+    return false;
+  }
+
+  // The wait status, killing the run if it takes longer than the limit.
+  int wait(std::chrono::seconds limit = 300s) {
+    auto until = std::chrono::steady_clock::now() + limit;
+    while (status_ < 0) {
+      if (::waitpid(pid_, &status_, WNOHANG) == pid_) break;
+      if (std::chrono::steady_clock::now() > until) {
+        ADD_FAILURE() << "run did not end within " << limit.count() << " s";
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, &status_, 0);
+      }
+      std::this_thread::sleep_for(2ms);
+    }
+    return status_;
+  }
+
+  // Exit status, or 128 + signal number as a shell shows it.
+  int shell_status() {
+    int status = wait();
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+  // The targets of the run's descriptors that lie in the work directory,
+  // once all seven work files are open; empty if the run ends first.
+  std::vector<std::string> wait_for_work_files() {
+    for (;;) {
+      std::vector<std::string> files;
+      std::error_code error;
+      for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(pid_) + "/fd", error)) {
+        std::string target = fs::read_symlink(entry.path(), error).string();
+        if (!error && target.rfind(tmp_.string() + "/", 0) == 0) files.push_back(target);
+      }
+      if (files.size() >= 7) return files;
+      if (exited()) return {};
+      std::this_thread::sleep_for(1ms);
+    }
+  }
+
+  void signal(int sig) {
+    ::kill(pid_, sig);
+  }
+  bool exited() {
+    return status_ >= 0 || ::waitpid(pid_, &status_, WNOHANG) == pid_;
+  }
+
+  std::string out() const {
+    return slurp(out_path_);
+  }
+  std::string err() const {
+    return slurp(base_ / "stderr");
+  }
+  std::string unread_input() {
+    std::string rest;
+    char chunk[256];
+    for (ssize_t got; (got = ::read(input_, chunk, sizeof chunk)) > 0;)
+      rest.append(chunk, static_cast<std::size_t>(got));
+    return rest;
+  }
+  std::vector<std::string> leftovers(const fs::path& dir) const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
+    return names;
+  }
+  const fs::path& cwd() const {
+    return cwd_;
+  }
+  const fs::path& tmp() const {
+    return tmp_;
+  }
+  const fs::path& base() const {
+    return base_;
+  }
+  pid_t pid() const {
+    return pid_;
+  }
+
+ private:
+  fs::path base_, cwd_, tmp_, out_path_;
+  pid_t pid_ = -1;
+  int status_ = -1;
+  int input_ = -1, held_ = -1;
+};
+
+Options with_args(std::vector<std::string> args) {
+  Options options;
+  options.args = std::move(args);
+  return options;
+}
+
+Options with_input(std::string input) {
+  Options options;
+  options.input = std::move(input);
+  return options;
+}
+
+std::string size_line(int m) {
+  return " Start of PI calculation up to " + std::to_string(1L << m) + size_line_end;
+}
+
+const std::string prompt = " Parameter(%i) to digitmill is missing. Parameter value ? ";
+
+TEST(CommandLine, OnlyDigitsOfTheFirstThreeCharactersCount) {
+  struct Case {
+    const char* arg;
+    int m;
+    const char* clamp;  // the clamping line, or nullptr for none
+  };
+  const Case cases[] = {
+      {"7", 7, nullptr},
+      {"-9", 9, nullptr},  // the sign is skipped: 9 is in range
+      {" 12", 12, nullptr},
+      {"6", 7, " Specified M(=6) is too small.  M is set to 7.\n"},
+      {"abc", 7, " Specified M(=0) is too small.  M is set to 7.\n"},
+      {"", 7, " Specified M(=0) is too small.  M is set to 7.\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string("argument '") + c.arg + "'");
+    Process run(with_args({c.arg, "8"}));  // a second argument is ignored
+    EXPECT_EQ(run.shell_status(), 0) << run.err();
+    std::string out = run.out();
+    EXPECT_NE(out.find(size_line(c.m)), std::string::npos) << out;
+    EXPECT_EQ(out.find(" Specified M"), c.clamp ? out.find(c.clamp) : std::string::npos) << out;
+    if (c.clamp) {
+      EXPECT_NE(out.find(std::string(c.clamp) + size_line(c.m)), std::string::npos) << out;
+    }
+    EXPECT_EQ(run.err(), "");
+  }
+}
+
+TEST(CommandLine, SizesAboveTwentyFiveAreClampedBeforeTheRunStarts) {
+  struct Case {
+    const char* arg;
+    const char* clamp;
+  };
+  const Case cases[] = {
+      {"26", " Specified M(=26) is too large.  M is set to 25.\n"},
+      {"1234", " Specified M(=123) is too large.  M is set to 25.\n"},
+      {"2x5", ""},  // the letter is skipped: 25, in range
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string("argument '") + c.arg + "'");
+    Process run(with_args({c.arg}));
+    ASSERT_TRUE(run.wait_for_output(size_line_end)) << run.out() << run.err();
+    run.signal(SIGKILL);
+    run.wait();
+    std::string out = run.out();
+    EXPECT_NE(out.find(std::string(c.clamp) + size_line(25)), std::string::npos) << out;
+    if (!*c.clamp) {
+      EXPECT_EQ(out.find("Specified"), std::string::npos) << out;
+    }
+    // Killed without a chance to clean up: still nothing left behind.
+    EXPECT_EQ(run.leftovers(run.tmp()), std::vector<std::string>{});
+    EXPECT_EQ(run.leftovers(run.cwd()), std::vector<std::string>{});
+  }
+}
+
+TEST(Prompt, AtMostFourBytesReadOneAtATime) {
+  {
+    SCOPED_TRACE("input closed at once");
+    Process run(with_input(""));
+    EXPECT_EQ(run.shell_status(), 0);
+    EXPECT_NE(run.out().find(prompt + " Specified M(=0) is too small.  M is set to 7.\n" + size_line(7)),
+              std::string::npos)
+        << run.out();
+  }
+  {
+    SCOPED_TRACE("no standard input at all");
+    Options options;
+    options.input_closed = true;
+    Process run(options);
+    EXPECT_EQ(run.shell_status(), 0);
+    EXPECT_NE(run.out().find(prompt + " Specified M(=0) is too small.  M is set to 7.\n"), std::string::npos);
+  }
+  {
+    SCOPED_TRACE("8 then end of input");
+    Process run(with_input("8"));
+    EXPECT_EQ(run.shell_status(), 0);
+    EXPECT_NE(run.out().find(prompt + size_line(8)), std::string::npos) << run.out();
+  }
+  {
+    SCOPED_TRACE("9 and Enter, then more lines for someone else");
+    Process run(with_input("9\nnext line\n"));
+    EXPECT_EQ(run.shell_status(), 0);
+    EXPECT_NE(run.out().find(prompt + size_line(9)), std::string::npos) << run.out();
+    EXPECT_EQ(run.unread_input(), "next line\n");
+  }
+  {
+    SCOPED_TRACE("1234 and Enter: 123, the newline left unread");
+    Process run(with_input("1234\nnext line\n"));
+    ASSERT_TRUE(run.wait_for_output(size_line_end)) << run.out();
+    run.signal(SIGKILL);
+    run.wait();
+    EXPECT_NE(run.out().find(prompt + " Specified M(=123) is too large.  M is set to 25.\n" + size_line(25)),
+              std::string::npos)
+        << run.out();
+    EXPECT_EQ(run.unread_input(), "\nnext line\n");
+  }
+}
+
+// Line kinds in the order a whole run prints them.
+int kind_of(const std::string& line) {
+  static const std::vector<std::regex> kinds = {
+      std::regex(R"( Version 2\.0 of the digitmill for Linux OS)"),
+      std::regex(R"( ------ Started digitmill run : \S.*)"),
+      std::regex(R"( Start of PI calculation up to \d+ decimal digits)"),
+      std::regex(R"( End of initialization\. Time= {0,11}\d+\.\d{3} Sec\.)"),
+      std::regex(R"( I=[ \d]\d L=[ \d]{7}\d        Time= {0,11}\d+\.\d{3} Sec\.)"),
+      std::regex(R"( End of main loop)"),
+      std::regex(R"( End of calculation\.    Time= {0,11}\d+\.\d{3} Sec\.)"),
+      std::regex(R"( End of data output\.    Time= {0,11}\d+\.\d{3} Sec\.)"),
+      std::regex(R"( Total calculation\(I/O\) time= {0,11}\d+\.\d{3}\( {0,11}\d+\.\d{3}\) Sec\.)"),
+      std::regex(R"( ------ Ended digitmill run : \S.*)"),
+  };
+  for (std::size_t k = 0; k < kinds.size(); ++k)
+    if (std::regex_match(line, kinds[k])) return static_cast<int>(k);
+  return -1;
+}
+
+TEST(StandardOutput, EveryLineBeginsWithABlankInRunOrderWhenRedirectedToAFile) {
+  Process run(with_args({"7"}));
+  ASSERT_EQ(run.shell_status(), 0) << run.err();
+  EXPECT_EQ(run.err(), "");
+  std::string out = run.out();
+  ASSERT_FALSE(out.empty());
+  EXPECT_EQ(out.back(), '\n');
+  std::vector<std::string> lines = lines_of(out);
+  ASSERT_GE(lines.size(), 9u) << out;
+
+  // The banner: the platform, then four lines on how the program was built.
+  EXPECT_EQ(kind_of(lines[0]), 0) << lines[0];
+  for (int i = 1; i <= 4; ++i) EXPECT_EQ(lines[i].substr(0, 1), " ") << lines[i];
+#ifdef __clang__
+  const std::string version = std::to_string(__clang_major__) + "." + std::to_string(__clang_minor__);
+#else
+  const std::string version = std::to_string(__GNUC__) + "." + std::to_string(__GNUC_MINOR__);
+#endif
+  EXPECT_NE(out.find(version), std::string::npos) << "the compiler's version";
+  EXPECT_NE(out.find("-ffp-contract=off"), std::string::npos) << "the compile options";
+
+  std::vector<int> order;
+  for (std::size_t i = 5; i < lines.size(); ++i) {
+    EXPECT_EQ(lines[i].substr(0, 1), " ") << lines[i];
+    int kind = kind_of(lines[i]);
+    EXPECT_GE(kind, 1) << "unexpected line: " << lines[i];
+    if (order.empty() || order.back() != kind) order.push_back(kind);
+  }
+  // Started, size, initialization; then (once the iteration runs) steps, end
+  // of loop, calculation, output, total; the Ended line last.
+  std::vector<int> frame = {1, 2, 3, 9};
+  std::vector<int> whole = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+  EXPECT_TRUE(order == frame || order == whole) << out;
+}
+
+TEST(StandardOutput, AFailedWriteIsReportedAndTheRunFails) {
+  Options full = with_args({"7"});
+  full.stdout_path = "/dev/full";
+  Process to_full(full);
+  EXPECT_EQ(to_full.shell_status(), 2);
+  EXPECT_EQ(to_full.err(), "digitmill: cannot write standard output: No space left on device\n");
+  EXPECT_EQ(to_full.leftovers(to_full.cwd()), std::vector<std::string>{});
+}
+
+TEST(WorkFiles, TmpdirThenTempAndAMissingDirectoryIsNamed) {
+  {
+    SCOPED_TRACE("TMPDIR missing");
+    Options options = with_args({"7"});
+    options.env["TMPDIR"] = "/nonexistent-digitmill-dir";
+    Process run(options);
+    EXPECT_EQ(run.shell_status(), 2);
+    EXPECT_EQ(
+        run.err(),
+        "digitmill: cannot create work file in /nonexistent-digitmill-dir: No such file or directory\n");
+    EXPECT_NE(run.out().find(size_line(7)), std::string::npos);
+    EXPECT_EQ(run.out().find("End of initialization"), std::string::npos);
+  }
+  {
+    SCOPED_TRACE("TMPDIR unset or empty, TEMP missing");
+    for (std::optional<std::string> tmpdir : {std::optional<std::string>(), std::optional<std::string>("")}) {
+      Options options = with_args({"7"});
+      options.env["TMPDIR"] = tmpdir;
+      options.env["TEMP"] = "/nonexistent-digitmill-temp";
+      Process run(options);
+      EXPECT_EQ(run.shell_status(), 2);
+      EXPECT_EQ(
+          run.err(),
+          "digitmill: cannot create work file in /nonexistent-digitmill-temp: No such file or directory\n");
+    }
+  }
+  {
+    SCOPED_TRACE("TMPDIR usable, TEMP missing: TMPDIR wins");
+    Options options = with_args({"7"});
+    options.env["TEMP"] = "/nonexistent-digitmill-temp";
+    Process run(options);
+    EXPECT_EQ(run.shell_status(), 0) << run.err();
+    EXPECT_EQ(run.leftovers(run.tmp()), std::vector<std::string>{});
+  }
+}
+
+TEST(WorkFiles, SevenNamelessFilesInTempWhenTmpdirIsUnset) {
+  Options options = with_args({"25"});
+  options.work_variable = "TEMP";
+  options.env["TMPDIR"] = std::nullopt;
+  Process run(options);
+  ASSERT_TRUE(run.wait_for_output(size_line_end));
+  std::vector<std::string> files = run.wait_for_work_files();
+  run.signal(SIGKILL);
+  run.wait();
+  if (files.empty() && WIFEXITED(run.wait())) GTEST_SKIP() << "the run ended before its files could be seen";
+  ASSERT_EQ(files.size(), 7u);
+  for (const std::string& file : files) {
+    EXPECT_EQ(file.rfind(run.tmp().string() + "/", 0), 0u) << file;
+    EXPECT_NE(file.find("(deleted)"), std::string::npos) << file;
+  }
+  EXPECT_EQ(run.leftovers(run.tmp()), std::vector<std::string>{});
+}
+
+TEST(Signals, InterruptedRunReportsCleansUpAndDiesByTheSignal) {
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    std::string name = sig == SIGINT ? "SIGINT" : sig == SIGTERM ? "SIGTERM" : "SIGHUP";
+    SCOPED_TRACE(name + " at the prompt");
+    Options options;
+    options.input_held_open = true;
+    Process run(options);
+    ASSERT_TRUE(run.wait_for_output(prompt));
+    run.signal(sig);
+    EXPECT_EQ(run.shell_status(), 128 + sig);
+    EXPECT_EQ(run.err(), "digitmill: interrupted by " + name + "\n");
+  }
+}
+
+TEST(Signals, InterruptedComputationLeavesNothingBehind) {
+  Process run(with_args({"25"}));
+  ASSERT_TRUE(run.wait_for_output(size_line_end));
+  bool seen = !run.wait_for_work_files().empty();
+  run.signal(SIGINT);
+  int status = run.wait();
+  if (!seen && WIFEXITED(status) && run.err().empty()) GTEST_SKIP() << "the run ended before the signal";
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << "status " << status;
+  EXPECT_EQ(run.err(), "digitmill: interrupted by SIGINT\n");
+  EXPECT_EQ(run.leftovers(run.tmp()), std::vector<std::string>{});
+  EXPECT_EQ(run.leftovers(run.cwd()), std::vector<std::string>{});
+}
+
+}  // namespace

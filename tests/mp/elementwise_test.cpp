@@ -43,7 +43,7 @@ TEST_F(Elementwise, ClearCutsFromWordKToTheEndOfTheLastRecord) {
   const int len = 4096;  // 5 records
   std::mt19937_64 rng(7);
   const Words start = random_number(rng, len, 1, 99999999);
-  for (int k : {1, 2, 1024, 1025, 1026, 2049, 4097, 4098, 4099}) {
+  for (int k : {1, 2, 1024, 1025, 1026, 2049, 3072, 3073, 4097, 4098, 4099}) {
     SCOPED_TRACE("k " + std::to_string(k));
     put_number(12, start, 2);
     const Words before = get_records(12, 7);
@@ -135,6 +135,9 @@ TEST_F(Elementwise, AgreeCountsLeadingEqualWords) {
   EXPECT_EQ(agree_with({5}, 2048), len + 2);
   EXPECT_EQ(agree_with({5, 2049}, 2048), 2048);
   EXPECT_EQ(agree_with({2047, 3000}, 2048), 2999);
+  // Word s + 1 = 1024 is still in record 1, word 2048 in record 2.
+  EXPECT_EQ(agree_with({5}, 1023), 4);
+  EXPECT_EQ(agree_with({1030}, 2047), 1029);
   // Within the starting record the scan begins at its first position, even
   // below word s + 1.
   EXPECT_EQ(agree_with({2050}, 2100), 2049);

@@ -40,8 +40,31 @@ inline v4d splat4(double x) {
   return v4d{x, x, x, x};
 }
 
+// Uniform element access for code written once for doubles and vectors.
+inline void load_to(const double* p, double& x) {
+  x = *p;
+}
+inline void load_to(const double* p, v4d& x) {
+  x = load4(p);
+}
+inline void store_from(double* p, double x) {
+  *p = x;
+}
+inline void store_from(double* p, v4d x) {
+  store4(p, x);
+}
+
+// f.operator()<T>(j) for j = 0 .. count-1: four elements at a time as v4d,
+// the remainder one by one as double.
+template <class F>
+inline void for_lanes(std::ptrdiff_t count, F&& f) {
+  std::ptrdiff_t j = 0;
+  for (; j + 4 <= count; j += 4) f.template operator()<v4d>(j);
+  for (; j < count; ++j) f.template operator()<double>(j);
+}
+
 // Rows a0..a3 become columns: on return a_k holds element k of each old row.
-inline void transpose4(v4d& a0, v4d& a1, v4d& a2, v4d& a3) {
+[[gnu::always_inline]] inline void transpose4(v4d& a0, v4d& a1, v4d& a2, v4d& a3) {
   const v4d t0 = __builtin_shuffle(a0, a1, v4i{0, 4, 2, 6});
   const v4d t1 = __builtin_shuffle(a0, a1, v4i{1, 5, 3, 7});
   const v4d t2 = __builtin_shuffle(a2, a3, v4i{0, 4, 2, 6});
@@ -92,7 +115,7 @@ inline Group group_at(int span, int t) {
 // are within one unit in the last place. Element-wise on vectors, so every
 // lane equals the scalar result.
 template <class T>
-inline void sincos_small(T x, T& s, T& c) {
+[[gnu::always_inline]] inline void sincos_small(T x, T& s, T& c) {
   const T z = x * x;
   const T ps =
       -1.0 / 6.0 +
@@ -118,7 +141,7 @@ struct Rotations {
 
 // sign = +1 for the forward rotation (s1 = sin theta), -1 for its conjugate.
 template <class T>
-inline Rotations<T> rotations(T theta, double sign) {
+[[gnu::always_inline]] inline Rotations<T> rotations(T theta, double sign) {
   Rotations<T> w;
   T sn, cs;
   sincos_small(theta, sn, cs);

@@ -19,7 +19,7 @@ struct Forward {
   // Zero angle on super-block 0. With half set the inputs b4..b7 are the
   // zero padding of the sequence and are not looked at.
   template <class T>
-  static void zero(T (&b)[8], bool half) {
+  [[gnu::always_inline]] static void zero(T (&b)[8], bool half) {
     if (half) {
       const T b0 = b[0], b1 = b[1], b2 = b[2], b3 = b[3];
       const T s02 = b0 + b2, s13 = b1 + b3, d13 = b1 - b3;
@@ -49,7 +49,7 @@ struct Forward {
   // Zero angle on super-block 1: a radix-8 butterfly whose rotations are the
   // odd multiples of pi/8.
   template <class T>
-  static void second(T (&c)[8]) {
+  [[gnu::always_inline]] static void second(T (&c)[8]) {
     T x = rho * (c[2] - c[6]), y = rho * (c[2] + c[6]);
     const T g0 = c[0] + x, h0 = c[4] + y, g2 = c[0] - x, h2 = c[4] - y;
     x = rho * (c[3] - c[7]), y = rho * (c[3] + c[7]);
@@ -70,7 +70,7 @@ struct Forward {
   // radix-8 butterfly whose outputs are split between the real super-block
   // (r, "J") and the imaginary one (i, "K").
   template <class T>
-  static void general(const Rotations<T>& w, T (&r)[8], T (&i)[8]) {
+  [[gnu::always_inline]] static void general(const Rotations<T>& w, T (&r)[8], T (&i)[8]) {
     T tr[8], ti[8];
     for (int k = 1; k < 8; ++k) {
       tr[k] = w.c[k] * r[k] - w.s[k] * i[k];
@@ -134,19 +134,63 @@ void PASS8F(int bl, int span, double* b) {
 
 void RFFT(int m, double* b) {
   const int n = 1 << m;
-  int span = 1;
-  // The first pass is a radix-2 or radix-4 butterfly whose inputs from the
-  // upper half are zero, so it reads only the lower half.
-  if (m % 3 == 1) {
-    VCOPY(n / 2, b, b + n / 2);
-    span = 2;
-  } else if (m % 3 == 2) {
-    HALF4F(n / 4, b, b + n / 4, b + n / 2, b + 3 * (n / 4));
-    span = 4;
+  const int levels = m / 3;
+  if (levels == 0) {
+    if (m == 1) VCOPY(1, b, b + 1);
+    if (m == 2) HALF4F(1, b, b + 1, b + 2, b + 3);
+    return;  // both reorderings are identities below n = 8
   }
-  for (int pass = 0; pass < m / 3; ++pass) {
-    span *= 8;
-    PASS8F(n / span, span, b);
+  // The first pass is a radix-2 or radix-4 butterfly whose inputs from the
+  // upper half are zero; it is fused with the first radix-8 pass, which then
+  // reads the lower half once and writes every element.
+  const int first_span = m % 3 == 0 ? 8 : m % 3 == 1 ? 16 : 32;
+  Tree<Forward, false> tree(b, n, first_span, levels);
+  if (m % 3 == 0) {
+    tree.zero(0);
+  } else if (m % 3 == 1) {
+    // Super-block 1 is a copy of super-block 0 before the pass.
+    const std::ptrdiff_t bl = n / 16;
+    over_streams(block_rows<8>(b, bl), block_rows<16>(b, bl), bl,
+                 [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j) {
+                   T x[8], y[8];
+                   for (int k = 0; k < 8; ++k) load_to(in[k] + j, x[k]), y[k] = x[k];
+                   Forward::zero(x, false);
+                   Forward::second(y);
+                   for (int k = 0; k < 8; ++k) store_from(out[k] + j, x[k]), store_from(out[8 + k] + j, y[k]);
+                 });
+    tree.zero(0, false);
+    tree.second(0, false);
+  } else {
+    // Quarters 0..3 become a + c, a - c, a, c (a, c the first two quarters)
+    // and are then super-blocks 0, 1 and the pair (2, 3).
+    const std::ptrdiff_t bl = n / 32;
+    const Rotations<double> w = tree.rotations_of(0, 2);
+    const Rotations<v4d> wv = broadcast<v4d>(w);
+    over_streams(block_rows<16>(b, bl), block_rows<32>(b, bl), bl,
+                 [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j) {
+                   T s[8], d[8], r[8], i[8];
+                   for (int k = 0; k < 8; ++k) {
+                     load_to(in[k] + j, r[k]);
+                     load_to(in[8 + k] + j, i[k]);
+                     s[k] = r[k] + i[k];
+                     d[k] = r[k] - i[k];
+                   }
+                   Forward::zero(s, false);
+                   Forward::second(d);
+                   if constexpr (std::is_same_v<T, double>)
+                     Forward::general(w, r, i);
+                   else
+                     Forward::general(wv, r, i);
+                   for (int k = 0; k < 8; ++k) {
+                     store_from(out[k] + j, s[k]);
+                     store_from(out[8 + k] + j, d[k]);
+                     store_from(out[16 + k] + j, r[k]);
+                     store_from(out[24 + k] + j, i[k]);
+                   }
+                 });
+    tree.zero(0, false);
+    tree.second(0, false);
+    tree.pair(0, 2, 3, w, false);
   }
   REORD1(m, b);
   REORD2(m, b);

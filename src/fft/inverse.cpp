@@ -19,7 +19,7 @@ struct Inverse {
   // Zero angle on super-block 0; the doubled terms undo the halving that the
   // packed layout implies for the conjugate-symmetric half of the spectrum.
   template <class T>
-  static void zero(T (&b)[8], bool) {
+  [[gnu::always_inline]] static void zero(T (&b)[8], bool) {
     const T t0 = b[0] + b[1], t1 = b[0] - b[1], t2 = 2.0 * b[2], t3 = 2.0 * b[3];
     const T a = t0 + t2, q = 2.0 * (b[4] + b[6]);
     const T c = t1 + t3, e = sqrt2 * ((b[5] + b[7]) + (b[4] - b[6]));
@@ -38,7 +38,7 @@ struct Inverse {
   // Zero angle on super-block 1, the conjugate of the forward odd-eighths
   // butterfly.
   template <class T>
-  static void second(T (&c)[8]) {
+  [[gnu::always_inline]] static void second(T (&c)[8]) {
     const T t0 = c[0] + c[6], t1 = c[2] + c[4], u0 = c[7] - c[1], u1 = c[5] - c[3];
     const T d06 = c[0] - c[6], s71 = c[7] + c[1], s53 = c[5] + c[3], d24 = c[2] - c[4];
     const T p = d06 * gam + s71 * sig, r = s53 * gam - d24 * sig;
@@ -57,7 +57,7 @@ struct Inverse {
   // and the imaginary one (i, "K"), then the conjugate rotations of outputs
   // 1..7.
   template <class T>
-  static void general(const Rotations<T>& w, T (&r)[8], T (&i)[8]) {
+  [[gnu::always_inline]] static void general(const Rotations<T>& w, T (&r)[8], T (&i)[8]) {
     const T a0 = r[0] + i[6], a1 = r[0] - i[6], a2 = r[2] + i[4], a3 = i[4] - r[2];
     const T a4 = r[4] + i[2], a5 = r[4] - i[2], a6 = r[6] + i[0], a7 = r[6] - i[0];
     const T b0 = i[7] + r[1], b1 = i[7] - r[1], b2 = i[5] + r[3], b3 = i[5] - r[3];
@@ -108,20 +108,75 @@ void PASS4I(int count, double* b0, double* b1, double* b2, double* b3) {
 
 void RIFFT(int m, double* b) {
   const int n = 1 << m;
+  const int levels = m / 3;
+  const double r = 1.0 / n;
   REORD2(m, b);
   REORD1(m, b);
-  int span = n;
-  for (int pass = 0; pass < m / 3; ++pass) {
-    PASS8I(n / span, span, b);
-    span /= 8;
+  if (levels == 0) {
+    if (m == 1) PASS2(1, b, b + 1);
+    if (m == 2) PASS4I(1, b, b + 1, b + 2, b + 3);
+    for (int k = 0; k < n; ++k) b[k] *= r;
+    return;
   }
-  if (m % 3 == 1) {
-    PASS2(n / 2, b, b + n / 2);
-  } else if (m % 3 == 2) {
-    PASS4I(n / 4, b, b + n / 4, b + n / 2, b + 3 * (n / 4));
+  // Every subtree below the first radix-8 pass first; then that pass, fused
+  // with the radix-2 or radix-4 last pass and the division by n, in one sweep.
+  const int first_span = m % 3 == 0 ? 8 : m % 3 == 1 ? 16 : 32;
+  Tree<Inverse, true> tree(b, n, first_span, levels);
+  tree.zero(0, false);
+  if (m % 3 == 0) {
+    const std::ptrdiff_t bl = n / 8;
+    const auto rows = block_rows<8>(b, bl);
+    over_streams(rows, rows, bl, [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j) {
+      T x[8];
+      for (int k = 0; k < 8; ++k) load_to(in[k] + j, x[k]);
+      Inverse::zero(x, false);
+      for (int k = 0; k < 8; ++k) store_from(out[k] + j, x[k] * r);
+    });
+  } else if (m % 3 == 1) {
+    tree.second(0, false);
+    const std::ptrdiff_t bl = n / 16;
+    const auto rows = block_rows<16>(b, bl);
+    over_streams(rows, rows, bl, [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j) {
+      T x[8], y[8];
+      for (int k = 0; k < 8; ++k) load_to(in[k] + j, x[k]), load_to(in[8 + k] + j, y[k]);
+      Inverse::zero(x, false);
+      Inverse::second(y);
+      for (int k = 0; k < 8; ++k) {
+        store_from(out[k] + j, (x[k] + y[k]) * r);
+        store_from(out[8 + k] + j, (x[k] - y[k]) * r);
+      }
+    });
+  } else {
+    tree.second(0, false);
+    const Rotations<double> w = tree.rotations_of(0, 2);
+    const Rotations<v4d> wv = broadcast<v4d>(w);
+    tree.pair(0, 2, 3, w, false);
+    const std::ptrdiff_t bl = n / 32;
+    const auto rows = block_rows<32>(b, bl);
+    over_streams(rows, rows, bl, [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j) {
+      T x[8], y[8], re[8], im[8];
+      for (int k = 0; k < 8; ++k) {
+        load_to(in[k] + j, x[k]);
+        load_to(in[8 + k] + j, y[k]);
+        load_to(in[16 + k] + j, re[k]);
+        load_to(in[24 + k] + j, im[k]);
+      }
+      Inverse::zero(x, false);
+      Inverse::second(y);
+      if constexpr (std::is_same_v<T, double>)
+        Inverse::general(w, re, im);
+      else
+        Inverse::general(wv, re, im);
+      // The radix-4 last pass on quarters 0..3, then the division by n.
+      for (int k = 0; k < 8; ++k) {
+        const T t0 = x[k] + y[k], t1 = x[k] - y[k], t2 = 2.0 * re[k], t3 = 2.0 * im[k];
+        store_from(out[k] + j, (t0 + t2) * r);
+        store_from(out[16 + k] + j, (t0 - t2) * r);
+        store_from(out[8 + k] + j, (t1 + t3) * r);
+        store_from(out[24 + k] + j, (t1 - t3) * r);
+      }
+    });
   }
-  const double r = 1.0 / n;
-  for (int k = 0; k < n; ++k) b[k] *= r;
 }
 
 }  // namespace fft

@@ -1,14 +1,32 @@
-// The loop structure of one radix-8 pass, shared by the forward and the
-// inverse pass. A kernel supplies the three butterflies:
+// The loop structure of the radix-8 passes, shared by the forward and the
+// inverse transform. A kernel supplies the three butterflies:
 //   K::sign                       +1 (forward rotations) or -1 (conjugates)
 //   K::has_half                   whether span 8 uses a form reading b0..b3 only
 //   K::zero(x, half)              super-block 0, in place on its 8 values
 //   K::second(x)                  super-block 1, in place
-//   K::general(w, r, i)           a paired group: r, i in, outputs of the real
-//                                 super-block in r and of the imaginary one in i
-// Every element goes through the same arithmetic whichever loop below
-// handles it; the loops differ only in how many elements share a vector.
+//   K::general(w, r, i)           a paired group: r, i in; the outputs of the
+//                                 real super-block in r, of the imaginary one in i
+// Every element goes through the same arithmetic whichever loop below handles
+// it; the loops differ only in how many elements share a vector and in the
+// order in which independent groups are visited.
+//
+// The groups of consecutive passes form a tree. Block k of super-block z at
+// one pass is super-block 8z + k at the next, so
+//   - super-block 0 has the children 0 (zero angle), 1 (zero angle) and the
+//     pairs (2,3), (4,7), (6,5);
+//   - super-block 1 has the pairs (8,15), (10,13), (12,11), (14,9);
+//   - the pair (sr, si) has the pairs (8sr + 2j, 8si + 7 - 2j) and
+//     (8si + 2j, 8sr + 7 - 2j), j = 0..3,
+// and a group reads only what its parent wrote. The forward transform may
+// therefore run each subtree to the end before the next (pre-order), and the
+// inverse finish each subtree before its root (post-order), so that the lower
+// passes work on a region that is still in cache. Four sibling pairs with
+// consecutive j are consecutive groups of one run of the pass: their
+// rotations are computed together, one group per vector lane.
 #pragma once
+
+#include <array>
+#include <type_traits>
 
 #include "fft/detail.hpp"
 
@@ -17,120 +35,224 @@
 
 namespace fft::detail {
 
-// The eight blocks of bl elements that start at p, elements j .. j+3.
-inline void load_blocks(const double* p, std::ptrdiff_t bl, std::ptrdiff_t j, v4d (&x)[8]) {
-  for (int k = 0; k < 8; ++k) x[k] = load4(p + k * bl + j);
-}
-inline void store_blocks(double* p, std::ptrdiff_t bl, std::ptrdiff_t j, const v4d (&x)[8]) {
-  for (int k = 0; k < 8; ++k) store4(p + k * bl + j, x[k]);
-}
+// Streams are staged through a local buffer in chunks when they are at least
+// this long: stream k of a unit lies k * bl doubles from stream 0, a multiple
+// of 4 KiB, and sixteen or more such streams read and written in step would
+// compete for the same few cache sets.
+constexpr std::ptrdiff_t stage_min = 512;
 
-template <class K>
-void single_block(double* p, std::ptrdiff_t bl, bool half, bool zero) {
-  const int nin = half ? 4 : 8;  // the half-filled form never reads b4..b7
-  std::ptrdiff_t j = 0;
-  for (; j + 4 <= bl; j += 4) {
-    v4d x[8] = {};
-    for (int k = 0; k < nin; ++k) x[k] = load4(p + k * bl + j);
-    if (zero)
-      K::zero(x, half);
-    else
-      K::second(x);
-    store_blocks(p, bl, j, x);
-  }
-  for (; j < bl; ++j) {
-    double x[8] = {};
-    for (int k = 0; k < nin; ++k) x[k] = p[k * bl + j];
-    if (zero)
-      K::zero(x, half);
-    else
-      K::second(x);
-    for (int k = 0; k < 8; ++k) p[k * bl + j] = x[k];
-  }
-}
-
-// One group of bl >= 1 butterflies with its own rotations.
-template <class K>
-inline void group_loop(double* pr, double* pi_, std::ptrdiff_t bl, const Rotations<double>& w) {
-  std::ptrdiff_t j = 0;
-  if (bl >= 4) {
-    Rotations<v4d> wv;
-    for (int k = 0; k < 8; ++k) wv.c[k] = splat4(w.c[k]), wv.s[k] = splat4(w.s[k]);
-    for (; j + 4 <= bl; j += 4) {
-      v4d r[8], i[8];
-      load_blocks(pr, bl, j, r);
-      load_blocks(pi_, bl, j, i);
-      K::general(wv, r, i);
-      store_blocks(pr, bl, j, r);
-      store_blocks(pi_, bl, j, i);
-    }
-  }
-  for (; j < bl; ++j) {
-    double r[8], i[8];
-    for (int k = 0; k < 8; ++k) r[k] = pr[k * bl + j], i[k] = pi_[k * bl + j];
-    K::general(w, r, i);
-    for (int k = 0; k < 8; ++k) pr[k * bl + j] = r[k], pi_[k * bl + j] = i[k];
-  }
-}
-
-template <class K>
-void run_pass(int bl_in, int span, double* b) {
-  if (bl_in <= 0 || span < 8) return;
-  const std::ptrdiff_t bl = bl_in;
-  const bool half = K::has_half && span == 8;
-  single_block<K>(b, bl, half, true);
-  if (span > 8) single_block<K>(b + 8 * bl, bl, false, false);
-
-  const int groups = group_count(span);
-  const double step = pi / span;
-  int t = 1;
-  if (bl == 1) {
-    // Runs of four or more groups (from t = 4 on) go four groups at a time,
-    // lane l of every vector belonging to group t + l: its real parts are
-    // the 8 contiguous elements of super-block sr + 2l, its imaginary parts
-    // those of si - 2l.
-    const int p = std::countr_zero(static_cast<unsigned>(span)) - 3;
-    for (; t <= groups && t < 4; ++t) {
-      const Group g = group_at(span, t);
-      group_loop<K>(b + 8 * g.sr, b + 8 * g.si, 1, rotations(g.phi * step, K::sign));
-    }
-    for (; t <= groups; t += 4) {
-      const Group g = group_at(span, t);
-      v4d theta;
-      for (int l = 0; l < 4; ++l)
-        theta[l] = 2 * static_cast<int>(bit_reverse(static_cast<std::uint32_t>(t + l), p - 1)) * step;
-      const Rotations<v4d> w = rotations(theta, K::sign);
-      double* pr = b + 8 * g.sr;   // super-blocks sr, sr+2, sr+4, sr+6
-      double* pi_ = b + 8 * g.si;  // super-blocks si, si-2, si-4, si-6
-      v4d r[8], i[8];
-      for (int l = 0; l < 4; ++l) {
-        r[l] = load4(pr + 16 * l);
-        r[l + 4] = load4(pr + 16 * l + 4);
-        i[l] = load4(pi_ - 16 * l);
-        i[l + 4] = load4(pi_ - 16 * l + 4);
-      }
-      transpose4(r[0], r[1], r[2], r[3]);
-      transpose4(r[4], r[5], r[6], r[7]);
-      transpose4(i[0], i[1], i[2], i[3]);
-      transpose4(i[4], i[5], i[6], i[7]);
-      K::general(w, r, i);
-      transpose4(r[0], r[1], r[2], r[3]);
-      transpose4(r[4], r[5], r[6], r[7]);
-      transpose4(i[0], i[1], i[2], i[3]);
-      transpose4(i[4], i[5], i[6], i[7]);
-      for (int l = 0; l < 4; ++l) {
-        store4(pr + 16 * l, r[l]);
-        store4(pr + 16 * l + 4, r[l + 4]);
-        store4(pi_ - 16 * l, i[l]);
-        store4(pi_ - 16 * l + 4, i[l + 4]);
-      }
-    }
+// For j = 0 .. bl-1: f.operator()<T>(in, out, j) reads element j of the
+// input streams in[0..NI) and writes element j of the output streams
+// out[0..NO) (an output may be an input). Only input streams are read.
+template <std::size_t NI, std::size_t NO, class F>
+[[gnu::always_inline]] inline void over_streams(const std::array<double*, NI>& in,
+                                                const std::array<double*, NO>& out, std::ptrdiff_t bl,
+                                                F&& f) {
+  if (bl < stage_min) {
+    for_lanes(bl, [&]<class T>(std::ptrdiff_t j) { f.template operator()<T>(in.data(), out.data(), j); });
     return;
   }
-  for (; t <= groups; ++t) {
-    const Group g = group_at(span, t);
-    group_loop<K>(b + 8 * bl * g.sr, b + 8 * bl * g.si, bl, rotations(g.phi * step, K::sign));
+  constexpr int chunk = 1024 / (NI > NO ? NI : NO);  // 8 KiB per buffer
+  alignas(64) double bin[NI][chunk];
+  alignas(64) double bout[NO][chunk];
+  double* rin[NI];
+  double* rout[NO];
+  for (std::size_t k = 0; k < NI; ++k) rin[k] = bin[k];
+  for (std::size_t k = 0; k < NO; ++k) rout[k] = bout[k];
+  for (std::ptrdiff_t j0 = 0; j0 < bl; j0 += chunk) {
+    for (std::size_t k = 0; k < NI; ++k) std::memcpy(bin[k], in[k] + j0, sizeof bin[k]);
+    for (int jj = 0; jj < chunk; jj += 4) f.template operator()<v4d>(rin, rout, jj);
+    for (std::size_t k = 0; k < NO; ++k) std::memcpy(out[k] + j0, bout[k], sizeof bout[k]);
   }
+}
+
+// The N consecutive blocks of bl elements from p.
+template <std::size_t N>
+inline std::array<double*, N> block_rows(double* p, std::ptrdiff_t bl) {
+  std::array<double*, N> rows;
+  for (std::size_t k = 0; k < N; ++k) rows[k] = p + static_cast<std::ptrdiff_t>(k) * bl;
+  return rows;
+}
+
+template <class T>
+[[gnu::always_inline]] inline Rotations<T> broadcast(const Rotations<double>& w) {
+  Rotations<T> v;
+  for (int k = 0; k < 8; ++k) v.c[k] = T{} + w.c[k], v.s[k] = T{} + w.s[k];
+  return v;
+}
+
+template <class K>
+void unit_single(double* p, std::ptrdiff_t bl, bool half, bool zero) {
+  const auto rows = block_rows<8>(p, bl);
+  if (half) {
+    // The half-filled form never reads b4..b7.
+    const auto in = block_rows<4>(p, bl);
+    over_streams(in, rows, bl, [&]<class T>(const double* const* i, double* const* o, std::ptrdiff_t j) {
+      T x[8] = {};
+      for (int k = 0; k < 4; ++k) load_to(i[k] + j, x[k]);
+      K::zero(x, true);
+      for (int k = 0; k < 8; ++k) store_from(o[k] + j, x[k]);
+    });
+    return;
+  }
+  over_streams(rows, rows, bl, [&]<class T>(const double* const* i, double* const* o, std::ptrdiff_t j) {
+    T x[8];
+    for (int k = 0; k < 8; ++k) load_to(i[k] + j, x[k]);
+    if (zero)
+      K::zero(x, false);
+    else
+      K::second(x);
+    for (int k = 0; k < 8; ++k) store_from(o[k] + j, x[k]);
+  });
+}
+
+// The group (pr, pi_) with bl >= 1 butterflies and one set of rotations.
+template <class K>
+void unit_pair(double* pr, double* pi_, std::ptrdiff_t bl, const Rotations<double>& w) {
+  std::array<double*, 16> rows;
+  for (int k = 0; k < 8; ++k) rows[k] = pr + k * bl, rows[8 + k] = pi_ + k * bl;
+  const Rotations<v4d> wv = broadcast<v4d>(w);
+  over_streams(rows, rows, bl, [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j) {
+    T r[8], i[8];
+    for (int k = 0; k < 8; ++k) load_to(in[k] + j, r[k]), load_to(in[8 + k] + j, i[k]);
+    if constexpr (std::is_same_v<T, double>)
+      K::general(w, r, i);
+    else
+      K::general(wv, r, i);
+    for (int k = 0; k < 8; ++k) store_from(out[k] + j, r[k]), store_from(out[8 + k] + j, i[k]);
+  });
+}
+
+// Four groups with bl = 1: lane l takes its real parts from the 8 contiguous
+// elements at pr + 16 l and its imaginary parts from those at pi_ - 16 l.
+template <class K>
+void leaf_four(double* pr, double* pi_, const Rotations<v4d>& w) {
+  v4d r[8], i[8];
+  for (int l = 0; l < 4; ++l) {
+    r[l] = load4(pr + 16 * l);
+    r[l + 4] = load4(pr + 16 * l + 4);
+    i[l] = load4(pi_ - 16 * l);
+    i[l + 4] = load4(pi_ - 16 * l + 4);
+  }
+  transpose4(r[0], r[1], r[2], r[3]);
+  transpose4(r[4], r[5], r[6], r[7]);
+  transpose4(i[0], i[1], i[2], i[3]);
+  transpose4(i[4], i[5], i[6], i[7]);
+  K::general(w, r, i);
+  transpose4(r[0], r[1], r[2], r[3]);
+  transpose4(r[4], r[5], r[6], r[7]);
+  transpose4(i[0], i[1], i[2], i[3]);
+  transpose4(i[4], i[5], i[6], i[7]);
+  for (int l = 0; l < 4; ++l) {
+    store4(pr + 16 * l, r[l]);
+    store4(pr + 16 * l + 4, r[l + 4]);
+    store4(pi_ - 16 * l, i[l]);
+    store4(pi_ - 16 * l + 4, i[l + 4]);
+  }
+}
+
+inline Rotations<double> lane(const Rotations<v4d>& w, int l) {
+  Rotations<double> s;
+  for (int k = 0; k < 8; ++k) s.c[k] = w.c[k][l], s.s[k] = w.s[k][l];
+  return s;
+}
+
+// The passes of one transform, numbered from 0 (span first_span, the largest
+// block length) to levels - 1 (span first_span * 8^(levels-1)). `post`
+// selects the inverse order: a group after its subtree instead of before.
+template <class K, bool post>
+class Tree {
+ public:
+  Tree(double* b, std::ptrdiff_t n, int first_span, int levels) : b_(b), levels_(levels) {
+    std::ptrdiff_t span = first_span;
+    for (int lv = 0; lv < levels; ++lv, span *= 8) {
+      bl_[lv] = n / span;
+      step_[lv] = pi / static_cast<double>(span);
+      p_[lv] = std::countr_zero(static_cast<unsigned long long>(span)) - 3;
+      half_[lv] = K::has_half && span == 8;
+    }
+  }
+
+  // Super-block 0 of pass lv and everything below it; `self` false leaves
+  // out pass lv's own butterfly (done by a caller that fuses it).
+  void zero(int lv, bool self = true) {
+    if (self && !post) unit_single<K>(b_, bl_[lv], half_[lv], true);
+    if (lv + 1 < levels_) {
+      zero(lv + 1);
+      second(lv + 1);
+      pair(lv + 1, 2, 3, rotations_of(lv + 1, 2));
+      pair(lv + 1, 4, 7, rotations_of(lv + 1, 4));
+      pair(lv + 1, 6, 5, rotations_of(lv + 1, 6));
+    }
+    if (self && post) unit_single<K>(b_, bl_[lv], half_[lv], true);
+  }
+
+  void second(int lv, bool self = true) {
+    if (self && !post) unit_single<K>(b_ + 8 * bl_[lv], bl_[lv], false, false);
+    if (lv + 1 < levels_) four(lv + 1, 8, 15);
+    if (self && post) unit_single<K>(b_ + 8 * bl_[lv], bl_[lv], false, false);
+  }
+
+  void pair(int lv, int sr, int si, const Rotations<double>& w, bool self = true) {
+    const std::ptrdiff_t bl = bl_[lv];
+    if (self && !post) unit_pair<K>(b_ + 8 * bl * sr, b_ + 8 * bl * si, bl, w);
+    if (lv + 1 < levels_) {
+      four(lv + 1, 8 * sr, 8 * si + 7);
+      four(lv + 1, 8 * si, 8 * sr + 7);
+    }
+    if (self && post) unit_pair<K>(b_ + 8 * bl * sr, b_ + 8 * bl * si, bl, w);
+  }
+
+  // Every group of pass lv with a nonzero angle, without descending: the
+  // runs of one and two groups one by one, longer runs four at a time.
+  void level_pairs(int lv) {
+    const int runs_end = 1 << p_[lv];  // span/8 super-blocks
+    for (int s = 2; s < runs_end; s *= 2) {
+      if (s < 8) {
+        for (int sr = s; sr < 2 * s; sr += 2) pair(lv, sr, 3 * s - 1 - sr, rotations_of(lv, sr), true);
+      } else {
+        for (int sr = s; sr < 2 * s; sr += 8) four(lv, sr, 3 * s - 1 - sr);
+      }
+    }
+  }
+
+  Rotations<double> rotations_of(int lv, int sr) const {
+    return rotations(phi(lv, sr) * step_[lv], K::sign);
+  }
+
+ private:
+  double phi(int lv, int sr) const {
+    return 2.0 * bit_reverse(static_cast<std::uint32_t>(sr / 2), p_[lv] - 1);
+  }
+
+  // The groups (sr + 2l, si - 2l), l = 0..3, of pass lv.
+  void four(int lv, int sr, int si) {
+    const v4d theta = v4d{phi(lv, sr), phi(lv, sr + 2), phi(lv, sr + 4), phi(lv, sr + 6)} * step_[lv];
+    const Rotations<v4d> w = rotations(theta, K::sign);
+    if (bl_[lv] == 1 && lv + 1 == levels_) {
+      leaf_four<K>(b_ + 8 * sr, b_ + 8 * si, w);
+      return;
+    }
+    for (int l = 0; l < 4; ++l) pair(lv, sr + 2 * l, si - 2 * l, lane(w, l));
+  }
+
+  double* b_;
+  int levels_;
+  std::ptrdiff_t bl_[12];
+  double step_[12];
+  int p_[12];
+  bool half_[12];
+};
+
+// One whole radix-8 pass: the operation of its own that the blocked products
+// may call.
+template <class K>
+void run_pass(int bl, int span, double* b) {
+  if (bl <= 0 || span < 8) return;
+  Tree<K, false> t(b, static_cast<std::ptrdiff_t>(bl) * span, span, 1);
+  t.zero(0);
+  if (span > 8) t.second(0);
+  t.level_pairs(0);
 }
 
 }  // namespace fft::detail

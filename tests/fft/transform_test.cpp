@@ -257,23 +257,6 @@ TEST(ConvolutionTest, RadixTenThousandDigitsAreExact) {
   }
 }
 
-TEST(PassTest, ZeroCountOrBlockLengthChangesNothing) {
-  std::vector<double> b(64);
-  for (int k = 0; k < 64; ++k) b[k] = k + 0.5;
-  const std::vector<double> before = b;
-  fft::PASS2(0, b.data(), b.data() + 32);
-  fft::PASS2(-3, b.data(), b.data() + 32);
-  fft::PASS4I(0, b.data(), b.data() + 16, b.data() + 32, b.data() + 48);
-  fft::HALF4F(0, b.data(), b.data() + 16, b.data() + 32, b.data() + 48);
-  fft::VCOPY(0, b.data(), b.data() + 32);
-  fft::VCOPY(-1, b.data(), b.data() + 32);
-  for (int span : {8, 16, 64}) {
-    fft::PASS8I(0, span, b.data());
-    fft::PASS8F(0, span, b.data());
-  }
-  EXPECT_EQ(b, before);
-}
-
 // m = 24 is the largest length the transforms accept outside the buffer.
 TEST(RoundTripSlow, LargestLength) {
   const unsigned seed = 24;

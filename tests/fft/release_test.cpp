@@ -1,0 +1,215 @@
+#include <gmp.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "fft/transform.hpp"
+#include "rt/rt.hpp"
+#include "store/store.hpp"
+
+namespace {
+
+using Words = std::vector<std::int64_t>;  // words[i - 1] is word i
+
+void open_units() {
+  static bool opened = false;
+  if (opened) return;
+  for (int unit : {11, 12, 13, 14, 15, 21, 22}) store::OPENW(unit, 4096);
+  opened = true;
+}
+
+// Fills `records` records of unit u with a pattern that no release produces
+// by chance, and returns it (words 1 .. 1024 * records).
+Words fill_unit(int u, int records, std::uint64_t seed) {
+  std::mt19937_64 rng(seed);
+  Words all(static_cast<std::size_t>(records) * 1024);
+  std::vector<std::int32_t> rec(1024);
+  for (int r = 0; r < records; ++r) {
+    for (int p = 0; p < 1024; ++p) {
+      rec[p] = static_cast<std::int32_t>(rng() % 2000000000) - 1000000000;
+      all[static_cast<std::size_t>(r) * 1024 + p] = rec[p];
+    }
+    store::WRITEW(u, r + 1, rec.data(), 1024);
+  }
+  return all;
+}
+
+Words read_unit(int u, int records) {
+  Words all(static_cast<std::size_t>(records) * 1024);
+  std::vector<std::int32_t> rec(1024);
+  for (int r = 0; r < records; ++r) {
+    store::READW(u, r + 1, rec.data(), 1024);
+    for (int p = 0; p < 1024; ++p) all[static_cast<std::size_t>(r) * 1024 + p] = rec[p];
+  }
+  return all;
+}
+
+// Oracle: coefficient s (c[s - 1]) weighs 10^(-4(s+1)); the words 1 .. len+2
+// are the value cut after word len+2 with floor, in radix 10^8 with floor
+// digits, word 1 taking all that is left.
+Words carry_model(const std::vector<double>& c, int len) {
+  mpz_t v, t, q, r, radix;
+  mpz_inits(v, t, q, r, radix, nullptr);
+  for (int s = 1; s <= 2 * len + 5; ++s) {
+    mpz_mul_ui(v, v, 10000ul);
+    mpz_set_d(t, c[s - 1]);
+    mpz_add(v, v, t);
+  }
+  mpz_set_ui(radix, 100000000ul);
+  mpz_fdiv_q(v, v, radix);
+  Words w(len + 2);
+  for (int i = len + 1; i >= 1; --i) {
+    mpz_fdiv_qr(v, r, v, radix);
+    w[i] = mpz_get_si(r);
+  }
+  w[0] = mpz_get_si(v);
+  mpz_clears(v, t, q, r, radix, nullptr);
+  return w;
+}
+
+// Index of the first differing word (1-based) and both values, or "".
+std::string first_mismatch(const Words& got, const Words& want, std::size_t from, std::size_t to) {
+  for (std::size_t i = from; i <= to; ++i) {
+    if (got[i - 1] != want[i - 1]) {
+      return "word " + std::to_string(i) + ": got " + std::to_string(got[i - 1]) + ", want " +
+             std::to_string(want[i - 1]);
+    }
+  }
+  return "";
+}
+
+std::vector<double> random_coefficients(std::mt19937_64& rng, int count, std::int64_t bound, bool signed_) {
+  std::uniform_int_distribution<std::int64_t> dist(signed_ ? -bound : 0, bound);
+  std::vector<double> c(count);
+  for (auto& x : c) x = static_cast<double>(dist(rng));
+  return c;
+}
+
+// Counts the record transfers of the work files.
+struct TransferCounter {
+  static inline int reads = 0;
+  static inline int writes = 0;
+  rt::Syscalls saved = rt::syscalls;
+  TransferCounter() {
+    reads = writes = 0;
+    rt::syscalls.pread = [](int fd, void* buf, size_t count, off_t offset) -> ssize_t {
+      ++reads;
+      return ::pread(fd, buf, count, offset);
+    };
+    rt::syscalls.pwrite = [](int fd, const void* buf, size_t count, off_t offset) -> ssize_t {
+      ++writes;
+      return ::pwrite(fd, buf, count, offset);
+    };
+  }
+  ~TransferCounter() {
+    rt::syscalls = saved;
+  }
+};
+
+class Release : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    open_units();
+  }
+};
+
+TEST_F(Release, FullKeepsTheRestOfTheLastRecord) {
+  const int n = 16;
+  const std::uint64_t seed = 16;
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937_64 rng(seed);
+  Words before = fill_unit(13, 1, seed);
+  auto c = random_coefficients(rng, 2 * n + 5, 99999999, false);
+  fft::RELFULL(c.data(), 13, n);
+  Words after = read_unit(13, 1);
+  EXPECT_EQ(first_mismatch(after, carry_model(c, n), 1, n + 2), "");
+  EXPECT_EQ(first_mismatch(after, before, n + 3, 1024), "");
+}
+
+TEST_F(Release, FullMatchesTheCarryModel) {
+  // Coefficients as large as a convolution makes them (about n * 10^8), and
+  // negative ones as a negative word 1 gives; lengths from the smallest to
+  // several records.
+  for (int n : {2, 4, 16, 512, 1024, 2048, 8192}) {
+    for (bool signed_ : {false, true}) {
+      const std::uint64_t seed = 1000 + n + (signed_ ? 1 : 0);
+      SCOPED_TRACE("n " + std::to_string(n) + " seed " + std::to_string(seed));
+      std::mt19937_64 rng(seed);
+      const int records = n / 1024 + 1;
+      Words before = fill_unit(14, records, seed);
+      auto c = random_coefficients(rng, 2 * n + 5, std::int64_t{1} << 40, signed_);
+      c[0] = static_cast<double>(std::uniform_int_distribution<int>(-2000, 2000)(rng));
+      fft::RELFULL(c.data(), 14, n);
+      Words after = read_unit(14, records);
+      EXPECT_EQ(first_mismatch(after, carry_model(c, n), 1, n + 2), "");
+      EXPECT_EQ(first_mismatch(after, before, n + 3, static_cast<std::size_t>(records) * 1024), "");
+    }
+  }
+}
+
+TEST_F(Release, CarryRipplesAcrossRecordsIntoWordOne) {
+  // Every half-word 9999 and a carry of 1 from beyond the result: all words
+  // 2 .. n+2 wrap to zero and word 1 grows by one, unreduced above 10^8.
+  const int n = 2048;
+  fill_unit(15, 3, 7);
+  std::vector<double> c(2 * n + 5, 9999.0);
+  c[0] = 150000000.0;
+  c[2 * n + 4] = 10000.0;  // coefficient 2n+5 carries 1 into 2n+4 = 9999
+  fft::RELFULL(c.data(), 15, n);
+  Words after = read_unit(15, 3);
+  EXPECT_EQ(after[0], 150000001);
+  for (int w = 2; w <= n + 2; ++w) ASSERT_EQ(after[w - 1], 0) << "word " << w;
+}
+
+TEST_F(Release, FullReadsOnlyTheLastRecord) {
+  const int n = 4096;
+  fill_unit(11, n / 1024 + 1, 3);
+  std::vector<double> c(2 * n + 5, 1.0);
+  TransferCounter count;
+  fft::RELFULL(c.data(), 11, n);
+  EXPECT_EQ(count.reads, 1);
+  EXPECT_EQ(count.writes, n / 1024 + 1);
+}
+
+TEST_F(Release, HalfKeepsTheLeadingHalfOfC) {
+  // n = 1024 is the case where the half product starts in the middle of
+  // record 1 and ends in record 2.
+  for (int n : {2, 4, 16, 512, 1024, 2048, 4096}) {
+    const std::uint64_t seed = 2000 + n;
+    SCOPED_TRACE("n " + std::to_string(n) + " seed " + std::to_string(seed));
+    std::mt19937_64 rng(seed);
+    const int records = n / 1024 + 1;
+    Words before = fill_unit(12, records, seed);
+    auto c = random_coefficients(rng, n + 5, std::int64_t{1} << 38, false);
+    c[0] = static_cast<double>(std::uniform_int_distribution<int>(0, 2000)(rng));
+    fft::RELHALF(c.data(), 12, n);
+    Words after = read_unit(12, records);
+    Words half = carry_model(c, n / 2);
+    Words want = before;
+    for (int w = 1; w <= n / 2 + 2; ++w) want[n / 2 + w - 1] = half[w - 1];
+    EXPECT_EQ(first_mismatch(after, want, 1, static_cast<std::size_t>(records) * 1024), "");
+  }
+}
+
+TEST_F(Release, HalfReadsOnlyRecordsItSharesWithC) {
+  struct Case {
+    int n, reads, writes;
+  };
+  // n = 1024: both records hold words outside the half product; n = 4096:
+  // only the last one does.
+  for (Case k : {Case{1024, 2, 2}, Case{4096, 1, 3}, Case{16, 1, 1}}) {
+    SCOPED_TRACE(k.n);
+    fill_unit(12, k.n / 1024 + 1, 5);
+    std::vector<double> c(k.n + 5, 1.0);
+    TransferCounter count;
+    fft::RELHALF(c.data(), 12, k.n);
+    EXPECT_EQ(count.reads, k.reads);
+    EXPECT_EQ(count.writes, k.writes);
+  }
+}
+
+}  // namespace

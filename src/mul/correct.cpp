@@ -1,0 +1,161 @@
+#include <algorithm>
+#include <cmath>
+
+#include "mul/mult.hpp"
+#include "store/store.hpp"
+
+namespace mul {
+
+namespace {
+
+using store::Word;
+
+// Reads words `index` and `index + 1` of unit u through buf into w[0], w[1].
+// Either they lie in record 1, or index is one more than a multiple of 1024
+// (a power of two of at least 1024, plus one) and they open their record.
+// `loaded` is the record buf holds already (0 for none); returns the record
+// it holds afterwards.
+int read_word_pair(int u, int index, Word* buf, int loaded, double* w) {
+  int rec = 1;
+  int pos = index;
+  if (index > store::record_words) {
+    rec = index / store::record_words + 1;
+    pos = 1;
+  }
+  if (rec != loaded) store::READW(u, rec, buf, store::record_words);
+  w[0] = buf[pos - 1];
+  w[1] = buf[pos];
+  return rec;
+}
+
+// Four words of u (the pairs starting at `first` and at `second`), read
+// through buf.
+void read_four(int u, int first, int second, Word* buf, double* w) {
+  int loaded = read_word_pair(u, first, buf, 0, w);
+  read_word_pair(u, second, buf, loaded, w + 2);
+}
+
+// Four words into eight half-words: h(2k-1) the upper, h(2k) the lower half
+// of word k, as the transforms see them.
+void split_four(const double* w, double* h) {
+  const double big = store::half_radix;
+  const double small = store::inverse_half_radix;
+  for (int k = 3; k >= 0; --k) {
+    const double upper = std::floor(w[k] * small);
+    h[2 * k] = upper;
+    h[2 * k + 1] = w[k] - upper * big;
+  }
+}
+
+// Adds to x(h+i), i = 5 down to 1, the products of y's first two words
+// with z's last two and of z's first two with y's last two that land there.
+void add_cross_terms(const double* y, const double* z, double* x, int h) {
+  for (int i = 5; i >= 1; --i) {
+    double sum = 0.0;
+    for (int j = std::max(i - 3, 1); j <= std::min(i, 4); ++j) {
+      sum += y[j - 1] * z[i - j + 4] + z[j - 1] * y[i - j + 4];
+    }
+    x[h + i - 1] += sum;
+  }
+}
+
+// At the smallest lengths some of x(h+1 .. h+5) lie beyond the transform of
+// length f and hold whatever an earlier product left there; they start from
+// zero. (f = 0 is the tail array of a blocked product, all of it valid.)
+void clear_beyond(double* x, int h, int f) {
+  if (f == 0) return;
+  for (int i = 1; i <= 5; ++i) {
+    if (h + i > f) x[h + i - 1] = 0.0;
+  }
+}
+
+}  // namespace
+
+void CORRF(int a, int b, double* x, int n, int f) {
+  double wa[4], wb[4], y[8], z[8];
+  read_four(a, 1, n + 1, store::word_buffer_a, wa);
+  read_four(b, 1, n + 1, store::word_buffer_b, wb);
+  split_four(wa, y);
+  split_four(wb, z);
+  const int h = f / 2;
+  clear_beyond(x, h, f);
+  add_cross_terms(y, z, x, h);
+}
+
+void CORRH(int a, int b, double* x, int n, int f) {
+  const int e = n / 2;
+  double wa[4], wb[4], y[8], z[8];
+  read_four(a, 1, e + 1, store::word_buffer_a, wa);
+  read_four(b, e + 1, n + 1, store::word_buffer_b, wb);
+  split_four(wa, y);
+  split_four(wb, z);
+  // At n = 2, b's word e+2 is its guard word n+1, which already meets a's
+  // first two words through z(5), z(6); it must not count twice.
+  if (e + 2 > n) z[2] = z[3] = 0.0;
+  const int h = f / 2;
+  clear_beyond(x, h, f);
+  add_cross_terms(y, z, x, h);
+}
+
+void CORRS(int a, double* x, int n, int f) {
+  const int e = n / 2;
+  double g[2], hw[4];
+  {
+    double pair[2];
+    read_word_pair(a, e + 1, store::word_buffer_a, 0, pair);
+    g[0] = pair[0];
+    g[1] = pair[1];
+  }
+  // Half-words of the leading half's guard words e+1 and e+2.
+  {
+    const double big = store::half_radix;
+    const double small = store::inverse_half_radix;
+    for (int k = 1; k >= 0; --k) {
+      const double upper = std::floor(g[k] * small);
+      hw[2 * k] = upper;
+      hw[2 * k + 1] = g[k] - upper * big;
+    }
+  }
+  const double h1 = hw[0], h2 = hw[1], h3 = hw[2], h4 = hw[3];
+
+  for (int i = 1; i <= 5; ++i) x[f + i - 1] = 0.0;
+
+  // Twice every word k of the leading half times the two guard words: word k
+  // (p = e + k) touches x(2p-1 .. 2p+3). Every term is an integer below
+  // 2^53, so the sums are exact in any order; the three coefficients a word
+  // shares with the next ones are carried in registers, and each element of
+  // x is added to once.
+  const double big = store::half_radix;
+  const double small = store::inverse_half_radix;
+  const int records = std::max(n / store::record_words, 2) / 2;
+  const int take = std::min(e, store::record_words);
+  double pend0 = 0.0, pend1 = 0.0, pend2 = 0.0;  // for x(2p-1), x(2p), x(2p+1)
+  double* out = x + 2 * e;                       // x(2p-1) for k = 1 is out[0]
+  for (int rec = 1; rec <= records; ++rec) {
+    store::READW(a, rec, store::word_buffer_a, store::record_words);
+    for (int pos = 0; pos < take; ++pos) {
+      const double w = store::word_buffer_a[pos];
+      const double upper = std::floor(w * small);
+      const double u = 2.0 * upper;
+      const double v = 2.0 * (w - upper * big);
+      out[0] += pend0 + u * h1;
+      out[1] += pend1 + (h1 * v + u * h2);
+      pend0 = pend2 + (h2 * v + u * h3);
+      pend1 = h3 * v + u * h4;
+      pend2 = v * h4;
+      out += 2;
+    }
+  }
+  out[0] += pend0;
+  out[1] += pend1;
+  out[2] += pend2;
+
+  // The guard words squared, as far as coefficient f + 5.
+  for (int i = 5; i >= 1; --i) {
+    double sum = 0.0;
+    for (int j = std::max(i - 3, 1); j <= std::min(i, 4); ++j) sum += hw[j - 1] * hw[i - j];
+    x[f + i - 1] += sum;
+  }
+}
+
+}  // namespace mul

@@ -1,0 +1,129 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "mul/mult.hpp"
+#include "mul/support.hpp"
+
+namespace {
+
+using namespace mul_test;
+
+class Loading : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    open_units();
+  }
+};
+
+TEST_F(Loading, SplitsWordsIntoHalvesFromTheRightRecords) {
+  std::mt19937_64 rng(11);
+  Words w = make_number(rng, 4096, Kind::random);
+  w[0] = -123456789;  // upper -12346, lower 6211
+  w[1] = 100000000;   // the RSUB word: upper 10000, lower 0
+  w[2] = 99999999;
+  store_number(14, w);
+  struct Case {
+    int first, count;
+  };
+  // A short run inside record 1; a run opening record 2; whole records.
+  for (Case k : {Case{1, 1}, Case{1, 16}, Case{513, 512}, Case{2, 7}, Case{1025, 512}, Case{1025, 1024},
+                 Case{1, 4096}, Case{2049, 2048}}) {
+    SCOPED_TRACE(std::to_string(k.first) + " + " + std::to_string(k.count));
+    std::vector<double> buf(2 * k.count + 4, -7.0);
+    mul::LOADH(14, buf.data(), k.first, k.count);
+    for (int h = 1; h <= 2 * k.count; ++h) {
+      ASSERT_EQ(buf[h - 1], static_cast<double>(half_word(w, k.first, h))) << "half-word " << h;
+    }
+    for (int h = 2 * k.count + 1; h <= 2 * k.count + 4; ++h) EXPECT_EQ(buf[h - 1], -7.0);
+  }
+}
+
+std::vector<double> random_spectrum(std::mt19937_64& rng, int len) {
+  std::uniform_real_distribution<double> d(-1.0e6, 1.0e6);
+  std::vector<double> x(len);
+  for (auto& v : x) v = d(rng);
+  return x;
+}
+
+// The packed-spectrum product: elements 1 and 2 real, the pairs after them
+// complex, each product rounded on its own (the volatiles keep the compiler
+// from fusing them into multiply-adds).
+std::vector<double> complex_product(const std::vector<double>& x, const std::vector<double>& y) {
+  std::vector<double> z(x.size());
+  z[0] = x[0] * y[0];
+  z[1] = x[1] * y[1];
+  for (std::size_t k = 2; k < x.size(); k += 2) {
+    volatile double rr = x[k] * y[k], ii = x[k + 1] * y[k + 1];
+    volatile double ri = x[k] * y[k + 1], ir = x[k + 1] * y[k];
+    z[k] = rr - ii;
+    z[k + 1] = ri + ir;
+  }
+  return z;
+}
+
+TEST(PointwiseProducts, MatchComplexProductsInAndOutOfPlace) {
+  std::mt19937_64 rng(5);
+  for (int len : {4, 8, 64, 4096}) {
+    SCOPED_TRACE(len);
+    const auto x = random_spectrum(rng, len);
+    const auto y = random_spectrum(rng, len);
+    const auto want = complex_product(x, y);
+    const auto want_sq = complex_product(x, x);
+
+    std::vector<double> z(len);
+    mul::PMUL(x.data(), y.data(), z.data(), len);
+    EXPECT_EQ(z, want);
+    auto xz = x;
+    mul::PMUL(xz.data(), y.data(), xz.data(), len);
+    EXPECT_EQ(xz, want);
+    auto yz = y;
+    mul::PMUL(x.data(), yz.data(), yz.data(), len);
+    EXPECT_EQ(yz, want);
+
+    mul::PSQR(x.data(), z.data(), len);
+    EXPECT_EQ(z, want_sq);
+    auto sq = x;
+    mul::PSQR(sq.data(), sq.data(), len);
+    EXPECT_EQ(sq, want_sq);
+  }
+}
+
+TEST_F(Loading, SlotOperationsMultiplyStoredSpectra) {
+  // Two slots of different files, at a short length (4 records) so the
+  // slot numbering shows: slot k starts at record (k-1)*1024 + 1.
+  const int len = 2048;
+  std::mt19937_64 rng(17);
+  const auto s = random_spectrum(rng, len);
+  const auto t = random_spectrum(rng, len);
+  const auto acc = random_spectrum(rng, len);
+  mul::SPSAVE(s.data(), 21, len, 2);
+  mul::SPSAVE(t.data(), 22, len, 3);
+
+  std::vector<double> rec(512);
+  store::READD(21, 1025, rec.data(), 512);
+  EXPECT_EQ(rec, std::vector<double>(s.begin(), s.begin() + 512));
+  store::READD(22, 2052, rec.data(), 512);
+  EXPECT_EQ(rec, std::vector<double>(t.begin() + 1536, t.end()));
+
+  const auto sq = complex_product(s, s);
+  auto twice = complex_product(s, t);
+  for (auto& v : twice) v *= 2.0;
+
+  std::vector<double> buf(len, 5.0);
+  mul::SPSQ(21, buf.data(), len, 2);
+  EXPECT_EQ(buf, sq);
+  mul::SPX2(21, 22, buf.data(), len, 2, 3);
+  EXPECT_EQ(buf, twice);
+
+  buf = acc;
+  mul::SPSQA(21, buf.data(), len, 2);
+  for (int i = 0; i < len; ++i) ASSERT_EQ(buf[i], acc[i] + sq[i]) << i;
+  buf = acc;
+  mul::SPX2A(21, 22, buf.data(), len, 2, 3);
+  for (int i = 0; i < len; ++i) ASSERT_EQ(buf[i], acc[i] + twice[i]) << i;
+}
+
+}  // namespace

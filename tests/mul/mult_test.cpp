@@ -1,0 +1,253 @@
+#include "mul/mult.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "fft/transform.hpp"
+#include "mul/support.hpp"
+
+namespace {
+
+using namespace mul_test;
+
+constexpr Kind all_kinds[] = {Kind::random, Kind::nines, Kind::big_head, Kind::rsub_tail,
+                              Kind::negative_head};
+
+class Mult : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    open_units();
+  }
+};
+
+std::string first_mismatch(const Words& got, const Words& want) {
+  if (got.size() != want.size()) return "sizes differ";
+  for (std::size_t i = 0; i < got.size(); ++i) {
+    if (got[i] != want[i]) {
+      return "word " + std::to_string(i + 1) + ": got " + std::to_string(got[i]) + ", want " +
+             std::to_string(want[i]);
+    }
+  }
+  return "";
+}
+
+// Runs MULT and returns words 1 .. n+2 of c.
+Words mult(int a, int b, int c, int n, int mode) {
+  mul::MULT(a, b, c, n, mode);
+  return load_number(c, n + 2);
+}
+
+std::string trace(int n, Kind k, std::uint64_t seed) {
+  return "n " + std::to_string(n) + ", " + kind_name(k) + ", seed " + std::to_string(seed);
+}
+
+TEST_F(Mult, FullProductsAndSquaresMatchTheSchoolbookModel) {
+  for (int n = 2; n <= 2048; n *= 2) {
+    for (Kind kind : all_kinds) {
+      const std::uint64_t seed = 10000 + 16 * n + static_cast<int>(kind);
+      SCOPED_TRACE(trace(n, kind, seed));
+      std::mt19937_64 rng(seed);
+      const Words a = make_number(rng, n, kind);
+      const Words b = make_number(rng, n, kind == Kind::negative_head ? Kind::big_head : kind);
+      store_number(11, a);
+      store_number(12, b);
+      store_number(13, make_number(rng, n, Kind::random));  // C starts with other words
+      const Words want = model_full(a, b, n);
+      for (int mode : {0, 4, 5}) {
+        EXPECT_EQ(first_mismatch(mult(11, 12, 13, n, mode), want), "") << "mode " << mode;
+      }
+      EXPECT_EQ(first_mismatch(mult(11, 12, 11, n, 0), want), "") << "into A";
+      store_number(11, a);
+      // A square in place, as the callers do it: (B, B, B, n, 2).
+      EXPECT_EQ(first_mismatch(mult(12, 15, 12, n, 2), model_full(b, b, n)), "") << "square";
+    }
+  }
+}
+
+TEST_F(Mult, HalfProductsMatchTheSchoolbookModel) {
+  for (int n = 2; n <= 4096; n *= 2) {
+    for (Kind kind : all_kinds) {
+      const std::uint64_t seed = 20000 + 16 * n + static_cast<int>(kind);
+      SCOPED_TRACE(trace(n, kind, seed));
+      std::mt19937_64 rng(seed);
+      const Words a = make_number(rng, n, kind);
+      const Words b = make_number(rng, n, kind == Kind::negative_head ? Kind::random : kind);
+      const Words c = make_number(rng, n, Kind::random);
+      store_number(11, a);
+      store_number(12, b);
+      for (int mode : {1, 7}) {
+        store_number(13, c);
+        EXPECT_EQ(first_mismatch(mult(11, 12, 13, n, mode), model_half(a, b, c, n)), "") << "mode " << mode;
+      }
+      // C is the second operand: its leading half is kept all the same.
+      EXPECT_EQ(first_mismatch(mult(11, 12, 12, n, 1), model_half(a, b, b, n)), "") << "into B";
+    }
+  }
+}
+
+TEST_F(Mult, LeadingHalfSquaresMatchTheSchoolbookModel) {
+  for (int n = 2; n <= 4096; n *= 2) {
+    for (Kind kind : all_kinds) {
+      const std::uint64_t seed = 30000 + 16 * n + static_cast<int>(kind);
+      SCOPED_TRACE(trace(n, kind, seed));
+      std::mt19937_64 rng(seed);
+      Words a = make_number(rng, n, kind);
+      if (kind == Kind::rsub_tail) a[n / 2 + 1] = 100000000;  // the last word at this length
+      store_number(14, a);
+      store_number(15, make_number(rng, n, Kind::random));
+      EXPECT_EQ(first_mismatch(mult(14, 14, 15, n, 3), model_leading_half_square(a, n)), "");
+    }
+  }
+}
+
+TEST_F(Mult, SquareOfPiDigitsIsExact) {
+  // 3.14159265^2 = 9.8696043785340225
+  for (int n : {2, 16}) {
+    Words a(n + 2, 0);
+    a[0] = 314159265;
+    store_number(11, a);
+    Words want(n + 2, 0);
+    want[0] = 986960437;
+    want[1] = 85340225;
+    EXPECT_EQ(first_mismatch(mult(11, 11, 12, n, 0), want), "") << n;
+    EXPECT_EQ(first_mismatch(mult(11, 11, 12, n, 2), want), "") << n;
+  }
+}
+
+// Largest in-core lengths, checked against GMP's product of the operands'
+// words within the error of the truncated product.
+struct ValueCase {
+  int mode, n;
+  Kind kind;
+};
+
+TEST_F(Mult, LargeProductsAgreeWithGmp) {
+  const ValueCase cases[] = {
+      {0, 65536, Kind::random}, {0, 65536, Kind::nines},     {0, 8192, Kind::negative_head},
+      {2, 65536, Kind::nines},  {2, 131072, Kind::random},   {2, 131072, Kind::nines},
+      {1, 65536, Kind::random}, {1, 131072, Kind::nines},    {1, 131072, Kind::big_head},
+      {3, 65536, Kind::nines},  {3, 131072, Kind::big_head}, {3, 262144, Kind::nines},
+  };
+  for (const ValueCase& k : cases) {
+    const std::uint64_t seed = 40000 + k.n + 10 * k.mode + static_cast<int>(k.kind);
+    SCOPED_TRACE("mode " + std::to_string(k.mode) + ", " + trace(k.n, k.kind, seed));
+    std::mt19937_64 rng(seed);
+    const int n = k.n, e = n / 2;
+    const Words a = make_number(rng, n, k.kind);
+    const Words b = make_number(rng, n, k.kind == Kind::negative_head ? Kind::random : k.kind);
+    store_number(11, a);
+    store_number(12, b);
+    const Words c_before = make_number(rng, n, Kind::random);
+    store_number(13, c_before);
+    const Words r = mult(11, 12, 13, n, k.mode);
+    long diff = 0;
+    switch (k.mode) {
+      case 0:
+        diff = value_difference(r, a, 1, n + 2, b, 1, n + 2, n + 2);
+        break;
+      case 2:
+        diff = value_difference(r, a, 1, n + 2, a, 1, n + 2, n + 2);
+        break;
+      case 1: {
+        const Words lead(c_before.begin(), c_before.begin() + e);
+        EXPECT_EQ(first_mismatch(Words(r.begin(), r.begin() + e), lead), "");
+        diff = value_difference(Words(r.begin() + e, r.end()), a, 1, e + 2, b, e + 1, e + 2, e + 2);
+        break;
+      }
+      case 3:
+        diff = value_difference(r, a, 1, e + 2, a, 1, e + 2, 2);
+        break;
+    }
+    // Left out of the product: the guard words times words 3 onwards (under
+    // a unit or two), and the coefficients from 2n+6 on (n+6 for a half
+    // product), each at most 2n * 9999^2 and weighing 10^-12 units of the
+    // last word. The leading-half square loses only part of its guard words'
+    // square.
+    const long tolerance = k.mode == 3 ? 1 : 4 + k.n / 4000;
+    EXPECT_LE(std::labs(diff), tolerance) << "difference " << diff;
+  }
+}
+
+TEST_F(Mult, PairedModesReuseTheSpectraTheyShare) {
+  for (int n : {2, 16, 1024, 65536}) {
+    const std::uint64_t seed = 50000 + n;
+    SCOPED_TRACE("n " + std::to_string(n) + ", seed " + std::to_string(seed));
+    std::mt19937_64 rng(seed);
+    const Words a = make_number(rng, n, Kind::random);
+    const Words b = make_number(rng, n, Kind::random);
+    const Words x = make_number(rng, n, Kind::big_head);
+    store_number(11, a);
+    store_number(12, b);
+    store_number(14, x);
+
+    // Square root: mode 4 with A, then mode 6 on A with another operand.
+    const Words full0 = mult(11, 12, 13, n, 0);
+    mult(11, 14, 15, n, 4);
+    EXPECT_EQ(first_mismatch(mult(11, 12, 13, n, 6), full0), "") << "mode 6 after mode 4";
+
+    // Inverse square root: mode 3 on A, then mode 8 on the same A.
+    const Words half1 = mult(11, 12, 13, n, 1);
+    mult(11, 11, 15, n, 3);
+    EXPECT_EQ(first_mismatch(mult(11, 12, 13, n, 8), half1), "") << "mode 8 after mode 3";
+
+    // Reciprocal: mode 5 with second operand A, then mode 7 on A.
+    mult(14, 11, 15, n, 5);
+    EXPECT_EQ(first_mismatch(mult(11, 12, 13, n, 7), half1), "") << "mode 7 after mode 5";
+  }
+}
+
+TEST_F(Mult, LeadingHalfSquareOfAShortNumberIsItsSquare) {
+  // With the words past n/2 + 2 zero, both give every product of the first
+  // n/2 + 2 words on coefficients 1 .. 2n+5.
+  for (int n : {4, 16, 1024, 4096, 65536}) {
+    const std::uint64_t seed = 60000 + n;
+    SCOPED_TRACE("n " + std::to_string(n) + ", seed " + std::to_string(seed));
+    std::mt19937_64 rng(seed);
+    Words a = make_number(rng, n, Kind::nines);
+    if (n != 4) a = make_number(rng, n, Kind::big_head);
+    for (int w = n / 2 + 3; w <= n + 2; ++w) a[w - 1] = 0;
+    store_number(11, a);
+    EXPECT_EQ(first_mismatch(mult(11, 11, 12, n, 3), mult(11, 11, 13, n, 2)), "");
+  }
+}
+
+TEST_F(Mult, StaleElementsPastShortTransformsDoNotLeakIn) {
+  // A product at the smallest lengths reads coefficients that lie past its
+  // transform (9 at n = 2 for a full product; 5 .. 7 at n = 2 and 9 at
+  // n = 4 for a half product); earlier products leave anything there.
+  for (int n : {2, 4}) {
+    const std::uint64_t seed = 70000 + n;
+    SCOPED_TRACE("n " + std::to_string(n) + ", seed " + std::to_string(seed));
+    std::mt19937_64 rng(seed);
+    const Words a = make_number(rng, n, Kind::random);
+    const Words b = make_number(rng, n, Kind::random);
+    const Words c = make_number(rng, n, Kind::random);
+    store_number(11, a);
+    store_number(12, b);
+    for (double stale : {std::nan(""), 1.0e15, -3.0e9}) {
+      SCOPED_TRACE(stale);
+      auto poison = [stale] {
+        for (double* view : {fft::TB1, fft::TB2, fft::TB3}) {
+          for (int i = 5; i <= 16; ++i) view[i - 1] = stale;
+        }
+      };
+      poison();
+      store_number(13, c);
+      EXPECT_EQ(first_mismatch(mult(11, 12, 13, n, 0), model_full(a, b, n)), "") << "full";
+      poison();
+      store_number(13, c);
+      EXPECT_EQ(first_mismatch(mult(11, 12, 13, n, 1), model_half(a, b, c, n)), "") << "half";
+      mult(11, 11, 14, n, 3);
+      for (int i = 2 * n + 1; i <= 16; ++i) fft::TB3[i - 1] = stale;
+      store_number(13, c);
+      EXPECT_EQ(first_mismatch(mult(11, 12, 13, n, 8), model_half(a, b, c, n)), "") << "mode 8";
+    }
+  }
+}
+
+}  // namespace

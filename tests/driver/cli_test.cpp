@@ -16,7 +16,6 @@
 #include <fstream>
 #include <map>
 #include <optional>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -316,23 +315,63 @@ TEST(Prompt, AtMostFourBytesReadOneAtATime) {
   }
 }
 
+// A right-aligned printf field: blanks, then digits with `decimals` digits
+// after a point.
+bool is_field(const std::string& line, std::size_t pos, std::size_t width, std::size_t decimals) {
+  if (pos + width > line.size()) return false;
+  std::string field = line.substr(pos, width);
+  std::size_t start = field.find_first_not_of(' ');
+  if (start == std::string::npos) return false;
+  std::string digits = field.substr(start);
+  if (decimals > 0) {
+    if (digits.size() < decimals + 2 || digits[digits.size() - decimals - 1] != '.') return false;
+    digits.erase(digits.size() - decimals - 1, 1);
+  }
+  return digits.find_first_not_of("0123456789") == std::string::npos;
+}
+
+bool is_timed(const std::string& line, const std::string& head) {
+  return line.size() == head.size() + 17 && line.rfind(head, 0) == 0 && is_field(line, head.size(), 12, 3) &&
+         line.substr(head.size() + 12) == " Sec.";
+}
+
 // Line kinds in the order a whole run prints them.
 int kind_of(const std::string& line) {
-  static const std::vector<std::regex> kinds = {
-      std::regex(R"( Version 2\.0 of the digitmill for Linux OS)"),
-      std::regex(R"( ------ Started digitmill run : \S.*)"),
-      std::regex(R"( Start of PI calculation up to \d+ decimal digits)"),
-      std::regex(R"( End of initialization\. Time= {0,11}\d+\.\d{3} Sec\.)"),
-      std::regex(R"( I=[ \d]\d L=[ \d]{7}\d        Time= {0,11}\d+\.\d{3} Sec\.)"),
-      std::regex(R"( End of main loop)"),
-      std::regex(R"( End of calculation\.    Time= {0,11}\d+\.\d{3} Sec\.)"),
-      std::regex(R"( End of data output\.    Time= {0,11}\d+\.\d{3} Sec\.)"),
-      std::regex(R"( Total calculation\(I/O\) time= {0,11}\d+\.\d{3}\( {0,11}\d+\.\d{3}\) Sec\.)"),
-      std::regex(R"( ------ Ended digitmill run : \S.*)"),
+  auto starts = [&](const std::string& head) {
+    return line.size() > head.size() && line.rfind(head, 0) == 0;
   };
-  for (std::size_t k = 0; k < kinds.size(); ++k)
-    if (std::regex_match(line, kinds[k])) return static_cast<int>(k);
+  const std::string size_head = " Start of PI calculation up to ", size_tail = " decimal digits";
+  const std::string total_head = " Total calculation(I/O) time=";
+  if (line == " Version 2.0 of the digitmill for Linux OS") return 0;
+  if (starts(" ------ Started digitmill run : ")) return 1;
+  if (starts(size_head) && line.size() > size_head.size() + size_tail.size() &&
+      line.substr(line.size() - size_tail.size()) == size_tail &&
+      is_field(line, size_head.size(), line.size() - size_head.size() - size_tail.size(), 0))
+    return 2;
+  if (is_timed(line, " End of initialization. Time=")) return 3;
+  if (line.size() == 46 && starts(" I=") && is_field(line, 3, 2, 0) && line.substr(5, 3) == " L=" &&
+      is_field(line, 8, 8, 0) && line.substr(16, 13) == "        Time=" && is_field(line, 29, 12, 3) &&
+      line.substr(41) == " Sec.")
+    return 4;
+  if (line == " End of main loop") return 5;
+  if (is_timed(line, " End of calculation.    Time=")) return 6;
+  if (is_timed(line, " End of data output.    Time=")) return 7;
+  if (line.size() == total_head.size() + 31 && starts(total_head) &&
+      is_field(line, total_head.size(), 12, 3) && line[total_head.size() + 12] == '(' &&
+      is_field(line, total_head.size() + 13, 12, 3) && line.substr(total_head.size() + 25) == ") Sec.")
+    return 8;
+  if (starts(" ------ Ended digitmill run : ")) return 9;
   return -1;
+}
+
+TEST(StandardOutput, LineKindsAreRecognisedExactly) {
+  EXPECT_EQ(kind_of(" I= 1 L=       0        Time=       0.001 Sec."), 4);
+  EXPECT_EQ(kind_of(" I=12 L=    2794        Time=     123.456 Sec."), 4);
+  EXPECT_EQ(kind_of(" I= 1 L=       0       Time=       0.001 Sec."), -1);
+  EXPECT_EQ(kind_of(" Total calculation(I/O) time=       0.004(       0.001) Sec."), 8);
+  EXPECT_EQ(kind_of(" End of initialization. Time=       0.001 Sec."), 3);
+  EXPECT_EQ(kind_of(" End of initialization. Time=      0.001 Sec."), -1);
+  EXPECT_EQ(kind_of(" Start of PI calculation up to 128 decimal digits"), 2);
 }
 
 TEST(StandardOutput, EveryLineBeginsWithABlankInRunOrderWhenRedirectedToAFile) {

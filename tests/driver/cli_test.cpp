@@ -407,6 +407,7 @@ TEST(StandardOutput, EveryLineBeginsWithABlankInRunOrderWhenRedirectedToAFile) {
   std::vector<int> frame = {1, 2, 3, 9};
   std::vector<int> whole = {1, 2, 3, 4, 5, 6, 7, 8, 9};
   EXPECT_TRUE(order == frame || order == whole) << out;
+  EXPECT_EQ(run.leftovers(run.tmp()), std::vector<std::string>{}) << "no work file outlives the run";
 }
 
 TEST(StandardOutput, AFailedWriteIsReportedAndTheRunFails) {

@@ -150,14 +150,16 @@ void RFFT(int m, double* b) {
   } else if (m % 3 == 1) {
     // Super-block 1 is a copy of super-block 0 before the pass.
     const std::ptrdiff_t bl = n / 16;
-    over_streams(block_rows<8>(b, bl), block_rows<16>(b, bl), bl,
-                 [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j) {
-                   T x[8], y[8];
-                   for (int k = 0; k < 8; ++k) load_to(in[k] + j, x[k]), y[k] = x[k];
-                   Forward::zero(x, false);
-                   Forward::second(y);
-                   for (int k = 0; k < 8; ++k) store_from(out[k] + j, x[k]), store_from(out[8 + k] + j, y[k]);
-                 });
+    over_streams(
+        block_rows<8>(b, bl), block_rows<16>(b, bl), bl,
+        [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j)
+            __attribute__((always_inline)) {
+              T x[8], y[8];
+              for (int k = 0; k < 8; ++k) load_to(in[k] + j, x[k]), y[k] = x[k];
+              Forward::zero(x, false);
+              Forward::second(y);
+              for (int k = 0; k < 8; ++k) store_from(out[k] + j, x[k]), store_from(out[8 + k] + j, y[k]);
+            });
     tree.zero(0, false);
     tree.second(0, false);
   } else {
@@ -166,28 +168,30 @@ void RFFT(int m, double* b) {
     const std::ptrdiff_t bl = n / 32;
     const Rotations<double> w = tree.rotations_of(0, 2);
     const Rotations<v4d> wv = broadcast<v4d>(w);
-    over_streams(block_rows<16>(b, bl), block_rows<32>(b, bl), bl,
-                 [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j) {
-                   T s[8], d[8], r[8], i[8];
-                   for (int k = 0; k < 8; ++k) {
-                     load_to(in[k] + j, r[k]);
-                     load_to(in[8 + k] + j, i[k]);
-                     s[k] = r[k] + i[k];
-                     d[k] = r[k] - i[k];
-                   }
-                   Forward::zero(s, false);
-                   Forward::second(d);
-                   if constexpr (std::is_same_v<T, double>)
-                     Forward::general(w, r, i);
-                   else
-                     Forward::general(wv, r, i);
-                   for (int k = 0; k < 8; ++k) {
-                     store_from(out[k] + j, s[k]);
-                     store_from(out[8 + k] + j, d[k]);
-                     store_from(out[16 + k] + j, r[k]);
-                     store_from(out[24 + k] + j, i[k]);
-                   }
-                 });
+    over_streams(
+        block_rows<16>(b, bl), block_rows<32>(b, bl), bl,
+        [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j)
+            __attribute__((always_inline)) {
+              T s[8], d[8], r[8], i[8];
+              for (int k = 0; k < 8; ++k) {
+                load_to(in[k] + j, r[k]);
+                load_to(in[8 + k] + j, i[k]);
+                s[k] = r[k] + i[k];
+                d[k] = r[k] - i[k];
+              }
+              Forward::zero(s, false);
+              Forward::second(d);
+              if constexpr (std::is_same_v<T, double>)
+                Forward::general(w, r, i);
+              else
+                Forward::general(wv, r, i);
+              for (int k = 0; k < 8; ++k) {
+                store_from(out[k] + j, s[k]);
+                store_from(out[8 + k] + j, d[k]);
+                store_from(out[16 + k] + j, r[k]);
+                store_from(out[24 + k] + j, i[k]);
+              }
+            });
     tree.zero(0, false);
     tree.second(0, false);
     tree.pair(0, 2, 3, w, false);

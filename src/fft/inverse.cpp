@@ -126,26 +126,32 @@ void RIFFT(int m, double* b) {
   if (m % 3 == 0) {
     const std::ptrdiff_t bl = n / 8;
     const auto rows = block_rows<8>(b, bl);
-    over_streams(rows, rows, bl, [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j) {
-      T x[8];
-      for (int k = 0; k < 8; ++k) load_to(in[k] + j, x[k]);
-      Inverse::zero(x, false);
-      for (int k = 0; k < 8; ++k) store_from(out[k] + j, x[k] * r);
-    });
+    over_streams(
+        rows, rows, bl,
+        [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j)
+            __attribute__((always_inline)) {
+              T x[8];
+              for (int k = 0; k < 8; ++k) load_to(in[k] + j, x[k]);
+              Inverse::zero(x, false);
+              for (int k = 0; k < 8; ++k) store_from(out[k] + j, x[k] * r);
+            });
   } else if (m % 3 == 1) {
     tree.second(0, false);
     const std::ptrdiff_t bl = n / 16;
     const auto rows = block_rows<16>(b, bl);
-    over_streams(rows, rows, bl, [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j) {
-      T x[8], y[8];
-      for (int k = 0; k < 8; ++k) load_to(in[k] + j, x[k]), load_to(in[8 + k] + j, y[k]);
-      Inverse::zero(x, false);
-      Inverse::second(y);
-      for (int k = 0; k < 8; ++k) {
-        store_from(out[k] + j, (x[k] + y[k]) * r);
-        store_from(out[8 + k] + j, (x[k] - y[k]) * r);
-      }
-    });
+    over_streams(
+        rows, rows, bl,
+        [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j)
+            __attribute__((always_inline)) {
+              T x[8], y[8];
+              for (int k = 0; k < 8; ++k) load_to(in[k] + j, x[k]), load_to(in[8 + k] + j, y[k]);
+              Inverse::zero(x, false);
+              Inverse::second(y);
+              for (int k = 0; k < 8; ++k) {
+                store_from(out[k] + j, (x[k] + y[k]) * r);
+                store_from(out[8 + k] + j, (x[k] - y[k]) * r);
+              }
+            });
   } else {
     tree.second(0, false);
     const Rotations<double> w = tree.rotations_of(0, 2);
@@ -153,29 +159,32 @@ void RIFFT(int m, double* b) {
     tree.pair(0, 2, 3, w, false);
     const std::ptrdiff_t bl = n / 32;
     const auto rows = block_rows<32>(b, bl);
-    over_streams(rows, rows, bl, [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j) {
-      T x[8], y[8], re[8], im[8];
-      for (int k = 0; k < 8; ++k) {
-        load_to(in[k] + j, x[k]);
-        load_to(in[8 + k] + j, y[k]);
-        load_to(in[16 + k] + j, re[k]);
-        load_to(in[24 + k] + j, im[k]);
-      }
-      Inverse::zero(x, false);
-      Inverse::second(y);
-      if constexpr (std::is_same_v<T, double>)
-        Inverse::general(w, re, im);
-      else
-        Inverse::general(wv, re, im);
-      // The radix-4 last pass on quarters 0..3, then the division by n.
-      for (int k = 0; k < 8; ++k) {
-        const T t0 = x[k] + y[k], t1 = x[k] - y[k], t2 = 2.0 * re[k], t3 = 2.0 * im[k];
-        store_from(out[k] + j, (t0 + t2) * r);
-        store_from(out[16 + k] + j, (t0 - t2) * r);
-        store_from(out[8 + k] + j, (t1 + t3) * r);
-        store_from(out[24 + k] + j, (t1 - t3) * r);
-      }
-    });
+    over_streams(
+        rows, rows, bl,
+        [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j)
+            __attribute__((always_inline)) {
+              T x[8], y[8], re[8], im[8];
+              for (int k = 0; k < 8; ++k) {
+                load_to(in[k] + j, x[k]);
+                load_to(in[8 + k] + j, y[k]);
+                load_to(in[16 + k] + j, re[k]);
+                load_to(in[24 + k] + j, im[k]);
+              }
+              Inverse::zero(x, false);
+              Inverse::second(y);
+              if constexpr (std::is_same_v<T, double>)
+                Inverse::general(w, re, im);
+              else
+                Inverse::general(wv, re, im);
+              // The radix-4 last pass on quarters 0..3, then the division by n.
+              for (int k = 0; k < 8; ++k) {
+                const T t0 = x[k] + y[k], t1 = x[k] - y[k], t2 = 2.0 * re[k], t3 = 2.0 * im[k];
+                store_from(out[k] + j, (t0 + t2) * r);
+                store_from(out[16 + k] + j, (t0 - t2) * r);
+                store_from(out[8 + k] + j, (t1 + t3) * r);
+                store_from(out[24 + k] + j, (t1 - t3) * r);
+              }
+            });
   }
 }
 

@@ -39,7 +39,10 @@ namespace fft::detail {
 // this long: stream k of a unit lies k * bl doubles from stream 0, a multiple
 // of 4 KiB, and sixteen or more such streams read and written in step would
 // compete for the same few cache sets.
-constexpr std::ptrdiff_t stage_min = 512;
+#ifndef DM_STAGE_MIN
+#define DM_STAGE_MIN 512
+#endif
+constexpr std::ptrdiff_t stage_min = DM_STAGE_MIN;
 
 // For j = 0 .. bl-1: f.operator()<T>(in, out, j) reads element j of the
 // input streams in[0..NI) and writes element j of the output streams
@@ -49,7 +52,9 @@ template <std::size_t NI, std::size_t NO, class F>
                                                 const std::array<double*, NO>& out, std::ptrdiff_t bl,
                                                 F&& f) {
   if (bl < stage_min) {
-    for_lanes(bl, [&]<class T>(std::ptrdiff_t j) { f.template operator()<T>(in.data(), out.data(), j); });
+    for_lanes(
+        bl, [&]<class T>(std::ptrdiff_t j)
+                __attribute__((always_inline)) { f.template operator()<T>(in.data(), out.data(), j); });
     return;
   }
   constexpr int chunk = 1024 / (NI > NO ? NI : NO);  // 8 KiB per buffer
@@ -87,23 +92,29 @@ void unit_single(double* p, std::ptrdiff_t bl, bool half, bool zero) {
   if (half) {
     // The half-filled form never reads b4..b7.
     const auto in = block_rows<4>(p, bl);
-    over_streams(in, rows, bl, [&]<class T>(const double* const* i, double* const* o, std::ptrdiff_t j) {
-      T x[8] = {};
-      for (int k = 0; k < 4; ++k) load_to(i[k] + j, x[k]);
-      K::zero(x, true);
-      for (int k = 0; k < 8; ++k) store_from(o[k] + j, x[k]);
-    });
+    over_streams(
+        in, rows, bl,
+        [&]<class T>(const double* const* i, double* const* o, std::ptrdiff_t j)
+            __attribute__((always_inline)) {
+              T x[8] = {};
+              for (int k = 0; k < 4; ++k) load_to(i[k] + j, x[k]);
+              K::zero(x, true);
+              for (int k = 0; k < 8; ++k) store_from(o[k] + j, x[k]);
+            });
     return;
   }
-  over_streams(rows, rows, bl, [&]<class T>(const double* const* i, double* const* o, std::ptrdiff_t j) {
-    T x[8];
-    for (int k = 0; k < 8; ++k) load_to(i[k] + j, x[k]);
-    if (zero)
-      K::zero(x, false);
-    else
-      K::second(x);
-    for (int k = 0; k < 8; ++k) store_from(o[k] + j, x[k]);
-  });
+  over_streams(
+      rows, rows, bl,
+      [&]<class T>(const double* const* i, double* const* o, std::ptrdiff_t j)
+          __attribute__((always_inline)) {
+            T x[8];
+            for (int k = 0; k < 8; ++k) load_to(i[k] + j, x[k]);
+            if (zero)
+              K::zero(x, false);
+            else
+              K::second(x);
+            for (int k = 0; k < 8; ++k) store_from(o[k] + j, x[k]);
+          });
 }
 
 // The group (pr, pi_) with bl >= 1 butterflies and one set of rotations.
@@ -112,15 +123,18 @@ void unit_pair(double* pr, double* pi_, std::ptrdiff_t bl, const Rotations<doubl
   std::array<double*, 16> rows;
   for (int k = 0; k < 8; ++k) rows[k] = pr + k * bl, rows[8 + k] = pi_ + k * bl;
   const Rotations<v4d> wv = broadcast<v4d>(w);
-  over_streams(rows, rows, bl, [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j) {
-    T r[8], i[8];
-    for (int k = 0; k < 8; ++k) load_to(in[k] + j, r[k]), load_to(in[8 + k] + j, i[k]);
-    if constexpr (std::is_same_v<T, double>)
-      K::general(w, r, i);
-    else
-      K::general(wv, r, i);
-    for (int k = 0; k < 8; ++k) store_from(out[k] + j, r[k]), store_from(out[8 + k] + j, i[k]);
-  });
+  over_streams(
+      rows, rows, bl,
+      [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j)
+          __attribute__((always_inline)) {
+            T r[8], i[8];
+            for (int k = 0; k < 8; ++k) load_to(in[k] + j, r[k]), load_to(in[8 + k] + j, i[k]);
+            if constexpr (std::is_same_v<T, double>)
+              K::general(w, r, i);
+            else
+              K::general(wv, r, i);
+            for (int k = 0; k < 8; ++k) store_from(out[k] + j, r[k]), store_from(out[8 + k] + j, i[k]);
+          });
 }
 
 // Four groups with bl = 1: lane l takes its real parts from the 8 contiguous

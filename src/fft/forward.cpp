@@ -72,6 +72,7 @@ struct Forward {
   template <class T>
   [[gnu::always_inline]] static void general(const Rotations<T>& w, T (&r)[8], T (&i)[8]) {
     T tr[8], ti[8];
+#pragma GCC unroll 32
     for (int k = 1; k < 8; ++k) {
       tr[k] = w.c[k] * r[k] - w.s[k] * i[k];
       ti[k] = w.c[k] * i[k] + w.s[k] * r[k];
@@ -155,9 +156,11 @@ void RFFT(int m, double* b) {
         [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j)
             __attribute__((always_inline)) {
               T x[8], y[8];
+#pragma GCC unroll 32
               for (int k = 0; k < 8; ++k) load_to(in[k] + j, x[k]), y[k] = x[k];
               Forward::zero(x, false);
               Forward::second(y);
+#pragma GCC unroll 32
               for (int k = 0; k < 8; ++k) store_from(out[k] + j, x[k]), store_from(out[8 + k] + j, y[k]);
             });
     tree.zero(0, false);
@@ -173,6 +176,7 @@ void RFFT(int m, double* b) {
         [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j)
             __attribute__((always_inline)) {
               T s[8], d[8], r[8], i[8];
+#pragma GCC unroll 32
               for (int k = 0; k < 8; ++k) {
                 load_to(in[k] + j, r[k]);
                 load_to(in[8 + k] + j, i[k]);
@@ -185,6 +189,7 @@ void RFFT(int m, double* b) {
                 Forward::general(w, r, i);
               else
                 Forward::general(wv, r, i);
+#pragma GCC unroll 32
               for (int k = 0; k < 8; ++k) {
                 store_from(out[k] + j, s[k]);
                 store_from(out[8 + k] + j, d[k]);

@@ -75,6 +75,7 @@ struct Inverse {
     x[7] = (a1 - b2) - (d1 + d4), y[7] = (b0 - a3) - (-d3 - d2);
     r[0] = s1 + s0;
     i[0] = q0 + q1;
+#pragma GCC unroll 32
     for (int k = 1; k < 8; ++k) {
       r[k] = w.c[k] * x[k] - w.s[k] * y[k];
       i[k] = w.s[k] * x[k] + w.c[k] * y[k];
@@ -131,8 +132,10 @@ void RIFFT(int m, double* b) {
         [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j)
             __attribute__((always_inline)) {
               T x[8];
+#pragma GCC unroll 32
               for (int k = 0; k < 8; ++k) load_to(in[k] + j, x[k]);
               Inverse::zero(x, false);
+#pragma GCC unroll 32
               for (int k = 0; k < 8; ++k) store_from(out[k] + j, x[k] * r);
             });
   } else if (m % 3 == 1) {
@@ -144,9 +147,11 @@ void RIFFT(int m, double* b) {
         [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j)
             __attribute__((always_inline)) {
               T x[8], y[8];
+#pragma GCC unroll 32
               for (int k = 0; k < 8; ++k) load_to(in[k] + j, x[k]), load_to(in[8 + k] + j, y[k]);
               Inverse::zero(x, false);
               Inverse::second(y);
+#pragma GCC unroll 32
               for (int k = 0; k < 8; ++k) {
                 store_from(out[k] + j, (x[k] + y[k]) * r);
                 store_from(out[8 + k] + j, (x[k] - y[k]) * r);
@@ -164,6 +169,7 @@ void RIFFT(int m, double* b) {
         [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j)
             __attribute__((always_inline)) {
               T x[8], y[8], re[8], im[8];
+#pragma GCC unroll 32
               for (int k = 0; k < 8; ++k) {
                 load_to(in[k] + j, x[k]);
                 load_to(in[8 + k] + j, y[k]);
@@ -176,7 +182,8 @@ void RIFFT(int m, double* b) {
                 Inverse::general(w, re, im);
               else
                 Inverse::general(wv, re, im);
-              // The radix-4 last pass on quarters 0..3, then the division by n.
+// The radix-4 last pass on quarters 0..3, then the division by n.
+#pragma GCC unroll 32
               for (int k = 0; k < 8; ++k) {
                 const T t0 = x[k] + y[k], t1 = x[k] - y[k], t2 = 2.0 * re[k], t3 = 2.0 * im[k];
                 store_from(out[k] + j, (t0 + t2) * r);

@@ -62,7 +62,9 @@ template <std::size_t NI, std::size_t NO, class F>
   alignas(64) double bout[NO][chunk];
   double* rin[NI];
   double* rout[NO];
+#pragma GCC unroll 32
   for (std::size_t k = 0; k < NI; ++k) rin[k] = bin[k];
+#pragma GCC unroll 32
   for (std::size_t k = 0; k < NO; ++k) rout[k] = bout[k];
   for (std::ptrdiff_t j0 = 0; j0 < bl; j0 += chunk) {
     for (std::size_t k = 0; k < NI; ++k) std::memcpy(bin[k], in[k] + j0, sizeof bin[k]);
@@ -75,6 +77,7 @@ template <std::size_t NI, std::size_t NO, class F>
 template <std::size_t N>
 inline std::array<double*, N> block_rows(double* p, std::ptrdiff_t bl) {
   std::array<double*, N> rows;
+#pragma GCC unroll 32
   for (std::size_t k = 0; k < N; ++k) rows[k] = p + static_cast<std::ptrdiff_t>(k) * bl;
   return rows;
 }
@@ -82,6 +85,7 @@ inline std::array<double*, N> block_rows(double* p, std::ptrdiff_t bl) {
 template <class T>
 [[gnu::always_inline]] inline Rotations<T> broadcast(const Rotations<double>& w) {
   Rotations<T> v;
+#pragma GCC unroll 32
   for (int k = 0; k < 8; ++k) v.c[k] = T{} + w.c[k], v.s[k] = T{} + w.s[k];
   return v;
 }
@@ -97,8 +101,10 @@ void unit_single(double* p, std::ptrdiff_t bl, bool half, bool zero) {
         [&]<class T>(const double* const* i, double* const* o, std::ptrdiff_t j)
             __attribute__((always_inline)) {
               T x[8] = {};
+#pragma GCC unroll 32
               for (int k = 0; k < 4; ++k) load_to(i[k] + j, x[k]);
               K::zero(x, true);
+#pragma GCC unroll 32
               for (int k = 0; k < 8; ++k) store_from(o[k] + j, x[k]);
             });
     return;
@@ -108,11 +114,13 @@ void unit_single(double* p, std::ptrdiff_t bl, bool half, bool zero) {
       [&]<class T>(const double* const* i, double* const* o, std::ptrdiff_t j)
           __attribute__((always_inline)) {
             T x[8];
+#pragma GCC unroll 32
             for (int k = 0; k < 8; ++k) load_to(i[k] + j, x[k]);
             if (zero)
               K::zero(x, false);
             else
               K::second(x);
+#pragma GCC unroll 32
             for (int k = 0; k < 8; ++k) store_from(o[k] + j, x[k]);
           });
 }
@@ -121,6 +129,7 @@ void unit_single(double* p, std::ptrdiff_t bl, bool half, bool zero) {
 template <class K>
 void unit_pair(double* pr, double* pi_, std::ptrdiff_t bl, const Rotations<double>& w) {
   std::array<double*, 16> rows;
+#pragma GCC unroll 32
   for (int k = 0; k < 8; ++k) rows[k] = pr + k * bl, rows[8 + k] = pi_ + k * bl;
   const Rotations<v4d> wv = broadcast<v4d>(w);
   over_streams(
@@ -128,11 +137,13 @@ void unit_pair(double* pr, double* pi_, std::ptrdiff_t bl, const Rotations<doubl
       [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j)
           __attribute__((always_inline)) {
             T r[8], i[8];
+#pragma GCC unroll 32
             for (int k = 0; k < 8; ++k) load_to(in[k] + j, r[k]), load_to(in[8 + k] + j, i[k]);
             if constexpr (std::is_same_v<T, double>)
               K::general(w, r, i);
             else
               K::general(wv, r, i);
+#pragma GCC unroll 32
             for (int k = 0; k < 8; ++k) store_from(out[k] + j, r[k]), store_from(out[8 + k] + j, i[k]);
           });
 }
@@ -142,6 +153,7 @@ void unit_pair(double* pr, double* pi_, std::ptrdiff_t bl, const Rotations<doubl
 template <class K>
 void leaf_four(double* pr, double* pi_, const Rotations<v4d>& w) {
   v4d r[8], i[8];
+#pragma GCC unroll 32
   for (int l = 0; l < 4; ++l) {
     r[l] = load4(pr + 16 * l);
     r[l + 4] = load4(pr + 16 * l + 4);
@@ -157,6 +169,7 @@ void leaf_four(double* pr, double* pi_, const Rotations<v4d>& w) {
   transpose4(r[4], r[5], r[6], r[7]);
   transpose4(i[0], i[1], i[2], i[3]);
   transpose4(i[4], i[5], i[6], i[7]);
+#pragma GCC unroll 32
   for (int l = 0; l < 4; ++l) {
     store4(pr + 16 * l, r[l]);
     store4(pr + 16 * l + 4, r[l + 4]);
@@ -167,6 +180,7 @@ void leaf_four(double* pr, double* pi_, const Rotations<v4d>& w) {
 
 inline Rotations<double> lane(const Rotations<v4d>& w, int l) {
   Rotations<double> s;
+#pragma GCC unroll 32
   for (int k = 0; k < 8; ++k) s.c[k] = w.c[k][l], s.s[k] = w.s[k][l];
   return s;
 }
@@ -247,6 +261,7 @@ class Tree {
       leaf_four<K>(b_ + 8 * sr, b_ + 8 * si, w);
       return;
     }
+#pragma GCC unroll 32
     for (int l = 0; l < 4; ++l) pair(lv, sr + 2 * l, si - 2 * l, lane(w, l));
   }
 

@@ -2,11 +2,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdint>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "fft/release_step.hpp"
 #include "fft/transform.hpp"
 #include "rt/rt.hpp"
 #include "store/store.hpp"
@@ -109,6 +111,54 @@ struct TransferCounter {
     rt::syscalls = saved;
   }
 };
+
+// The record step as one backward pass, element by element: the oracle for
+// the segmented one.
+double serial_step(std::vector<double>& t, int s, int m, double c) {
+  t[2 * m - 1] += c;
+  double q = 0.0;
+  for (int u = 2 * m; u >= s; --u) {
+    const double v = t[u - 1] + q;
+    q = std::floor(v * 1.0e-4);
+    t[u - 1] = v - q * 1.0e4;
+  }
+  return q;
+}
+
+TEST(ReleaseStep, SegmentedCarriesEqualOneBackwardPass) {
+  std::mt19937_64 rng(99);
+  for (int m : {1, 2, 16, 17, 100, 512, 1023, 1024}) {
+    for (int s : {1, 3}) {
+      if (s == 3 && m < 2) continue;
+      for (int pattern = 0; pattern < 5; ++pattern) {
+        SCOPED_TRACE("m " + std::to_string(m) + ", s " + std::to_string(s) + ", pattern " +
+                     std::to_string(pattern));
+        std::vector<double> t(2048, 0.0);
+        double c = 0.0;
+        for (int u = s; u <= 2 * m; ++u) {
+          switch (pattern) {
+            case 0:  // convolution-sized coefficients
+              t[u - 1] = static_cast<double>(rng() % (std::uint64_t{1} << 44));
+              break;
+            case 1:  // negative ones, as from a negative word 1
+              t[u - 1] = static_cast<double>(static_cast<std::int64_t>(rng() % (std::uint64_t{1} << 41)) -
+                                             (std::int64_t{1} << 40));
+              break;
+            default:  // runs of 9999 that a carry ripples through
+              t[u - 1] = (pattern == 4 && u % 97 == 0) ? 0.0 : 9999.0;
+              break;
+          }
+        }
+        c = pattern == 1 ? -3.0 : (pattern == 0 ? 123456.0 : 1.0);
+        std::vector<double> want = t;
+        const double want_q = serial_step(want, s, m, c);
+        const double got_q = fft::detail::record_step(t.data(), s, m, c);
+        EXPECT_EQ(got_q, want_q);
+        for (int u = s; u <= 2 * m; ++u) ASSERT_EQ(t[u - 1], want[u - 1]) << "T(" << u << ")";
+      }
+    }
+  }
+}
 
 class Release : public ::testing::Test {
  protected:

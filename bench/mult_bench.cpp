@@ -1,0 +1,71 @@
+// One MULT call at the largest in-core lengths: a full product at n = 65536
+// (mode 0, transforms of 2^18) and a square at n = 131072 (mode 2, 2^19), with
+// the operands in work files as in a run. For scale, the transforms alone of
+// the same call (two forward and one inverse for the product, one each for
+// the square) are timed too; the difference is the loading, the pointwise
+// product, ROUND, the correction, the release and the record transfers.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "fft/transform.hpp"
+#include "mul/mult.hpp"
+#include "store/store.hpp"
+
+namespace {
+
+void prepare(int n) {
+  static bool opened = false;
+  if (!opened) {
+    store::set_radix_constants();
+    for (int unit : {11, 12, 13, 14, 15, 21, 22}) store::OPENW(unit, 4096);
+    opened = true;
+  }
+  std::mt19937_64 rng(2024);
+  std::uniform_int_distribution<std::int32_t> digit(0, 99999999);
+  std::vector<store::Word> rec(1024);
+  for (int unit : {11, 12, 13}) {
+    for (int r = 1; r <= n / 1024 + 1; ++r) {
+      for (auto& w : rec) w = digit(rng);
+      store::WRITEW(unit, r, rec.data(), 1024);
+    }
+  }
+}
+
+void BM_Mult(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const int mode = static_cast<int>(state.range(1));
+  prepare(n);
+  const double io0 = store::io_time;
+  for (auto _ : state) {
+    mul::MULT(11, 12, 13, n, mode);
+    benchmark::ClobberMemory();
+  }
+  state.counters["io_cpu_ms"] =
+      benchmark::Counter(1000.0 * (store::io_time - io0) / static_cast<double>(state.iterations()));
+}
+
+void BM_TransformsOnly(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const int mode = static_cast<int>(state.range(1));
+  const int m = store::LOG2I(n) + 2;
+  double* v = mode == 0 ? fft::TB2 : fft::TB1;
+  std::mt19937_64 rng(7);
+  std::uniform_int_distribution<int> half(0, 9999);
+  for (int i = 0; i < (1 << m) / 2; ++i) fft::TB1[i] = v[i] = half(rng);
+  for (auto _ : state) {
+    if (mode == 0) fft::RFFT(m, fft::TB1);
+    fft::RFFT(m, v);
+    fft::RIFFT(m, v);
+    benchmark::ClobberMemory();
+  }
+}
+
+}  // namespace
+
+BENCHMARK(BM_Mult)->Args({65536, 0})->Args({131072, 2})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TransformsOnly)->Args({65536, 0})->Args({131072, 2})->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();

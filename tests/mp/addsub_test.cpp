@@ -2,6 +2,8 @@
 // borrows that cross record boundaries, in-place use, tails and record order.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <random>
 #include <string>
 
@@ -253,6 +255,104 @@ TEST_F(AddSub, RsubLastWordIsAbsorbedByAddSubAndMuli) {
     want[0] = 25000000;
     ASSERT_EQ(first_difference(get_number(14, len), want), 0u) << "SUB of it";
   }
+}
+
+// At the largest length, against GMP: sums and differences of random
+// numbers, and 1 - b.
+class AddSubSlow : public AddSub {};
+
+TEST_F(AddSubSlow, LargestLengthMatchesGmp) {
+  const int len = 4194304;
+  const unsigned seed = 73;
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937_64 rng(seed);
+  const Words a = random_number(rng, len, 0, 500000000, true);
+  const Words b = random_number(rng, len, 0, 500000000, true);
+  Mpz va, vb, want;
+  scaled_value(va.z, a);
+  scaled_value(vb.z, b);
+  put_number(11, a);
+  put_number(12, b);
+  mp::ADD(11, 12, 13, len);
+  mpz_add(want.z, va.z, vb.z);
+  EXPECT_TRUE(has_value(get_number(13, len), want.z)) << "a + b";
+  mp::SUB(12, 11, 13, len);
+  mpz_sub(want.z, vb.z, va.z);
+  EXPECT_TRUE(has_value(get_number(13, len), want.z)) << "b - a";
+
+  // 1 - b for b below 1, as the Newton steps use it; then brought back into
+  // normal form by adding zero.
+  Words fraction = b;
+  fraction[0] = 1234;
+  put_number(14, fraction);
+  mp::RSUB(1, 14, 14, len);
+  put_number(15, Words(fraction.size(), 0));
+  mp::ADD(14, 15, 14, len);
+  mpz_ui_pow_ui(want.z, 10, 8 * (static_cast<unsigned long>(len) + 2));
+  scaled_value(vb.z, fraction);
+  mpz_sub(want.z, want.z, vb.z);
+  EXPECT_TRUE(has_value(get_number(14, len), want.z)) << "1 - b";
+}
+
+// Faults for the seam: the write of one record of one descriptor fails;
+// every other transfer moves at most max_chunk bytes per call.
+struct WriteFault {
+  int fd = -1;
+  off_t offset = -1;
+  size_t max_chunk = 4096;
+};
+WriteFault write_fault;
+
+class AddSubFaults : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    open_units();
+    write_fault = WriteFault{};
+    saved_ = rt::syscalls;
+  }
+  void TearDown() override {
+    rt::syscalls = saved_;
+  }
+  void install() {
+    rt::syscalls.pread = [](int fd, void* buf, size_t count, off_t offset) -> ssize_t {
+      return ::pread(fd, buf, std::min(count, write_fault.max_chunk), offset);
+    };
+    rt::syscalls.pwrite = [](int fd, const void* buf, size_t count, off_t offset) -> ssize_t {
+      if (fd == write_fault.fd && offset == write_fault.offset) {
+        errno = ENOSPC;
+        return -1;
+      }
+      return ::pwrite(fd, buf, std::min(count, write_fault.max_chunk), offset);
+    };
+  }
+  rt::Syscalls saved_{};
+};
+
+TEST_F(AddSubFaults, ShortTransfersGiveTheExactSum) {
+  const int len = 4096;
+  std::mt19937_64 rng(67);
+  const Words a = random_number(rng, len, 0, 500000000, true);
+  const Words b = random_number(rng, len, 0, 500000000, true);
+  put_number(11, a);
+  put_number(12, b);
+  write_fault.max_chunk = 777;
+  install();
+  mp::ADD(11, 12, 12, len);
+  EXPECT_EQ(first_difference(get_number(12, len), oracle(Op::add, a, b)), 0u);
+}
+
+TEST_F(AddSubFaults, AFailedWriteMidwayEndsTheRunNamingTheFile) {
+  const int len = 4096;
+  std::mt19937_64 rng(71);
+  put_number(11, random_number(rng, len, 0, 500000000));
+  put_number(12, random_number(rng, len, 0, 500000000));
+  put_number(13, random_number(rng, len, 0, 500000000));
+  write_fault.fd = fd_of(13);
+  write_fault.offset = 2 * 4096;  // record 3
+  install();
+  EXPECT_EXIT(
+      mp::ADD(11, 12, 13, len), ::testing::ExitedWithCode(2),
+      "^digitmill: cannot write work file 13 in " + rt::work_directory() + ": No space left on device\n$");
 }
 
 }  // namespace

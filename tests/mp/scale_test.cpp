@@ -210,3 +210,40 @@ TEST_F(Scale, HalfCarriesTheRemainderIntoTheNextWordAndRecord) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace dmtest;
+
+class ScaleSlow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    open_units();
+  }
+};
+
+// At the largest length, against GMP: a product by the largest factor and
+// halving of a negative number.
+TEST_F(ScaleSlow, LargestLengthMatchesGmp) {
+  const int len = 4194304;
+  const unsigned seed = 79;
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937_64 rng(seed);
+  const Words a = random_number(rng, len, 0, 30, true);
+  Mpz want;
+  scaled_value(want.z, a);
+  put_number(11, a);
+  mp::MUL2P(11, 26, len);
+  mpz_mul_2exp(want.z, want.z, 26);
+  EXPECT_TRUE(has_value(get_number(11, len), want.z)) << "2^26 a";
+
+  Words b = random_number(rng, len, -2000000000, 2000000000, true);
+  b.back() |= 1;
+  scaled_value(want.z, b);
+  put_number(12, b);
+  mp::HALF(12, len);
+  mpz_fdiv_q_2exp(want.z, want.z, 1);
+  EXPECT_TRUE(has_value(get_number(12, len), want.z)) << "b / 2";
+}
+
+}  // namespace

@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <random>
 #include <string>
 #include <utility>
@@ -95,6 +97,17 @@ struct Mpz {
 };
 
 namespace detail {
+// 10^(8 words), kept: the conversions below ask for few distinct sizes.
+inline const mpz_t& radix_power(std::size_t words) {
+  static std::map<std::size_t, std::unique_ptr<Mpz>> cache;
+  std::unique_ptr<Mpz>& slot = cache[words];
+  if (!slot) {
+    slot = std::make_unique<Mpz>();
+    mpz_ui_pow_ui(slot->z, 10, 8 * words);
+  }
+  return slot->z;
+}
+
 // sum of words[lo + i] * 10^(8 (hi - lo - 1 - i)), split in halves so that
 // long numbers convert in quasi-linear time.
 inline void scaled_value(mpz_t out, const Words& words, std::size_t lo, std::size_t hi) {
@@ -109,13 +122,27 @@ inline void scaled_value(mpz_t out, const Words& words, std::size_t lo, std::siz
     }
     return;
   }
-  std::size_t mid = lo + (hi - lo) / 2;
-  Mpz low, scale;
+  const std::size_t mid = lo + (hi - lo) / 2;
+  Mpz low;
   scaled_value(out, words, lo, mid);
   scaled_value(low.z, words, mid, hi);
-  mpz_ui_pow_ui(scale.z, 10, 8 * (hi - mid));
-  mpz_mul(out, out, scale.z);
+  mpz_mul(out, out, radix_power(hi - mid));
   mpz_add(out, out, low.z);
+}
+
+// The inverse for 0 <= v < 10^(8 (hi - lo)): words lo .. hi - 1 in normal form.
+inline void split_words(Words& words, const mpz_t v, std::size_t lo, std::size_t hi) {
+  if (hi - lo <= 32) {
+    Mpz rest;
+    mpz_set(rest.z, v);
+    for (std::size_t i = hi; i-- > lo;) words[i] = static_cast<Word>(mpz_fdiv_q_ui(rest.z, rest.z, base));
+    return;
+  }
+  const std::size_t mid = lo + (hi - lo) / 2;
+  Mpz high, low;
+  mpz_fdiv_qr(high.z, low.z, v, radix_power(hi - mid));
+  split_words(words, high.z, lo, mid);
+  split_words(words, low.z, mid, hi);
 }
 }  // namespace detail
 
@@ -128,14 +155,12 @@ inline void scaled_value(mpz_t out, const Words& words) {
 // The words of length len in normal form (word 1 unreduced, possibly
 // negative) whose scaled value is v.
 inline Words normal_words(const mpz_t v, int len) {
-  Mpz scale, head, rest;
-  mpz_ui_pow_ui(scale.z, 10, 8 * (static_cast<unsigned long>(len) + 1));
-  mpz_fdiv_qr(head.z, rest.z, v, scale.z);
-  Words words(static_cast<std::size_t>(len) + 2);
+  const std::size_t size = static_cast<std::size_t>(len) + 2;
+  Mpz head, rest;
+  mpz_fdiv_qr(head.z, rest.z, v, detail::radix_power(size - 1));
+  Words words(size);
   words[0] = static_cast<Word>(mpz_get_si(head.z));
-  std::string digits = rest.str();
-  digits.insert(0, 8 * (static_cast<std::size_t>(len) + 1) - digits.size(), '0');
-  for (std::size_t i = 1; i < words.size(); ++i) words[i] = std::stoi(digits.substr(8 * (i - 1), 8));
+  detail::split_words(words, rest.z, 1, size);
   return words;
 }
 
@@ -151,6 +176,17 @@ inline std::size_t first_unnormal(const Words& words, std::size_t from = 2) {
   for (std::size_t i = from; i <= words.size(); ++i)
     if (words[i - 1] < 0 || words[i - 1] >= base) return i;
   return 0;
+}
+
+// Normal form and the value want: the same as comparing with
+// normal_words(want), without converting back.
+inline ::testing::AssertionResult has_value(const Words& got, const mpz_t want) {
+  if (std::size_t bad = first_unnormal(got))
+    return ::testing::AssertionFailure() << "word " << bad << " not in normal form";
+  Mpz value;
+  scaled_value(value.z, got);
+  if (mpz_cmp(value.z, want) != 0) return ::testing::AssertionFailure() << "value differs";
+  return ::testing::AssertionSuccess();
 }
 
 // A random number of length len in normal form with word 1 in w1_lo .. w1_hi.

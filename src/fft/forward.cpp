@@ -145,7 +145,8 @@ void RFFT(int m, double* b) {
   // upper half are zero; it is fused with the first radix-8 pass, which then
   // reads the lower half once and writes every element.
   const int first_span = m % 3 == 0 ? 8 : m % 3 == 1 ? 16 : 32;
-  Tree<Forward, false> tree(b, n, first_span, levels);
+  // With two passes or more the last one also does REORD1's exchanges.
+  Tree<Forward, false> tree(b, n, first_span, levels, true);
   if (m % 3 == 0) {
     tree.zero(0);
   } else if (m % 3 == 1) {
@@ -201,7 +202,7 @@ void RFFT(int m, double* b) {
     tree.second(0, false);
     tree.pair(0, 2, 3, w, false);
   }
-  REORD1(m, b);
+  if (levels < 2) REORD1(m, b);
   REORD2(m, b);
 }
 

@@ -112,7 +112,8 @@ void RIFFT(int m, double* b) {
   const int levels = m / 3;
   const double r = 1.0 / n;
   REORD2(m, b);
-  REORD1(m, b);
+  // With two passes or more the first one also does REORD1's exchanges.
+  if (levels < 2) REORD1(m, b);
   if (levels == 0) {
     if (m == 1) PASS2(1, b, b + 1);
     if (m == 2) PASS4I(1, b, b + 1, b + 2, b + 3);
@@ -122,7 +123,7 @@ void RIFFT(int m, double* b) {
   // Every subtree below the first radix-8 pass first; then that pass, fused
   // with the radix-2 or radix-4 last pass and the division by n, in one sweep.
   const int first_span = m % 3 == 0 ? 8 : m % 3 == 1 ? 16 : 32;
-  Tree<Inverse, true> tree(b, n, first_span, levels);
+  Tree<Inverse, true> tree(b, n, first_span, levels, true);
   tree.zero(0, false);
   if (m % 3 == 0) {
     const std::ptrdiff_t bl = n / 8;

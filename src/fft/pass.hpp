@@ -27,6 +27,7 @@
 
 #include <array>
 #include <type_traits>
+#include <utility>
 
 #include "fft/detail.hpp"
 
@@ -148,9 +149,38 @@ void unit_pair(double* pr, double* pi_, std::ptrdiff_t bl, const Rotations<doubl
           });
 }
 
+// The exchange of one reordering folded into the last forward pass (after
+// it) and the first inverse pass (before it). With bl = 1 the groups of that
+// pass pair super-block sr with its mirror si (sr + si = 3S - 1, S the power
+// of two at or below sr), and the reordering exchanges the second element of
+// pair x of one with that of pair 3 - x of the other; inside super-blocks 0
+// and 1 it reverses the second elements of pairs 2..3 and 4..7.
+template <class T>
+[[gnu::always_inline]] inline void fold_pair(T (&r)[8], T (&i)[8]) {
+  std::swap(r[1], i[7]);
+  std::swap(r[3], i[5]);
+  std::swap(r[5], i[3]);
+  std::swap(r[7], i[1]);
+}
+inline void fold_pair(double* pr, double* pi_) {
+  std::swap(pr[1], pi_[7]);
+  std::swap(pr[3], pi_[5]);
+  std::swap(pr[5], pi_[3]);
+  std::swap(pr[7], pi_[1]);
+}
+inline void fold_zero(double* p) {
+  std::swap(p[5], p[7]);
+}
+inline void fold_second(double* p) {
+  std::swap(p[1], p[7]);
+  std::swap(p[3], p[5]);
+}
+
 // Four groups with bl = 1: lane l takes its real parts from the 8 contiguous
 // elements at pr + 16 l and its imaginary parts from those at pi_ - 16 l.
-template <class K>
+// With fold set the reordering exchange is applied before (post) or after
+// (not post) the butterflies.
+template <class K, bool fold, bool post>
 void leaf_four(double* pr, double* pi_, const Rotations<v4d>& w) {
   v4d r[8], i[8];
 #pragma GCC unroll 32
@@ -164,7 +194,9 @@ void leaf_four(double* pr, double* pi_, const Rotations<v4d>& w) {
   transpose4(r[4], r[5], r[6], r[7]);
   transpose4(i[0], i[1], i[2], i[3]);
   transpose4(i[4], i[5], i[6], i[7]);
+  if constexpr (fold && post) fold_pair(r, i);
   K::general(w, r, i);
+  if constexpr (fold && !post) fold_pair(r, i);
   transpose4(r[0], r[1], r[2], r[3]);
   transpose4(r[4], r[5], r[6], r[7]);
   transpose4(i[0], i[1], i[2], i[3]);
@@ -188,10 +220,13 @@ inline Rotations<double> lane(const Rotations<v4d>& w, int l) {
 // The passes of one transform, numbered from 0 (span first_span, the largest
 // block length) to levels - 1 (span first_span * 8^(levels-1)). `post`
 // selects the inverse order: a group after its subtree instead of before.
+// `fold` (levels >= 2 only) folds the element exchange of REORD1 into the
+// last pass, whose block length is 1.
 template <class K, bool post>
 class Tree {
  public:
-  Tree(double* b, std::ptrdiff_t n, int first_span, int levels) : b_(b), levels_(levels) {
+  Tree(double* b, std::ptrdiff_t n, int first_span, int levels, bool fold = false)
+      : b_(b), levels_(levels), fold_(fold && levels >= 2) {
     std::ptrdiff_t span = first_span;
     for (int lv = 0; lv < levels; ++lv, span *= 8) {
       bl_[lv] = n / span;
@@ -204,6 +239,8 @@ class Tree {
   // Super-block 0 of pass lv and everything below it; `self` false leaves
   // out pass lv's own butterfly (done by a caller that fuses it).
   void zero(int lv, bool self = true) {
+    const bool fold = folds(lv);
+    if (fold && post) fold_zero(b_);
     if (self && !post) unit_single<K>(b_, bl_[lv], half_[lv], true);
     if (lv + 1 < levels_) {
       zero(lv + 1);
@@ -213,22 +250,29 @@ class Tree {
       pair(lv + 1, 6, 5, rotations_of(lv + 1, 6));
     }
     if (self && post) unit_single<K>(b_, bl_[lv], half_[lv], true);
+    if (fold && !post) fold_zero(b_);
   }
 
   void second(int lv, bool self = true) {
+    const bool fold = folds(lv);
+    if (fold && post) fold_second(b_ + 8);
     if (self && !post) unit_single<K>(b_ + 8 * bl_[lv], bl_[lv], false, false);
     if (lv + 1 < levels_) four(lv + 1, 8, 15);
     if (self && post) unit_single<K>(b_ + 8 * bl_[lv], bl_[lv], false, false);
+    if (fold && !post) fold_second(b_ + 8);
   }
 
   void pair(int lv, int sr, int si, const Rotations<double>& w, bool self = true) {
     const std::ptrdiff_t bl = bl_[lv];
+    const bool fold = folds(lv);
+    if (fold && post) fold_pair(b_ + 8 * sr, b_ + 8 * si);
     if (self && !post) unit_pair<K>(b_ + 8 * bl * sr, b_ + 8 * bl * si, bl, w);
     if (lv + 1 < levels_) {
       four(lv + 1, 8 * sr, 8 * si + 7);
       four(lv + 1, 8 * si, 8 * sr + 7);
     }
     if (self && post) unit_pair<K>(b_ + 8 * bl * sr, b_ + 8 * bl * si, bl, w);
+    if (fold && !post) fold_pair(b_ + 8 * sr, b_ + 8 * si);
   }
 
   // Every group of pass lv with a nonzero angle, without descending: the
@@ -249,6 +293,10 @@ class Tree {
   }
 
  private:
+  bool folds(int lv) const {
+    return fold_ && lv + 1 == levels_;
+  }
+
   double phi(int lv, int sr) const {
     return 2.0 * bit_reverse(static_cast<std::uint32_t>(sr / 2), p_[lv] - 1);
   }
@@ -258,7 +306,10 @@ class Tree {
     const v4d theta = v4d{phi(lv, sr), phi(lv, sr + 2), phi(lv, sr + 4), phi(lv, sr + 6)} * step_[lv];
     const Rotations<v4d> w = rotations(theta, K::sign);
     if (bl_[lv] == 1 && lv + 1 == levels_) {
-      leaf_four<K>(b_ + 8 * sr, b_ + 8 * si, w);
+      if (fold_)
+        leaf_four<K, true, post>(b_ + 8 * sr, b_ + 8 * si, w);
+      else
+        leaf_four<K, false, post>(b_ + 8 * sr, b_ + 8 * si, w);
       return;
     }
 #pragma GCC unroll 32
@@ -267,6 +318,7 @@ class Tree {
 
   double* b_;
   int levels_;
+  bool fold_;
   std::ptrdiff_t bl_[12];
   double step_[12];
   int p_[12];

@@ -40,10 +40,7 @@ namespace fft::detail {
 // this long: stream k of a unit lies k * bl doubles from stream 0, a multiple
 // of 4 KiB, and sixteen or more such streams read and written in step would
 // compete for the same few cache sets.
-#ifndef DM_STAGE_MIN
-#define DM_STAGE_MIN 512
-#endif
-constexpr std::ptrdiff_t stage_min = DM_STAGE_MIN;
+constexpr std::ptrdiff_t stage_min = 512;
 
 // For j = 0 .. bl-1: f.operator()<T>(in, out, j) reads element j of the
 // input streams in[0..NI) and writes element j of the output streams
@@ -52,13 +49,13 @@ template <std::size_t NI, std::size_t NO, class F>
 [[gnu::always_inline]] inline void over_streams(const std::array<double*, NI>& in,
                                                 const std::array<double*, NO>& out, std::ptrdiff_t bl,
                                                 F&& f) {
-  if (bl < stage_min) {
+  constexpr int chunk = 1024 / (NI > NO ? NI : NO);  // 8 KiB per buffer
+  if (bl < stage_min || bl % chunk != 0) {
     for_lanes(
         bl, [&]<class T>(std::ptrdiff_t j)
                 __attribute__((always_inline)) { f.template operator()<T>(in.data(), out.data(), j); });
     return;
   }
-  constexpr int chunk = 1024 / (NI > NO ? NI : NO);  // 8 KiB per buffer
   alignas(64) double bin[NI][chunk];
   alignas(64) double bout[NO][chunk];
   double* rin[NI];

@@ -105,8 +105,8 @@ TEST(RifftTest, InvertsTheDftOfAFullSequence) {
   for (int m = 1; m <= 12; ++m) {
     const int n = 1 << m;
     const std::vector<double> x = random_values(gen, n);
-    const std::vector<long double> spec = packed_dft(x, n);
-    std::vector<double> b(spec.begin(), spec.end());
+    const std::vector<long double> spectrum = packed_dft(x, n);
+    std::vector<double> b(spectrum.begin(), spectrum.end());
     fft::RIFFT(m, b.data());
     double worst = 0;
     for (int k = 0; k < n; ++k) worst = std::max(worst, std::fabs(b[k] - x[k]));

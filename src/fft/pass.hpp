@@ -298,9 +298,12 @@ class Tree {
     return 2.0 * bit_reverse(static_cast<std::uint32_t>(sr / 2), p_[lv] - 1);
   }
 
-  // The groups (sr + 2l, si - 2l), l = 0..3, of pass lv.
+  // The groups (sr + 2l, si - 2l), l = 0..3, of pass lv; sr is a multiple
+  // of 8, so t = sr/2 has two low zero bits and rev(t + l) = rev(t) + rev(l):
+  // the angles are phi(sr) + {0, 2, 1, 3} * 2^(p-2), exact in double.
   void four(int lv, int sr, int si) {
-    const v4d theta = v4d{phi(lv, sr), phi(lv, sr + 2), phi(lv, sr + 4), phi(lv, sr + 6)} * step_[lv];
+    const double quarter = static_cast<double>(1 << (p_[lv] - 2));
+    const v4d theta = (phi(lv, sr) + v4d{0.0, 2.0, 1.0, 3.0} * quarter) * step_[lv];
     const Rotations<v4d> w = rotations(theta, K::sign);
     if (bl_[lv] == 1 && lv + 1 == levels_) {
       if (fold_)

@@ -88,7 +88,10 @@ TEST_F(Scale, MuliCarryIsExactAtTheLargestFactors) {
 
 // The quotient premise of every carry: floor(t * 10^-8) with the stored
 // inverse equals floor(t / 10^8) at each multiple of 10^8 and one below it,
-// over the whole range MULI reaches with factors up to 2^26.
+// over the whole range MULI reaches with factors up to 2^26 (t up to about
+// 6.7e15, far past the 2^31 where the premise is obvious). The rounded
+// product is monotone in t, so these two points per quotient prove it for
+// every integer t in the range.
 TEST_F(Scale, StoredInverseRadixGivesExactQuotients) {
   const double inverse = store::inverse_radix;
   const std::int64_t top = (std::int64_t{1} << 26) + 1;

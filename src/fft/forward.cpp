@@ -71,29 +71,30 @@ struct Forward {
   // (r, "J") and the imaginary one (i, "K").
   template <class T>
   [[gnu::always_inline]] static void general(const Rotations<T>& w, T (&r)[8], T (&i)[8]) {
-    T tr[8], ti[8];
-#pragma GCC unroll 32
-    for (int k = 1; k < 8; ++k) {
-      tr[k] = w.c[k] * r[k] - w.s[k] * i[k];
-      ti[k] = w.c[k] * i[k] + w.s[k] * r[k];
-    }
-    const T r0 = r[0], i0 = i[0];
-    const T a = (r0 + tr[4]) + (tr[2] + tr[6]);
-    const T bs = (tr[1] + tr[5]) + (tr[3] + tr[7]);
-    const T c = (i0 + ti[4]) + (ti[2] + ti[6]);
-    const T d = (ti[1] + ti[5]) + (ti[3] + ti[7]);
-    const T e = (ti[1] + ti[5]) - (ti[3] + ti[7]);
-    const T f = (r0 + tr[4]) - (tr[2] + tr[6]);
-    const T g = (tr[1] + tr[5]) - (tr[3] + tr[7]);
-    const T h = (i0 + ti[4]) - (ti[2] + ti[6]);
-    const T u1 = (ti[1] - ti[5]) + (tr[3] - tr[7]);
-    const T u2 = (tr[1] - tr[5]) - (ti[3] - ti[7]);
-    const T u3 = (ti[1] - ti[5]) - (tr[3] - tr[7]);
-    const T u4 = (ti[3] - ti[7]) + (tr[1] - tr[5]);
+    // Inputs k and k + 4 are rotated and folded together, so that few values
+    // are live at once; every sum below is one of the butterfly's terms.
+    const auto rotate = [&](int k, T& xr, T& xi) __attribute__((always_inline)) {
+      xr = w.c[k] * r[k] - w.s[k] * i[k];
+      xi = w.c[k] * i[k] + w.s[k] * r[k];
+    };
+    T tr, ti, ur, ui;
+    rotate(4, tr, ti);
+    const T a04r = r[0] + tr, s04r = r[0] - tr, a04i = i[0] + ti, s04i = i[0] - ti;
+    rotate(2, tr, ti);
+    rotate(6, ur, ui);
+    const T p26r = tr + ur, m26r = tr - ur, p26i = ti + ui, m26i = ti - ui;
+    rotate(1, tr, ti);
+    rotate(5, ur, ui);
+    const T p15r = tr + ur, m15r = tr - ur, p15i = ti + ui, m15i = ti - ui;
+    rotate(3, tr, ti);
+    rotate(7, ur, ui);
+    const T p37r = tr + ur, m37r = tr - ur, p37i = ti + ui, m37i = ti - ui;
+    const T a = a04r + p26r, f = a04r - p26r, c = a04i + p26i, h = a04i - p26i;
+    const T bs = p15r + p37r, g = p15r - p37r, d = p15i + p37i, e = p15i - p37i;
+    const T u1 = m15i + m37r, u2 = m15r - m37i, u3 = m15i - m37r, u4 = m37i + m15r;
     const T p = rho * (u2 - u1), q = rho * (u1 + u2);
     const T pp = rho * (u3 + u4), qq = rho * (u4 - u3);
-    const T e1 = (r0 - tr[4]) - (ti[2] - ti[6]), e2 = (r0 - tr[4]) + (ti[2] - ti[6]);
-    const T f1 = (i0 - ti[4]) + (tr[2] - tr[6]), f2 = (i0 - ti[4]) - (tr[2] - tr[6]);
+    const T e1 = s04r - m26i, e2 = s04r + m26i, f1 = s04i + m26r, f2 = s04i - m26r;
     r[0] = a + bs;
     i[6] = a - bs;
     i[7] = d + c;

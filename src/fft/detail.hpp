@@ -36,9 +36,6 @@ inline v4d load4(const double* p) {
 inline void store4(double* p, v4d v) {
   std::memcpy(p, &v, sizeof v);
 }
-inline v4d splat4(double x) {
-  return v4d{x, x, x, x};
-}
 
 // Uniform element access for code written once for doubles and vectors.
 inline void load_to(const double* p, double& x) {
@@ -85,28 +82,33 @@ inline std::uint32_t bit_reverse(std::uint32_t t, int nb) {
   return nb == 0 ? 0 : t >> (32 - nb);
 }
 
-// A pass of span `span` has span/8 super-blocks. Super-blocks 0 and 1 carry
-// the zero angle; after them the pass visits the groups t = 1 .. span/16 - 1
-// in this order. Group t takes its real parts from super-block sr = 2t and
-// its imaginary parts from si, and rotates by the angle phi * pi / span.
-// The super-blocks fall into runs: for sr in [S, 2S), S a power of two,
-// si = 3S - 1 - sr walks down from 2S - 1 to S + 1, so each super-block
-// is used once and a run of S/2 groups covers super-blocks S .. 2S - 1.
+// A pass of span `span` has span/8 = 2^p super-blocks. Super-blocks 0 and 1
+// carry the zero angle; after them the pass visits the groups t = 1 ..
+// span/16 - 1 in this order. Group t takes its real parts from super-block
+// sr = 2t and its imaginary parts from partner(sr), and rotates by the angle
+// angle(p, sr) * pi / span. The super-blocks fall into runs: for sr in
+// [S, 2S), S a power of two, the partner 3S - 1 - sr walks down from 2S - 1
+// to S + 1, so each super-block is used once and a run of S/2 groups covers
+// super-blocks S .. 2S - 1.
+inline int partner(int sr) {
+  return 3 * static_cast<int>(std::bit_floor(static_cast<unsigned>(sr))) - 1 - sr;
+}
+
+// 2 rev(sr/2) over p - 1 bits: even, 0 < angle < span/8.
+inline int angle(int p, int sr) {
+  return 2 * static_cast<int>(bit_reverse(static_cast<std::uint32_t>(sr / 2), p - 1));
+}
+
 struct Group {
-  int phi;  // even, 0 < phi < span/8
+  int phi;
   int sr;
   int si;
 };
 
-inline int group_count(int span) {
-  return span >= 32 ? span / 16 - 1 : 0;
-}
-
+// Group t (t >= 1) of the pass of span `span`.
 inline Group group_at(int span, int t) {
-  const int p = std::countr_zero(static_cast<unsigned>(span)) - 3;  // span/8 = 2^p
-  const int sr = 2 * t;
-  const int run = static_cast<int>(std::bit_floor(static_cast<unsigned>(sr)));
-  return {2 * static_cast<int>(bit_reverse(static_cast<std::uint32_t>(t), p - 1)), sr, 3 * run - 1 - sr};
+  const int p = std::countr_zero(static_cast<unsigned>(span)) - 3;
+  return {angle(p, 2 * t), 2 * t, partner(2 * t)};
 }
 
 // sin and cos of 0 <= x < pi/8 by their Taylor series. The first omitted
@@ -131,8 +133,7 @@ template <class T>
 }
 
 // The rotations of one angle group: c[k] + i s[k] = (c[1] + i s[1])^k for
-// k = 1..7, built from one cosine and one sine by products of lower powers.
-// Element 0 is unused.
+// k = 0..7, built from one cosine and one sine by products of lower powers.
 template <class T>
 struct Rotations {
   T c[8];
@@ -152,8 +153,8 @@ template <class T>
   const T c5 = c2 * c3 - s2 * s3, s5 = c2 * s3 + s2 * c3;
   const T c6 = c3 * c3 - s3 * s3, s6 = 2.0 * c3 * s3;
   const T c7 = c3 * c4 - s3 * s4, s7 = c3 * s4 + s3 * c4;
-  w.c[0] = cs;
-  w.s[0] = sn;
+  w.c[0] = T{} + 1.0;
+  w.s[0] = T{};
   w.c[1] = c1, w.c[2] = c2, w.c[3] = c3, w.c[4] = c4, w.c[5] = c5, w.c[6] = c6, w.c[7] = c7;
   w.s[1] = s1, w.s[2] = s2, w.s[3] = s3, w.s[4] = s4, w.s[5] = s5, w.s[6] = s6, w.s[7] = s7;
   return w;

@@ -278,9 +278,9 @@ class Tree {
     const int runs_end = 1 << p_[lv];  // span/8 super-blocks
     for (int s = 2; s < runs_end; s *= 2) {
       if (s < 8) {
-        for (int sr = s; sr < 2 * s; sr += 2) pair(lv, sr, 3 * s - 1 - sr, rotations_of(lv, sr), true);
+        for (int sr = s; sr < 2 * s; sr += 2) pair(lv, sr, partner(sr), rotations_of(lv, sr), true);
       } else {
-        for (int sr = s; sr < 2 * s; sr += 8) four(lv, sr, 3 * s - 1 - sr);
+        for (int sr = s; sr < 2 * s; sr += 8) four(lv, sr, partner(sr));
       }
     }
   }
@@ -295,7 +295,7 @@ class Tree {
   }
 
   double phi(int lv, int sr) const {
-    return 2.0 * bit_reverse(static_cast<std::uint32_t>(sr / 2), p_[lv] - 1);
+    return angle(p_[lv], sr);
   }
 
   // The groups (sr + 2l, si - 2l), l = 0..3, of pass lv; sr is a multiple

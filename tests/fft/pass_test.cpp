@@ -72,22 +72,18 @@ TEST(PassTest, TransformsEqualTheirPassesBitForBit) {
 // p-1 low bits of t, and the counters sr, si, sl starting at 2, 3, 2.
 TEST(PassTest, AngleOrderAndSuperBlockPairs) {
   const fft::detail::Group want64[] = {{4, 2, 3}, {2, 4, 7}, {6, 6, 5}};
-  ASSERT_EQ(fft::detail::group_count(64), 3);
   for (int t = 1; t <= 3; ++t) {
     const auto g = fft::detail::group_at(64, t);
     EXPECT_EQ(g.phi, want64[t - 1].phi) << "t=" << t;
     EXPECT_EQ(g.sr, want64[t - 1].sr) << "t=" << t;
     EXPECT_EQ(g.si, want64[t - 1].si) << "t=" << t;
   }
-  EXPECT_EQ(fft::detail::group_count(8), 0);
-  EXPECT_EQ(fft::detail::group_count(16), 0);
   for (int span = 32; span <= (1 << 24); span *= 2) {
     int p = 0;
     while ((8 << p) < span) ++p;
     int sr = 2, si = 3, sl = 2;
     std::vector<bool> used(span / 8, false);
     used[0] = used[1] = true;
-    ASSERT_EQ(fft::detail::group_count(span), span / 16 - 1);
     for (int t = 1; t < span / 16; ++t) {
       int rev = 0;
       for (int bit = 0; bit < p - 1; ++bit) rev |= ((t >> bit) & 1) << (p - 2 - bit);

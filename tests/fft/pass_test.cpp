@@ -68,8 +68,9 @@ TEST(PassTest, TransformsEqualTheirPassesBitForBit) {
   }
 }
 
-// The visiting order written as a pass keeps it: angles 2 rev(t) over the
-// p-1 low bits of t, and the counters sr, si, sl starting at 2, 3, 2.
+// The groups the passes use are those of the counting procedure: group t has
+// the angle 2 rev(t) over the p-1 low bits of t and the super-blocks of the
+// counters sr, si, sl started at 2, 3, 2; every super-block is used once.
 TEST(PassTest, AngleOrderAndSuperBlockPairs) {
   const fft::detail::Group want64[] = {{4, 2, 3}, {2, 4, 7}, {6, 6, 5}};
   for (int t = 1; t <= 3; ++t) {

@@ -5,6 +5,7 @@
 
 #include "driver/driver.hpp"
 #include "mp/elementwise.hpp"
+#include "output/piout.hpp"
 #include "rt/rt.hpp"
 #include "store/store.hpp"
 
@@ -103,8 +104,18 @@ int MAIN(int argc, char** argv) {
   store::OPENW(store::spectrum_unit_b, store::record_bytes);
   for (int unit : store::number_units) mp::ZERO(unit, n);
 
+  initial_values(n, m);
   double t1 = rt::CPUSEC();
   rt::print(" End of initialization. Time=%12.3f Sec.\n", t1 - start);
+
+  pi_iteration(n, m, t1);
+  double t2 = rt::CPUSEC();
+  rt::print(" End of calculation.    Time=%12.3f Sec.\n", t2 - start);
+
+  output::PIOUT(11, 35, n);
+  double t3 = rt::CPUSEC();
+  rt::print(" End of data output.    Time=%12.3f Sec.\n Total calculation(I/O) time=%12.3f(%12.3f) Sec.\n",
+            t3 - t2, t3 - start, store::io_time);
 
   store::CLOSEW(store::spectrum_unit_b);
   store::CLOSEW(store::spectrum_unit_a);

@@ -1,0 +1,197 @@
+// The Newton routines against MPFR: 1/x, sqrt(1/2) and sqrt(x) to n words,
+// cold and restarted, and their budget stops.
+#include <gtest/gtest.h>
+#include <mpfr.h>
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "mp/elementwise.hpp"
+#include "mp/newton.hpp"
+#include "store/store.hpp"
+
+namespace {
+
+using store::Word;
+
+class NewtonTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    store::set_radix_constants();
+    for (int unit : {11, 12, 13, 14, 15, 21, 22}) store::OPENW(unit, store::record_bytes);
+  }
+
+  static void clear_all(int n) {
+    for (int unit : store::number_units) mp::ZERO(unit, n);
+  }
+
+  static std::vector<Word> read_words(int unit, int count) {
+    std::vector<Word> words(count);
+    Word rec[store::record_words];
+    for (int i = 0; i < count; ++i) {
+      if (i % store::record_words == 0) store::READW(unit, i / store::record_words + 1, rec, store::record_words);
+      words[i] = rec[i % store::record_words];
+    }
+    return words;
+  }
+
+  static void write_words(int unit, const std::vector<Word>& words) {
+    Word rec[store::record_words];
+    int count = static_cast<int>(words.size());
+    for (int i = 0; i < count; i += store::record_words) {
+      int rec_no = i / store::record_words + 1;
+      store::READW(unit, rec_no, rec, store::record_words);
+      for (int j = 0; j < store::record_words && i + j < count; ++j) rec[j] = words[i + j];
+      store::WRITEW(unit, rec_no, rec, store::record_words);
+    }
+  }
+
+  // The stored number's value, words 1 .. n+2, exactly.
+  static void to_mpfr(mpfr_t out, int unit, int n) {
+    std::vector<Word> words = read_words(unit, n + 2);
+    mpfr_set_si(out, 0, MPFR_RNDN);
+    for (int i = n + 1; i >= 0; --i) {
+      // out := (out + w_i) / 10^8, from the last word up: exact at this precision.
+      mpfr_add_si(out, out, words[i], MPFR_RNDN);
+      mpfr_div_ui(out, out, 100000000u, MPFR_RNDN);
+    }
+  }
+
+  // |stored - expected| in units of the last main word (10^-8n).
+  static double error_in_last_word(int unit, int n, const mpfr_t expected) {
+    mpfr_prec_t prec = static_cast<mpfr_prec_t>(8 * (n + 8)) * 4;
+    mpfr_t got, diff;
+    mpfr_init2(got, prec);
+    mpfr_init2(diff, prec);
+    to_mpfr(got, unit, n);
+    mpfr_sub(diff, got, expected, MPFR_RNDN);
+    mpfr_abs(diff, diff, MPFR_RNDN);
+    mpfr_mul_10_pow(diff, n);
+    double err = mpfr_get_d(diff, MPFR_RNDN);
+    mpfr_clear(got);
+    mpfr_clear(diff);
+    return err;
+  }
+
+  static void mpfr_mul_10_pow(mpfr_t x, int n) {
+    mpfr_t scale;
+    mpfr_init2(scale, mpfr_get_prec(x));
+    mpfr_set_ui(scale, 10, MPFR_RNDN);
+    mpfr_pow_ui(scale, scale, static_cast<unsigned long>(8) * n, MPFR_RNDN);
+    mpfr_mul(x, x, scale, MPFR_RNDN);
+    mpfr_clear(scale);
+  }
+
+  // A random normal-form number with word 1 in [lo, hi).
+  static std::vector<Word> random_number(std::mt19937& rng, int n, Word lo, Word hi) {
+    std::vector<Word> words(n + 2);
+    words[0] = std::uniform_int_distribution<Word>(lo, hi - 1)(rng);
+    for (int i = 1; i < n + 2; ++i) words[i] = std::uniform_int_distribution<Word>(0, 99999999)(rng);
+    return words;
+  }
+
+  static int budget_for(int n) { return store::LOG2I(n) + 3; }  // M with n = 2^M / 8
+};
+
+TEST_F(NewtonTest, ReciprocalMatchesMpfrAtEveryLength) {
+  for (int n = 16; n <= 4096; n *= 2) {
+    unsigned seed = 1000u + static_cast<unsigned>(n);
+    std::mt19937 rng(seed);
+    clear_all(n);
+    // The pi iteration inverts t in (0, 1/4]; cover that and values above 1.
+    for (auto [lo, hi] : {std::pair<Word, Word>{5000000, 25000000}, {100000000, 400000000}}) {
+      std::vector<Word> x = random_number(rng, n, lo, hi);
+      write_words(13, x);
+      mp::INV(13, 12, 14, n, budget_for(n));
+
+      mpfr_prec_t prec = static_cast<mpfr_prec_t>(8 * (n + 8)) * 4;
+      mpfr_t xv, expected;
+      mpfr_init2(xv, prec);
+      mpfr_init2(expected, prec);
+      to_mpfr(xv, 13, n);
+      mpfr_ui_div(expected, 1, xv, MPFR_RNDN);
+      EXPECT_LT(error_in_last_word(12, n, expected), 1.0) << "n=" << n << " seed=" << seed;
+      EXPECT_EQ(read_words(13, n + 2), x) << "INV must not change its operand";
+      mpfr_clear(xv);
+      mpfr_clear(expected);
+    }
+  }
+}
+
+TEST_F(NewtonTest, SquareRootOfOneHalfMatchesMpfr) {
+  for (int n = 16; n <= 4096; n *= 2) {
+    clear_all(n);
+    mp::SQR05(12, 14, n, budget_for(n));
+    mpfr_prec_t prec = static_cast<mpfr_prec_t>(8 * (n + 8)) * 4;
+    mpfr_t expected;
+    mpfr_init2(expected, prec);
+    mpfr_set_d(expected, 0.5, MPFR_RNDN);
+    mpfr_sqrt(expected, expected, MPFR_RNDN);
+    EXPECT_LT(error_in_last_word(12, n, expected), 1.0) << "n=" << n;
+    mpfr_clear(expected);
+  }
+  // n = 16: words 1..3 are decimals 1-8, 9-16, 17-24 of 0.70710678118654752440084436...
+  clear_all(16);
+  mp::SQR05(12, 14, 16, 7);
+  std::vector<Word> w = read_words(12, 3);
+  EXPECT_EQ(w[0], 70710678);
+  EXPECT_EQ(w[1], 11865475);
+  EXPECT_EQ(w[2], 24400844);
+}
+
+TEST_F(NewtonTest, SquareRootColdAndRestartedMatchesMpfr) {
+  for (int n : {16, 256, 4096}) {
+    unsigned seed = 77u + static_cast<unsigned>(n);
+    std::mt19937 rng(seed);
+    clear_all(n);
+    int maxit = budget_for(n);
+    mpfr_prec_t prec = static_cast<mpfr_prec_t>(8 * (n + 8)) * 4;
+    mpfr_t xv, expected;
+    mpfr_init2(xv, prec);
+    mpfr_init2(expected, prec);
+
+    // Step 3 of the caller: cold start, saves n/4 + 2 words of 1/sqrt(x) in c.
+    std::vector<Word> x = random_number(rng, n, 50000000, 100000000);
+    write_words(15, x);
+    mp::SQR(15, 12, 14, n, maxit, 3, 0);
+    to_mpfr(xv, 15, n);
+    mpfr_sqrt(expected, xv, MPFR_RNDN);
+    EXPECT_LT(error_in_last_word(12, n, expected), 1.0) << "cold n=" << n << " seed=" << seed;
+
+    // Later steps: x changes only past its leading g words; the restart keeps
+    // words 1 .. L/2 + 2 of the old inverse root and must ignore whatever c
+    // holds beyond them.
+    for (int g : {1, 2, 3, 9, 1000}) {
+      if (g - 1 >= n / 2) continue;
+      std::vector<Word> c = read_words(14, n + 2);
+      for (int i = n / 4 + 2; i < n + 2; ++i) c[i] = std::uniform_int_distribution<Word>(0, 99999999)(rng);
+      write_words(14, c);
+      for (int i = std::max(g, 1); i < n + 2; ++i) x[i] = std::uniform_int_distribution<Word>(0, 99999999)(rng);
+      write_words(15, x);
+      mp::SQR(15, 12, 14, n, maxit, 4, g);
+      to_mpfr(xv, 15, n);
+      mpfr_sqrt(expected, xv, MPFR_RNDN);
+      EXPECT_LT(error_in_last_word(12, n, expected), 1.0) << "restart g=" << g << " n=" << n << " seed=" << seed;
+    }
+    mpfr_clear(xv);
+    mpfr_clear(expected);
+  }
+}
+
+TEST_F(NewtonTest, ExhaustedBudgetsStopTheRun) {
+  clear_all(16);
+  mp::ADDC(13, 0.25, 16);
+  mp::ADDC(15, 0.5, 16);
+  EXPECT_EXIT(mp::INV(13, 12, 14, 16, 3), ::testing::ExitedWithCode(1),
+              "^STOP  ERROR     Not convergent in INV statement executed\n$");
+  EXPECT_EXIT(mp::SQR05(12, 14, 16, 3), ::testing::ExitedWithCode(1),
+              "^STOP  ERROR     Not convergent in SQR05 statement executed\n$");
+  EXPECT_EXIT(mp::SQR(15, 12, 14, 16, 3, 1, 0), ::testing::ExitedWithCode(1),
+              "^STOP  ERROR     Not convergent in SQR statement executed\n$");
+  // A restart whose starting step already lies past the budget.
+  EXPECT_EXIT(mp::SQR(15, 12, 14, 16, 7, 4, 17), ::testing::ExitedWithCode(1),
+              "^STOP  ERROR     Not convergent in SQR statement executed\n$");
+}
+
+}  // namespace

@@ -49,6 +49,8 @@ const char* signal_line(int sig) {
       return "digitmill: interrupted by SIGTERM\n";
     case SIGHUP:
       return "digitmill: interrupted by SIGHUP\n";
+    case SIGQUIT:
+      return "digitmill: interrupted by SIGQUIT\n";
     default:
       return "digitmill: interrupted by a signal\n";
   }
@@ -68,6 +70,12 @@ extern "C" void on_signal(int sig) {
   ::raise(sig);
   errno = saved;
 }
+
+// A write past the file size limit then fails with EFBIG and is reported
+// like any failed write, instead of the default action killing the process
+// with a partial result file left behind. A handler rather than SIG_IGN, so
+// that the shell commands start with the default disposition.
+extern "C" void on_file_size_limit(int) {}
 
 float seconds(const timeval& tv) {
   return static_cast<float>(static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) * 1.0e-6);
@@ -158,12 +166,16 @@ void install_signal_handlers() {
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
   action.sa_handler = on_signal;
+  // Block the others while one is being handled, so cleanup runs once.
   sigemptyset(&action.sa_mask);
-  // Block the other two while one is being handled, so cleanup runs once.
-  sigaddset(&action.sa_mask, SIGINT);
-  sigaddset(&action.sa_mask, SIGTERM);
-  sigaddset(&action.sa_mask, SIGHUP);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(sig, &action, nullptr);
+  for (int sig : interrupt_signals) sigaddset(&action.sa_mask, sig);
+  for (int sig : interrupt_signals) ::sigaction(sig, &action, nullptr);
+
+  struct sigaction limit;
+  std::memset(&limit, 0, sizeof limit);
+  limit.sa_handler = on_file_size_limit;
+  sigemptyset(&limit.sa_mask);
+  ::sigaction(SIGXFSZ, &limit, nullptr);
 }
 
 void set_cleanup_path(const char* path) {

@@ -5,6 +5,7 @@
 // file of ours outlives the process.
 #pragma once
 
+#include <signal.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -45,9 +46,13 @@ void flush_stdout();
 // closed, so that no work file takes their place. Call first in main.
 void guard_standard_streams();
 
-// Installs the handlers for SIGINT, SIGTERM and SIGHUP: one line on standard
+// The signals that end a run from outside: each gets one line on standard
 // error, the registered cleanup, then the signal re-raised with its default
 // action so the parent sees the death by that signal.
+constexpr int interrupt_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// Installs the handlers for interrupt_signals, and makes SIGXFSZ harmless so
+// that a write beyond the file size limit fails (EFBIG) and is reported.
 void install_signal_handlers();
 
 // A path that the cleanup removes (the result file's temporary name while it

@@ -20,20 +20,21 @@ namespace output {
 namespace {
 
 constexpr char result_name[] = "PI.DAT";
+constexpr char temp_pattern[] = "PI.DAT.XXXXXX";
 constexpr int line_length = 110;      // 100 decimals, 10 group blanks
 constexpr int full_line_chars = 109;  // the blank after the 10th group is dropped
 
 // Powers of ten, entry k (from 1) is 10^(k-1).
 constexpr double power_of_ten[8] = {1.0, 10.0, 100.0, 1000.0, 10000.0, 100000.0, 1000000.0, 10000000.0};
 
-// SIGINT, SIGTERM and SIGHUP held back while the temporary file is created
-// and registered for removal, so that no signal finds it unregistered.
+// The interrupt signals held back while the temporary file is created and
+// registered for removal, so that no signal finds it unregistered.
 class HeldSignals {
  public:
   HeldSignals() {
     sigset_t set;
     sigemptyset(&set);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, sig);
+    for (int sig : rt::interrupt_signals) sigaddset(&set, sig);
     ::sigprocmask(SIG_BLOCK, &set, &saved_);
   }
   ~HeldSignals() {
@@ -58,9 +59,10 @@ class ResultFile {
     int fd;
     {
       HeldSignals held;
-      std::strcpy(temp_name_, "PI.DAT.XXXXXX");
+      std::strcpy(temp_name_, temp_pattern);
       fd = ::mkostemp(temp_name_, O_CLOEXEC);
-      if (fd < 0) rt::fail_file("create", std::string(temp_name_) + " in " + current_directory(), errno);
+      // The pattern, not the name last tried, which never existed.
+      if (fd < 0) rt::fail_file("create", std::string(temp_pattern) + " in " + current_directory(), errno);
       rt::set_cleanup_path(temp_name_);
     }
     // mkostemp gives 0600; a result file gets what a plain creation would.

@@ -1,0 +1,650 @@
+// The executable under the faults a benchmark run meets on a machine pushed
+// to its limits: a work directory that fills up, is missing or is not
+// writable; a current directory where the result cannot be written; a file
+// size limit; interrupts in the main loop and while the result is written;
+// two runs in one directory; standard streams that fail; input that is not
+// digits. Whatever happens, the run says what went wrong on one line of
+// standard error, fails with a status a script can see, and leaves the
+// current directory (with its earlier "PI.DAT") and the work directory
+// exactly as they were.
+//
+// Cases that mount a tmpfs or a read-only bind mount need root and are
+// skipped otherwise.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/inotify.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/pi_reference.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+std::string slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Every entry below dir by relative path: a file's content, or "<dir>".
+using Listing = std::map<std::string, std::string>;
+
+Listing listing(const fs::path& dir) {
+  Listing entries;
+  for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+    std::string name = fs::relative(entry.path(), dir).string();
+    entries[name] = entry.is_directory() ? "<dir>" : slurp(entry.path());
+  }
+  return entries;
+}
+
+std::string names_of(const Listing& entries) {
+  std::string names;
+  for (const auto& [name, content] : entries)
+    names += " " + name + " (" + std::to_string(content.size()) + " B)";
+  return names.empty() ? " (nothing)" : names;
+}
+
+std::string describe(int status) {
+  if (WIFEXITED(status)) return "exit status " + std::to_string(WEXITSTATUS(status));
+  if (WIFSIGNALED(status)) return std::string("killed by ") + ::sigabbrev_np(WTERMSIG(status));
+  return "wait status " + std::to_string(status);
+}
+
+// The "PI.DAT" of an earlier run, 128 decimals, laid out independently.
+const std::string& earlier_result() {
+  static const std::string file = testsupport::pi_file(testsupport::pi_decimals(128));
+  return file;
+}
+
+// Mounting needs root and a kernel that lets us: tried once.
+bool can_mount() {
+  static const bool allowed = [] {
+    if (::geteuid() != 0) return false;
+    std::string pattern = (fs::temp_directory_path() / "dm-mount-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) return false;
+    bool ok = ::mount("tmpfs", pattern.c_str(), "tmpfs", 0, "size=64k") == 0;
+    if (ok) ::umount2(pattern.c_str(), MNT_DETACH);
+    fs::remove(pattern);
+    return ok;
+  }();
+  return allowed;
+}
+
+#define SKIP_UNLESS_MOUNTS_ALLOWED() \
+  if (!can_mount()) GTEST_SKIP() << "needs root to mount a tmpfs or a read-only bind mount"
+
+// A private tree: base/cwd is the run's current directory, base/tmp its
+// TMPDIR. Mounts made here are undone before the tree is removed.
+class Sandbox {
+ public:
+  Sandbox() {
+    std::string pattern = (fs::temp_directory_path() / "dm-robust-XXXXXX").string();
+    base_ = ::mkdtemp(pattern.data());
+    cwd_ = base_ / "cwd";
+    tmp_ = base_ / "tmp";
+    fs::create_directory(cwd_);
+    fs::create_directory(tmp_);
+  }
+  ~Sandbox() {
+    for (auto it = mounts_.rbegin(); it != mounts_.rend(); ++it)
+      if (::umount2(it->c_str(), 0) != 0) ::umount2(it->c_str(), MNT_DETACH);
+    std::error_code ignored;
+    fs::remove_all(base_, ignored);
+  }
+  Sandbox(const Sandbox&) = delete;
+  Sandbox& operator=(const Sandbox&) = delete;
+
+  void tmpfs(const fs::path& dir, const std::string& size) {
+    ASSERT_EQ(::mount("tmpfs", dir.c_str(), "tmpfs", 0, ("size=" + size).c_str()), 0) << std::strerror(errno);
+    mounts_.push_back(dir);
+  }
+  // dir bound onto itself read-only: even root cannot create files in it.
+  void read_only(const fs::path& dir) {
+    ASSERT_EQ(::mount(dir.c_str(), dir.c_str(), nullptr, MS_BIND, nullptr), 0) << std::strerror(errno);
+    mounts_.push_back(dir);
+    ASSERT_EQ(::mount(nullptr, dir.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr), 0)
+        << std::strerror(errno);
+  }
+  void put_earlier_result() const {
+    std::ofstream(cwd_ / "PI.DAT", std::ios::binary) << earlier_result();
+  }
+
+  const fs::path& base() const {
+    return base_;
+  }
+  const fs::path& cwd() const {
+    return cwd_;
+  }
+  const fs::path& tmp() const {
+    return tmp_;
+  }
+
+ private:
+  fs::path base_, cwd_, tmp_;
+  std::vector<fs::path> mounts_;
+};
+
+enum class Stdout { file, closed, pipe_without_reader };
+
+struct Spec {
+  std::vector<std::string> args;
+  std::optional<std::string> input;  // standard input's content; /dev/null when absent
+  std::string input_path;            // or this file (or directory) as standard input
+  Stdout out = Stdout::file;
+  bool sigpipe_ignored = false;                           // as a parent that ignores SIGPIPE hands it on
+  std::map<std::string, std::optional<std::string>> env;  // nullopt unsets; TMPDIR defaults to tmp/
+  rlim_t file_size_limit = RLIM_INFINITY;
+};
+
+Spec with_args(std::vector<std::string> args) {
+  Spec spec;
+  spec.args = std::move(args);
+  return spec;
+}
+
+// One run of digitmill in the sandbox; standard output and error go to
+// files beside cwd/ and tmp/.
+class Digitmill {
+ public:
+  Digitmill(const Sandbox& box, Spec spec) {
+    static int serial = 0;
+    std::string tag = std::to_string(++serial);
+    out_path_ = box.base() / ("stdout-" + tag);
+    err_path_ = box.base() / ("stderr-" + tag);
+    fs::path in_path = spec.input_path.empty() ? fs::path("/dev/null") : fs::path(spec.input_path);
+    if (spec.input) {
+      in_path = box.base() / ("stdin-" + tag);
+      std::ofstream(in_path, std::ios::binary) << *spec.input;
+    }
+    if (!spec.env.count("TMPDIR")) spec.env["TMPDIR"] = box.tmp().string();
+
+    int pipe_fds[2] = {-1, -1};
+    if (spec.out == Stdout::pipe_without_reader) {
+      if (::pipe(pipe_fds) != 0) ADD_FAILURE() << "pipe";
+      ::close(pipe_fds[0]);
+    }
+    std::fflush(nullptr);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      if (::chdir(box.cwd().c_str()) != 0) ::_exit(127);
+      for (const auto& [name, value] : spec.env)
+        value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
+      rlimit no_core = {0, 0};
+      ::setrlimit(RLIMIT_CORE, &no_core);
+      rlimit size = {spec.file_size_limit, spec.file_size_limit};
+      ::setrlimit(RLIMIT_FSIZE, &size);
+      ::signal(SIGPIPE, spec.sigpipe_ignored ? SIG_IGN : SIG_DFL);
+      int in = ::open(in_path.c_str(), O_RDONLY);
+      int out = ::open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      int err = ::open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      ::dup2(in, STDIN_FILENO);
+      ::dup2(err, STDERR_FILENO);
+      switch (spec.out) {
+        case Stdout::file:
+          ::dup2(out, STDOUT_FILENO);
+          break;
+        case Stdout::closed:
+          ::close(STDOUT_FILENO);
+          break;
+        case Stdout::pipe_without_reader:
+          ::dup2(pipe_fds[1], STDOUT_FILENO);
+          break;
+      }
+      std::vector<char*> argv = {const_cast<char*>(DIGITMILL_EXE)};
+      for (auto& arg : spec.args) argv.push_back(arg.data());
+      argv.push_back(nullptr);
+      ::execv(DIGITMILL_EXE, argv.data());
+      ::_exit(127);
+    }
+    if (pipe_fds[1] >= 0) ::close(pipe_fds[1]);
+  }
+
+  ~Digitmill() {
+    if (pid_ > 0 && status_ < 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+  Digitmill(const Digitmill&) = delete;
+  Digitmill& operator=(const Digitmill&) = delete;
+
+  // The wait status; a run that takes longer than the limit is killed.
+  int wait(std::chrono::seconds limit = 120s) {
+    auto until = std::chrono::steady_clock::now() + limit;
+    while (!exited()) {
+      if (std::chrono::steady_clock::now() > until) {
+        ADD_FAILURE() << "run did not end within " << limit.count() << " s";
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, &status_, 0);
+      }
+      std::this_thread::sleep_for(1ms);
+    }
+    return status_;
+  }
+  bool exited() {
+    return status_ >= 0 || ::waitpid(pid_, &status_, WNOHANG) == pid_;
+  }
+  // Waits until standard output holds text; false if the run ended first.
+  bool wait_for_output(const std::string& text) {
+    auto until = std::chrono::steady_clock::now() + 60s;
+    while (std::chrono::steady_clock::now() < until) {
+      if (out().find(text) != std::string::npos) return true;
+      if (exited()) return out().find(text) != std::string::npos;
+      std::this_thread::sleep_for(1ms);
+    }
+    return false;
+  }
+  // Stops the run; true if it is now stopped, false if it had ended.
+  bool pause() {
+    ::kill(pid_, SIGSTOP);
+    int status = 0;
+    if (::waitpid(pid_, &status, WUNTRACED) != pid_) return false;
+    if (WIFSTOPPED(status)) return true;
+    status_ = status;
+    return false;
+  }
+  void resume() {
+    ::kill(pid_, SIGCONT);
+  }
+  void signal(int sig) {
+    ::kill(pid_, sig);
+  }
+
+  std::string out() const {
+    return slurp(out_path_);
+  }
+  std::string err() const {
+    return slurp(err_path_);
+  }
+
+ private:
+  fs::path out_path_, err_path_;
+  pid_t pid_ = -1;
+  int status_ = -1;
+};
+
+// The one line of a failure whose middle is the six random characters of a
+// temporary file name.
+void expect_line_with_temp_name(const std::string& err, const std::string& head, const std::string& tail) {
+  ASSERT_EQ(err.size(), head.size() + 6 + tail.size()) << err;
+  EXPECT_EQ(err.substr(0, head.size()), head) << err;
+  EXPECT_EQ(err.substr(head.size() + 6), tail) << err;
+  for (char c : err.substr(head.size(), 6)) EXPECT_TRUE(std::isalnum(static_cast<unsigned char>(c))) << err;
+}
+
+// Checks a failed run: its status, its one line on standard error, and that
+// the current directory and TMPDIR are as they were before it started.
+struct Failure {
+  std::function<bool(int)> status;
+  std::string line;  // the whole of standard error; empty: checked by the caller
+};
+
+void expect_failed_cleanly(Digitmill& run, const Sandbox& box, const Listing& cwd_before,
+                           const Failure& want) {
+  int status = run.wait();
+  EXPECT_TRUE(want.status(status)) << describe(status) << "\nstderr: " << run.err();
+  if (!want.line.empty()) {
+    EXPECT_EQ(run.err(), want.line);
+  }
+  Listing cwd_after = listing(box.cwd());
+  EXPECT_TRUE(cwd_after == cwd_before)
+      << "current directory before:" << names_of(cwd_before) << "\nafter:" << names_of(cwd_after);
+  EXPECT_TRUE(listing(box.tmp()).empty()) << "work directory:" << names_of(listing(box.tmp()));
+}
+
+// digitmill-verify on a file: its verdict and exit status.
+std::pair<int, std::string> verify(const fs::path& file) {
+  std::string command = std::string("'") + DIGITMILL_VERIFY_EXE + "' '" + file.string() + "' 2>&1";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  std::string text;
+  char chunk[256];
+  for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) text.append(chunk, got);
+  int status = ::pclose(pipe);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text};
+}
+
+std::string size_line(int m) {
+  return " Start of PI calculation up to " + std::to_string(1L << m) + " decimal digits\n";
+}
+
+auto exits_with(int code) {
+  return [code](int status) { return testing::ExitedWithCode(code)(status); };
+}
+auto killed_by(int sig) {
+  return [sig](int status) { return testing::KilledBySignal(sig)(status); };
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(WorkDirectoryFaults, NotADirectoryOrFileSizeLimitEndTheRunWithStatusTwo) {
+  {
+    SCOPED_TRACE("TMPDIR names a regular file");
+    Sandbox box;
+    box.put_earlier_result();
+    fs::path plain = box.base() / "plain";
+    std::ofstream(plain) << "x";
+    Spec spec = with_args({"7"});
+    spec.env["TMPDIR"] = plain.string();
+    Listing before = listing(box.cwd());
+    Digitmill run(box, spec);
+    expect_failed_cleanly(
+        run, box, before,
+        {exits_with(2), "digitmill: cannot create work file in " + plain.string() + ": Not a directory\n"});
+    EXPECT_EQ(slurp(plain), "x");
+  }
+  {
+    // Work files of 9 records (36 KiB) against a 16 KiB limit: the first
+    // number file fails while it is cleared.
+    SCOPED_TRACE("file size limit below a work file");
+    Sandbox box;
+    box.put_earlier_result();
+    Spec spec = with_args({"16"});
+    spec.file_size_limit = 16 * 1024;
+    Listing before = listing(box.cwd());
+    Digitmill run(box, spec);
+    expect_failed_cleanly(run, box, before,
+                          {exits_with(2), "digitmill: cannot write work file 11 in " + box.tmp().string() +
+                                              ": File too large\n"});
+    EXPECT_NE(run.out().find(size_line(16)), std::string::npos);
+    EXPECT_EQ(run.out().find("End of initialization"), std::string::npos) << run.out();
+  }
+}
+
+TEST(WorkDirectoryFaults, FullOrReadOnlyWorkDirectoryEndsTheRunWithStatusTwo) {
+  SKIP_UNLESS_MOUNTS_ALLOWED();
+  {
+    // Five numbers of 36 KiB each cannot fit in 64 KiB.
+    SCOPED_TRACE("TMPDIR on a 64 KiB tmpfs, M = 16");
+    Sandbox box;
+    box.tmpfs(box.tmp(), "64k");
+    box.put_earlier_result();
+    Listing before = listing(box.cwd());
+    Digitmill run(box, with_args({"16"}));
+    expect_failed_cleanly(run, box, before, {exits_with(2), ""});
+    const std::string head = "digitmill: cannot write work file 1";
+    const std::string tail = " in " + box.tmp().string() + ": No space left on device\n";
+    std::string err = run.err();
+    ASSERT_EQ(err.size(), head.size() + 1 + tail.size()) << err;
+    EXPECT_EQ(err.substr(0, head.size()), head);
+    EXPECT_TRUE(err[head.size()] >= '1' && err[head.size()] <= '5') << err;
+    EXPECT_EQ(err.substr(head.size() + 1), tail);
+    EXPECT_EQ(run.out().find("End of initialization"), std::string::npos) << run.out();
+  }
+  {
+    SCOPED_TRACE("TMPDIR read-only");
+    Sandbox box;
+    box.read_only(box.tmp());
+    box.put_earlier_result();
+    Listing before = listing(box.cwd());
+    Digitmill run(box, with_args({"7"}));
+    expect_failed_cleanly(run, box, before,
+                          {exits_with(2), "digitmill: cannot create work file in " + box.tmp().string() +
+                                              ": Read-only file system\n"});
+  }
+}
+
+TEST(ResultFileFaults, ADirectoryInTheWayOrAFileSizeLimitKeepTheEarlierState) {
+  {
+    SCOPED_TRACE("PI.DAT is a directory");
+    Sandbox box;
+    fs::create_directory(box.cwd() / "PI.DAT");
+    std::ofstream(box.cwd() / "PI.DAT" / "inside") << "kept";
+    Listing before = listing(box.cwd());
+    Digitmill run(box, with_args({"7"}));
+    expect_failed_cleanly(run, box, before,
+                          {exits_with(2), "digitmill: cannot replace PI.DAT: Is a directory\n"});
+    EXPECT_NE(run.out().find(" End of calculation."), std::string::npos) << run.out();
+    EXPECT_EQ(run.out().find(" End of data output."), std::string::npos) << run.out();
+  }
+  {
+    // 40 KiB: every work file (36 KiB) fits, the 72 KB result does not.
+    SCOPED_TRACE("file size limit below the result");
+    Sandbox box;
+    box.put_earlier_result();
+    Spec spec = with_args({"16"});
+    spec.file_size_limit = 40 * 1024;
+    Listing before = listing(box.cwd());
+    Digitmill run(box, spec);
+    expect_failed_cleanly(run, box, before, {exits_with(2), ""});
+    expect_line_with_temp_name(run.err(), "digitmill: cannot write PI.DAT (as PI.DAT.",
+                               "): File too large\n");
+  }
+}
+
+TEST(ResultFileFaults, ReadOnlyOrFullCurrentDirectoryKeepsTheEarlierResult) {
+  SKIP_UNLESS_MOUNTS_ALLOWED();
+  {
+    SCOPED_TRACE("current directory read-only");
+    Sandbox box;
+    box.put_earlier_result();
+    box.read_only(box.cwd());
+    Listing before = listing(box.cwd());
+    Digitmill run(box, with_args({"7"}));
+    expect_failed_cleanly(run, box, before,
+                          {exits_with(2), "digitmill: cannot create PI.DAT.XXXXXX in " + box.cwd().string() +
+                                              ": Read-only file system\n"});
+  }
+  {
+    // 16 KiB hold the earlier 149-byte file but not the 72 KB of M = 16.
+    SCOPED_TRACE("current directory on a 16 KiB tmpfs");
+    Sandbox box;
+    box.tmpfs(box.cwd(), "16k");
+    box.put_earlier_result();
+    Listing before = listing(box.cwd());
+    Digitmill run(box, with_args({"16"}));
+    expect_failed_cleanly(run, box, before, {exits_with(2), ""});
+    expect_line_with_temp_name(run.err(), "digitmill: cannot write PI.DAT (as PI.DAT.",
+                               "): No space left on device\n");
+  }
+}
+
+const char* signal_name(int sig) {
+  return ::sigabbrev_np(sig);
+}
+
+TEST(Interrupts, SignalInTheMainLoopLeavesEverythingAsBefore) {
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal_name(sig));
+    bool caught = false;
+    for (int attempt = 0; attempt < 3 && !caught; ++attempt) {
+      Sandbox box;
+      box.put_earlier_result();
+      Listing before = listing(box.cwd());
+      Digitmill run(box, with_args({"18"}));
+      if (!run.wait_for_output(" I= 2 ")) continue;
+      run.signal(sig);
+      if (WIFEXITED(run.wait())) continue;  // the run was faster than the signal
+      caught = true;
+      expect_failed_cleanly(
+          run, box, before,
+          {killed_by(sig), std::string("digitmill: interrupted by SIG") + signal_name(sig) + "\n"});
+      EXPECT_EQ(run.out().find(" End of calculation."), std::string::npos) << run.out();
+    }
+    if (!caught) GTEST_SKIP() << "every run ended before its signal arrived";
+  }
+}
+
+// Stops the run as soon as inotify reports its temporary result file in the
+// current directory and signals it only if the file is still there, so that
+// the signal is known to land while the result is being written.
+bool signal_while_writing_result(Digitmill& run, const Sandbox& box, int sig) {
+  int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+  if (watch < 0 || ::inotify_add_watch(watch, box.cwd().c_str(), IN_CREATE) < 0) {
+    ADD_FAILURE() << "inotify: " << std::strerror(errno);
+    return false;
+  }
+  bool hit = false;
+  alignas(inotify_event) char events[4096];
+  while (!run.exited()) {
+    pollfd ready = {watch, POLLIN, 0};
+    if (::poll(&ready, 1, 10) <= 0) continue;
+    ssize_t got = ::read(watch, events, sizeof events);
+    for (ssize_t at = 0; at < got;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+      std::string name = event->len > 0 ? event->name : "";
+      if (name.rfind("PI.DAT.", 0) != 0 || !run.pause()) continue;
+      hit = fs::exists(box.cwd() / name);
+      if (hit) run.signal(sig);
+      run.resume();
+      break;
+    }
+    if (hit) break;
+  }
+  ::close(watch);
+  return hit;
+}
+
+TEST(Interrupts, SignalWhileTheResultIsWrittenKeepsTheEarlierResult) {
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    SCOPED_TRACE(signal_name(sig));
+    bool caught = false;
+    for (int attempt = 0; attempt < 5 && !caught; ++attempt) {
+      Sandbox box;
+      box.put_earlier_result();
+      Listing before = listing(box.cwd());
+      Digitmill run(box, with_args({"18"}));
+      caught = signal_while_writing_result(run, box, sig);
+      if (!caught) {
+        run.wait();
+        continue;
+      }
+      expect_failed_cleanly(
+          run, box, before,
+          {killed_by(sig), std::string("digitmill: interrupted by SIG") + signal_name(sig) + "\n"});
+      EXPECT_NE(run.out().find(" End of calculation."), std::string::npos) << run.out();
+      EXPECT_EQ(run.out().find(" End of data output."), std::string::npos) << run.out();
+    }
+    if (!caught) GTEST_SKIP() << "the temporary result file was never caught in the directory";
+  }
+}
+
+TEST(ConcurrentRuns, TwoSizesInOneDirectoryLeaveOneWholeResult) {
+  // The second run starts a little later each round, so that the two write
+  // their results closer together or in the other order.
+  for (auto delay : {0ms, 25ms, 60ms}) {
+    SCOPED_TRACE("second run " + std::to_string(delay.count()) + " ms later");
+    Sandbox box;
+    box.put_earlier_result();
+    Digitmill larger(box, with_args({"17"}));
+    std::this_thread::sleep_for(delay);
+    Digitmill smaller(box, with_args({"16"}));
+    EXPECT_EQ(describe(larger.wait()), "exit status 0") << larger.err();
+    EXPECT_EQ(describe(smaller.wait()), "exit status 0") << smaller.err();
+    EXPECT_EQ(larger.err() + smaller.err(), "");
+
+    Listing after = listing(box.cwd());
+    ASSERT_EQ(after.size(), 1u) << names_of(after);
+    auto [status, verdict] = verify(box.cwd() / "PI.DAT");
+    EXPECT_EQ(status, 0) << verdict;
+    bool one_of_them = verdict.find(": OK: 65536 decimals of pi\n") != std::string::npos ||
+                       verdict.find(": OK: 131072 decimals of pi\n") != std::string::npos;
+    EXPECT_TRUE(one_of_them) << verdict;
+    EXPECT_TRUE(listing(box.tmp()).empty());
+  }
+}
+
+TEST(StandardStreams, OutputThatCannotBeWrittenFailsBeforeAnythingIsTouched) {
+  {
+    SCOPED_TRACE("standard output closed");
+    Sandbox box;
+    box.put_earlier_result();
+    Spec spec = with_args({"7"});
+    spec.out = Stdout::closed;
+    Listing before = listing(box.cwd());
+    Digitmill run(box, spec);
+    expect_failed_cleanly(run, box, before,
+                          {exits_with(2), "digitmill: cannot write standard output: Bad file descriptor\n"});
+  }
+  {
+    // The usual death of a writer whose reader has gone, silent as for any
+    // pipeline; a parent that ignores SIGPIPE gets the reason instead.
+    SCOPED_TRACE("a pipe without a reader");
+    Sandbox box;
+    box.put_earlier_result();
+    Spec spec = with_args({"7"});
+    spec.out = Stdout::pipe_without_reader;
+    Listing before = listing(box.cwd());
+    Digitmill run(box, spec);
+    expect_failed_cleanly(run, box, before, {killed_by(SIGPIPE), ""});
+    EXPECT_EQ(run.err(), "");
+
+    spec.sigpipe_ignored = true;
+    Digitmill ignoring(box, spec);
+    expect_failed_cleanly(ignoring, box, before,
+                          {exits_with(2), "digitmill: cannot write standard output: Broken pipe\n"});
+  }
+}
+
+TEST(UnusualInput, BytesThatAreNotDigitsAndAHugeArgumentStillGiveAWholeRun) {
+  struct Case {
+    const char* what;
+    Spec spec;
+    int m;
+    const char* clamp;  // the clamping line, or nullptr
+  };
+  const std::string prompt = " Parameter(%i) to digitmill is missing. Parameter value ? ";
+  const char* const zero = " Specified M(=0) is too small.  M is set to 7.\n";
+  Spec escape;  // an arrow key typed at the prompt
+  escape.input = "\x1b[A\n";
+  Spec binary;  // a zero byte ends the field before the digits
+  binary.input = std::string(
+      "\xff\0"
+      "25\n",
+      5);
+  Spec digit_after_junk;
+  digit_after_junk.input =
+      "\xe2\x82"
+      "9";         // a torn UTF-8 character, then 9
+  Spec directory;  // standard input that cannot be read
+  directory.input_path = "/";
+  std::string huge = "9" + std::string(99999, 'x');
+  std::vector<Case> cases = {
+      {"escape sequence", escape, 7, zero},
+      {"binary bytes", binary, 7, zero},
+      {"junk then a digit", digit_after_junk, 9, nullptr},
+      {"standard input a directory", directory, 7, zero},
+      {"100000-character argument", with_args({huge}), 9, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Sandbox box;
+    box.put_earlier_result();
+    Digitmill run(box, c.spec);
+    ASSERT_EQ(describe(run.wait()), "exit status 0") << run.err();
+    EXPECT_EQ(run.err(), "");
+    std::string out = run.out();
+    std::string expected = std::string(c.clamp ? c.clamp : "") + size_line(c.m);
+    if (c.spec.args.empty()) expected = prompt + expected;
+    EXPECT_NE(out.find(expected), std::string::npos) << out;
+    auto [status, verdict] = verify(box.cwd() / "PI.DAT");
+    EXPECT_EQ(status, 0) << verdict;
+    EXPECT_NE(verdict.find(": OK: " + std::to_string(1L << c.m) + " decimals"), std::string::npos) << verdict;
+    EXPECT_TRUE(listing(box.tmp()).empty());
+  }
+}
+
+}  // namespace

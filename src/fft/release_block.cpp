@@ -1,0 +1,162 @@
+#include <cmath>
+
+#include "fft/release_step.hpp"
+#include "fft/transform.hpp"
+#include "store/store.hpp"
+
+// Lets the pair loops vectorise; every result stays the one the scalar code
+// gives. The pragma does not inherit -ffp-contract=off, so it repeats it.
+#pragma GCC optimize("no-trapping-math", "vect-cost-model=dynamic", "fp-contract=off")
+
+namespace fft {
+
+namespace {
+
+using store::Word;
+
+// A word reduced modulo 10^8 and what it gave to the word above.
+struct Reduced {
+  Word word;
+  double carry;  // floor(v / 10^8), towards the word above
+};
+
+// v (an integer, the word's lower half already carried in) taken modulo
+// 10^8 with floor quotients: the upper part q1 = floor(v / 10^4) is itself
+// split, so that no quotient is formed by a division.
+inline Reduced reduce_word(double v) {
+  const double big = store::half_radix;
+  const double small = store::inverse_half_radix;
+  const double q1 = std::floor(v * small);
+  const double q0 = std::floor(q1 * small);
+  return {static_cast<Word>((q1 - q0 * big) * big + (v - q1 * big)), q0};
+}
+
+// Carry out of the two coefficients just past the words being formed
+// (at b[0], b[1]): floor((b1 + floor(b2 / 10^4)) / 10^4).
+inline double carry_beyond(const double* b) {
+  const double small = store::inverse_half_radix;
+  return std::floor((b[0] + std::floor(b[1] * small)) * small);
+}
+
+// Block kmax: only its first two words belong to the result (the guard
+// words of C), from coefficients 1 .. 3 with the carry of 4 and 5. Returns
+// the carry out of word 1 towards the word above.
+double release_top(const double* b, int c, int rec) {
+  const double big = store::half_radix;
+  const double small = store::inverse_half_radix;
+  Word* words = store::word_buffer_a;
+  store::READW(c, rec, words, store::record_words);
+  const double carry = carry_beyond(b + 3);
+  const double y3 = b[2] + carry;
+  const double q3 = std::floor(y3 * small);
+  const double y2 = b[1] + q3;
+  const double q2 = std::floor(y2 * small);
+  words[1] = static_cast<Word>((y2 - q2 * big) * big + (y3 - q3 * big));
+  const Reduced w1 = reduce_word(b[0] + q2);
+  words[0] = w1.word;
+  store::WRITEW(c, rec, words, store::record_words);
+  return w1.carry;
+}
+
+// Block kmax - 1: of its upper half only the first two words belong to the
+// result, and they hold block kmax's words already. h[i] is the block's
+// coefficient l/2 + i, so the half's word w is made of h[2w-2] (upper) and
+// h[2w-1] (lower). Returns the carry out of the half's word 1.
+double add_upper_two(const double* h, int c, int rec) {
+  const double big = store::half_radix;
+  const double small = store::inverse_half_radix;
+  Word* words = store::word_buffer_a;
+  store::READW(c, rec, words, store::record_words);
+  double carry = carry_beyond(h + 4);
+  for (int w = 2; w >= 1; --w) {
+    const double x = words[w - 1];
+    const double hi = std::floor(x * small);
+    const double lo = x - hi * big;
+    const double v = lo + h[2 * w - 1] + carry;
+    const double q = std::floor(v * small);
+    const double u = hi + h[2 * w - 2] + q;
+    carry = std::floor(u * small);
+    words[w - 1] = static_cast<Word>((u - carry * big) * big + (v - q * big));
+  }
+  store::WRITEW(c, rec, words, store::record_words);
+  return carry;
+}
+
+// The upper half of a block added into the records that the block above
+// wrote, record by record from the top so that one pass carries them: the
+// stored words split into halves plus the block's coefficients, then the
+// record step. h as above. Returns the carry out of the half's word 1.
+double add_upper_half(const double* h, int c, int rec_lo, int records) {
+  const double big = store::half_radix;
+  const double small = store::inverse_half_radix;
+  Word* words = store::word_buffer_a;
+  double* t = detail::release_pairs;
+  double carry = 0.0;
+  for (int r = records - 1; r >= 0; --r) {
+    store::READW(c, rec_lo + r, words, store::record_words);
+    const double* coef = h + 2 * store::record_words * r;
+    for (int w = 0; w < store::record_words; ++w) {
+      const double x = words[w];
+      const double hi = std::floor(x * small);
+      t[2 * w] = hi + coef[2 * w];
+      t[2 * w + 1] = (x - hi * big) + coef[2 * w + 1];
+    }
+    carry = detail::record_step(t, 1, store::record_words, carry);
+    detail::form_words(t, 1, store::record_words, words);
+    store::WRITEW(c, rec_lo + r, words, store::record_words);
+  }
+  return carry;
+}
+
+}  // namespace
+
+void RELBLOCK(const double* b, int c, int l, int k, int first, int second) {
+  const int block_words = l / 4;  // P: a block holds 2P words
+  const int block_records = block_words / store::record_words;
+  const int rec0 = (k - 1) * block_records + 1;  // destination record of block word 1
+
+  if (first == 1) {
+    block_carry = release_top(b, c, rec0);
+    return;
+  }
+
+  double carry;
+  if (second == 1) {
+    carry = add_upper_two(b + l / 2 - 1, c, rec0 + block_records);
+  } else {
+    carry = add_upper_half(b + l / 2 - 1, c, rec0 + block_records, block_records);
+  }
+  carry += block_carry;
+
+  // Lower half: records the block below has not touched yet, written
+  // without being read, from the top down so that one pass carries them.
+  Word* words = store::word_buffer_a;
+  double* t = detail::release_pairs;
+  for (int r = block_records - 1; r >= 0; --r) {
+    // T(2w-1), T(2w) hold coefficients 2G-2, 2G-1 of block word
+    // G = 1024 r + w; block word 1 starts at T(3).
+    const int s = (r == 0) ? 3 : 1;
+    const int shift = 2 * store::record_words * r - 2;
+    for (int i = s; i <= 2 * store::record_words; ++i) t[i - 1] = b[shift + i];
+    const double q = detail::record_step(t, s, store::record_words, carry);
+    if (s == 1) {
+      carry = q;
+      detail::form_words(t, 1, store::record_words, words);
+    } else {
+      const double v = q + b[0];
+      if (k == 1) {
+        // The product's leading word, not reduced.
+        words[0] = detail::leading_word(v);
+      } else {
+        const Reduced w1 = reduce_word(v);
+        words[0] = w1.word;
+        carry = w1.carry;
+      }
+      detail::form_words(t, 2, store::record_words, words + 1);
+    }
+    store::WRITEW(c, rec0 + r, words, store::record_words);
+  }
+  if (k > 1) block_carry = carry;
+}
+
+}  // namespace fft

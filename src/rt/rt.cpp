@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -124,8 +125,19 @@ double CPUSEC() {
 
 void run_shell(const char* command) {
   flush_stdout();
-  int status = std::system(command);
-  (void)status;
+  // Not system(3): it ignores SIGINT and SIGQUIT while the command runs, so
+  // an interrupt typed then would be lost and the run would go on to report
+  // success. Our handlers stay in force here; the shell starts with the
+  // default actions, since exec resets every caught signal.
+  pid_t child = ::fork();
+  if (child == 0) {
+    ::execl("/bin/sh", "sh", "-c", command, static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  if (child < 0) return;  // the command's outcome is not used
+  int status;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
 }
 
 void print(const char* format, ...) {

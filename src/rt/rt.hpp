@@ -34,6 +34,7 @@ double CPUSEC();
 
 // Flushes standard output (so the command's line lands after ours), then runs
 // the command through the shell and waits for it. The status is not used.
+// An interrupt while it runs ends the run as at any other time.
 void run_shell(const char* command);
 
 // Formatted output to standard output, flushed at once; a failed write ends

@@ -189,6 +189,9 @@ class Digitmill {
     std::fflush(nullptr);
     pid_ = ::fork();
     if (pid_ == 0) {
+      // A process group of its own, as a shell gives a job: the target of a
+      // signal typed at a terminal.
+      ::setpgid(0, 0);
       if (::chdir(box.cwd().c_str()) != 0) ::_exit(127);
       for (const auto& [name, value] : spec.env)
         value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
@@ -219,10 +222,12 @@ class Digitmill {
       ::execv(DIGITMILL_EXE, argv.data());
       ::_exit(127);
     }
+    ::setpgid(pid_, pid_);
     if (pipe_fds[1] >= 0) ::close(pipe_fds[1]);
   }
 
   ~Digitmill() {
+    if (pid_ > 0) ::kill(-pid_, SIGKILL);  // and whatever it started
     if (pid_ > 0 && status_ < 0) {
       ::kill(pid_, SIGKILL);
       ::waitpid(pid_, nullptr, 0);
@@ -271,6 +276,10 @@ class Digitmill {
   }
   void signal(int sig) {
     ::kill(pid_, sig);
+  }
+  // As from the terminal: the run and the commands it has started.
+  void signal_group(int sig) {
+    ::kill(-pid_, sig);
   }
 
   std::string out() const {
@@ -484,6 +493,34 @@ TEST(Interrupts, SignalInTheMainLoopLeavesEverythingAsBefore) {
       EXPECT_EQ(run.out().find(" End of calculation."), std::string::npos) << run.out();
     }
     if (!caught) GTEST_SKIP() << "every run ended before its signal arrived";
+  }
+}
+
+TEST(Interrupts, SignalFromTheTerminalDuringTheStartCommandEndsTheRun) {
+  // A date command that takes its time, so that the signal surely arrives
+  // while the shell runs; it marks when it has started.
+  for (int sig : {SIGINT, SIGQUIT}) {
+    SCOPED_TRACE(signal_name(sig));
+    Sandbox box;
+    box.put_earlier_result();
+    fs::path bin = box.base() / "bin", marker = box.base() / "date-started";
+    fs::create_directory(bin);
+    std::ofstream(bin / "date") << "#!/bin/sh\n: > \"$FAKE_DATE_MARKER\"\nexec sleep 30\n";
+    fs::permissions(bin / "date", fs::perms::owner_all);
+    Spec spec = with_args({"7"});
+    spec.env["PATH"] = bin.string() + ":" + std::getenv("PATH");
+    spec.env["FAKE_DATE_MARKER"] = marker.string();
+    Listing before = listing(box.cwd());
+    Digitmill run(box, spec);
+    auto until = std::chrono::steady_clock::now() + 30s;
+    while (!fs::exists(marker) && !run.exited() && std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(1ms);
+    ASSERT_TRUE(fs::exists(marker)) << run.err();
+    run.signal_group(sig);
+    expect_failed_cleanly(
+        run, box, before,
+        {killed_by(sig), std::string("digitmill: interrupted by SIG") + signal_name(sig) + "\n"});
+    EXPECT_EQ(run.out().find(" Start of PI calculation"), std::string::npos) << run.out();
   }
 }
 

@@ -186,6 +186,7 @@ void install_signal_handlers() {
   struct sigaction limit;
   std::memset(&limit, 0, sizeof limit);
   limit.sa_handler = on_file_size_limit;
+  limit.sa_flags = SA_RESTART;  // a SIGXFSZ sent by kill interrupts nothing
   sigemptyset(&limit.sa_mask);
   ::sigaction(SIGXFSZ, &limit, nullptr);
 }
@@ -213,11 +214,18 @@ int open_anonymous(const std::string& directory) {
   // Filesystems without O_TMPFILE: a unique name, removed at once.
   if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) {
     std::string pattern = directory + "/digitmill-XXXXXX";
+    // The name exists only between these two calls: an interrupt waits
+    // until it is gone, so that none can leave it behind.
+    sigset_t held, saved;
+    sigemptyset(&held);
+    for (int sig : interrupt_signals) sigaddset(&held, sig);
+    ::sigprocmask(SIG_BLOCK, &held, &saved);
     fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd >= 0) {
-      ::unlink(pattern.c_str());
-      return fd;
-    }
+    int err = errno;
+    if (fd >= 0) ::unlink(pattern.c_str());
+    ::sigprocmask(SIG_SETMASK, &saved, nullptr);
+    if (fd >= 0) return fd;
+    errno = err;
   }
   fail_file("create work file in", directory, errno);
 }

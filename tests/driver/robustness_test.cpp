@@ -21,6 +21,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -604,7 +605,7 @@ TEST(ConcurrentRuns, TwoSizesInOneDirectoryLeaveOneWholeResult) {
   }
 }
 
-TEST(StandardStreams, OutputThatCannotBeWrittenFailsBeforeAnythingIsTouched) {
+TEST(StandardOutputFaults, ClosedOrBrokenOutputFailsBeforeAnythingIsTouched) {
   {
     SCOPED_TRACE("standard output closed");
     Sandbox box;

@@ -1,44 +1,85 @@
-#include "mul/detail.hpp"
+#include "mul/blocked.hpp"
+
+#include "fft/transform.hpp"
 #include "mul/mult.hpp"
-#include "rt/rt.hpp"
+#include "store/store.hpp"
 
-// Placeholders until the blocked products are built: a length beyond the
-// transform buffer stops the run rather than giving a wrong product.
-
-namespace mul {
+namespace mul::detail {
 
 namespace {
-[[noreturn]] void not_built() {
-  rt::stop(" ERROR     blocked products not built");
-}
+
+// Piece spectra and blocks at the piece length; the tail at 16 points, which
+// holds the linear convolution of two runs of 8 half-words exactly.
+const int piece_exponent = store::LOG2I(piece_length);
+constexpr int tail_exponent = 4;
+constexpr int tail_length = 16;
+// A piece's first four words give the 8 half-words that reach the tail's
+// coefficients 1 .. 5.
+constexpr int tail_words = 4;
+
 }  // namespace
 
-void BMUL0(int, int, int, double*, int) {
-  not_built();
-}
-void BMUL4(int, int, int, double*, int) {
-  not_built();
-}
-void BMUL5(int, int, int, double*, int) {
-  not_built();
-}
-void BMUL6(int, int, int, double*, int) {
-  not_built();
-}
-void BSQR(int, int, double*, int) {
-  not_built();
-}
-void BHALF(int, int, int, double*, int) {
-  not_built();
-}
-void BHALF7(int, int, int, double*, int) {
-  not_built();
+void transform_piece(int u, int k, double* buf) {
+  LOADH(u, buf, (k - 1) * piece_words + 1, piece_words);
+  fft::RFFT(piece_exponent, buf);
 }
 
-namespace detail {
-void blocked_leading_half_square(int, int, int) {
-  not_built();
+void save_pieces(int u, int w, int from, int to, double* buf) {
+  for (int k = from; k <= to; ++k) {
+    transform_piece(u, k, buf);
+    SPSAVE(buf, w, piece_length, k);
+  }
 }
-}  // namespace detail
 
-}  // namespace mul
+void release_block(double* buf, int c, int k, int first, int second) {
+  fft::RIFFT(piece_exponent, buf);
+  ROUND(buf, piece_length);
+  fft::RELBLOCK(buf, c, piece_length, k, first, second);
+}
+
+void TailBlock::add(int u, int i, int v, int j, bool twice) {
+  LOADH(u, factor_x_, (i - 1) * piece_words + 1, tail_words);
+  fft::RFFT(tail_exponent, factor_x_);
+  LOADH(v, factor_y_, (j - 1) * piece_words + 1, tail_words);
+  fft::RFFT(tail_exponent, factor_y_);
+  accumulate(factor_x_, factor_y_, twice);
+}
+
+void TailBlock::add_square(int u, int i) {
+  LOADH(u, factor_x_, (i - 1) * piece_words + 1, tail_words);
+  fft::RFFT(tail_exponent, factor_x_);
+  accumulate(factor_x_, factor_x_, false);
+}
+
+// PMUL's products (each component rounded on its own); doubling and adding
+// are exact or a single rounding each.
+void TailBlock::accumulate(const double* x, const double* y, bool twice) {
+  double product[tail_length];
+  if (x == y) {
+    PSQR(x, product, tail_length);
+  } else {
+    PMUL(x, y, product, tail_length);
+  }
+  for (int s = 0; s < tail_length; ++s) {
+    const double term = twice ? 2.0 * product[s] : product[s];
+    sum_[s] = empty_ ? term : sum_[s] + term;
+  }
+  empty_ = false;
+}
+
+double* TailBlock::coefficients() {
+  if (empty_) {
+    for (double& s : sum_) s = 0.0;
+  } else {
+    fft::RIFFT(tail_exponent, sum_);
+    ROUND(sum_, tail_length);
+  }
+  empty_ = true;
+  return sum_;
+}
+
+void release_tail(const double* tail, int c, int k) {
+  fft::RELBLOCK(tail, c, piece_length, k, 1, 0);
+}
+
+}  // namespace mul::detail

@@ -36,6 +36,14 @@ void leading_half_square(int a, int c, int n, double* src, double* dst);
 // and the product goes into z, which is x or y.
 void half_product(int a, int b, int c, int n, double* x, double* y, double* z, bool take_a_spectrum);
 
+// Products of stored piece spectra for the blocked products, record by
+// record through the spectrum record buffers, over n elements (1024 records
+// for a whole slot). buf := (or, with add, +=) S(j) * T(o), where S(j) is
+// slot j of unit u and T(o) slot o of unit v.
+void slot_multiply(int u, int j, int v, int o, double* buf, int n, bool add);
+// buf := buf * S(j).
+void slot_multiply_in_place(int u, int j, double* buf, int n);
+
 // Leading-half square from n = 524288 words, by piece spectra stored in
 // spectrum work file 22 and released block by block.
 void blocked_leading_half_square(int a, int c, int n);

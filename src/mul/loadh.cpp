@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "mul/detail.hpp"
 #include "mul/mult.hpp"
 #include "store/store.hpp"
 
@@ -68,19 +69,30 @@ inline void pairs_product(const double* x, const double* y, double* z, int n) {
   for (int k = 0; k < n; k += 4) store4(z + k, complex_mul2(load4(x + k), load4(y + k)));
 }
 
-// One record (512 doubles) of a slot product into out: s*s (Twice false) or
-// 2*s*t; stored, or added to what out holds. In the first record of a slot
-// elements 1 and 2 are the real terms at frequencies 0 and N/2.
-template <bool Twice, bool Add>
+// What one record of a slot product forms from the records s and t.
+enum class Form {
+  square,  // s * s
+  twice,   // 2 * s * t
+  product  // s * t
+};
+
+// One record (512 doubles) of a slot product into out, stored or added to
+// what out holds. In the first record of a slot elements 1 and 2 are the
+// real terms at frequencies 0 and N/2. Each vector of out is read before it
+// is written, so out may be s (a product formed in place).
+template <Form F, bool Add>
 void record_product(const double* s, const double* t, double* out, bool first_record) {
   double p0 = 0.0, p1 = 0.0;
   if (first_record) {
-    if constexpr (Twice) {
+    if constexpr (F == Form::twice) {
       p0 = 2.0 * (s[0] * t[0]);
       p1 = 2.0 * (s[1] * t[1]);
-    } else {
+    } else if constexpr (F == Form::square) {
       p0 = s[0] * s[0];
       p1 = s[1] * s[1];
+    } else {
+      p0 = s[0] * t[0];
+      p1 = s[1] * t[1];
     }
     if constexpr (Add) {
       p0 = out[0] + p0;
@@ -89,11 +101,13 @@ void record_product(const double* s, const double* t, double* out, bool first_re
   }
   for (int k = 0; k < store::record_doubles; k += 4) {
     v4d p;
-    if constexpr (Twice) {
+    if constexpr (F == Form::twice) {
       p = 2.0 * complex_mul2(load4(s + k), load4(t + k));
-    } else {
+    } else if constexpr (F == Form::square) {
       const v4d x = load4(s + k);
       p = complex_mul2(x, x);
+    } else {
+      p = complex_mul2(load4(s + k), load4(t + k));
     }
     if constexpr (Add) p = load4(out + k) + p;
     store4(out + k, p);
@@ -104,16 +118,17 @@ void record_product(const double* s, const double* t, double* out, bool first_re
   }
 }
 
-template <bool Twice, bool Add>
+// Slot j of u (with slot o of v, unless a square) into buf, record by record.
+template <Form F, bool Add>
 void slot_product(int u, int v, double* buf, int n, int j, int o) {
   const int records = n / store::record_doubles;
   for (int r = 1; r <= records; ++r) {
     store::READD(u, (j - 1) * slot_records + r, spectrum_record_a, store::record_doubles);
-    if constexpr (Twice) {
+    if constexpr (F != Form::square) {
       store::READD(v, (o - 1) * slot_records + r, spectrum_record_b, store::record_doubles);
     }
-    record_product<Twice, Add>(spectrum_record_a, spectrum_record_b, buf + (r - 1) * store::record_doubles,
-                               r == 1);
+    record_product<F, Add>(spectrum_record_a, spectrum_record_b, buf + (r - 1) * store::record_doubles,
+                           r == 1);
   }
 }
 
@@ -166,19 +181,40 @@ void SPSAVE(const double* buf, int u, int n, int k) {
 }
 
 void SPSQ(int u, double* buf, int n, int j) {
-  slot_product<false, false>(u, u, buf, n, j, j);
+  slot_product<Form::square, false>(u, u, buf, n, j, j);
 }
 
 void SPX2(int u, int v, double* buf, int n, int j, int o) {
-  slot_product<true, false>(u, v, buf, n, j, o);
+  slot_product<Form::twice, false>(u, v, buf, n, j, o);
 }
 
 void SPSQA(int u, double* buf, int n, int j) {
-  slot_product<false, true>(u, u, buf, n, j, j);
+  slot_product<Form::square, true>(u, u, buf, n, j, j);
 }
 
 void SPX2A(int u, int v, double* buf, int n, int j, int o) {
-  slot_product<true, true>(u, v, buf, n, j, o);
+  slot_product<Form::twice, true>(u, v, buf, n, j, o);
 }
+
+namespace detail {
+
+void slot_multiply(int u, int j, int v, int o, double* buf, int n, bool add) {
+  if (add) {
+    slot_product<Form::product, true>(u, v, buf, n, j, o);
+  } else {
+    slot_product<Form::product, false>(u, v, buf, n, j, o);
+  }
+}
+
+void slot_multiply_in_place(int u, int j, double* buf, int n) {
+  const int records = n / store::record_doubles;
+  for (int r = 1; r <= records; ++r) {
+    store::READD(u, (j - 1) * slot_records + r, spectrum_record_a, store::record_doubles);
+    double* rec = buf + (r - 1) * store::record_doubles;
+    record_product<Form::product, false>(rec, spectrum_record_a, rec, r == 1);
+  }
+}
+
+}  // namespace detail
 
 }  // namespace mul

@@ -1,0 +1,57 @@
+// Internals of the blocked products, shared by their .cpp files: pieces,
+// slots, blocks and the 16-point tail block.
+//
+// An operand is cut into pieces of 131072 words; piece k is words
+// (k-1)*131072 + 1 .. k*131072 whatever the length of the product, so a
+// piece's stored spectrum stays valid while those words do not change. Its
+// spectrum (transform length 524288) fills slot k of a spectrum work file:
+// records (k-1)*1024 + 1 .. k*1024. Block k of a product is the inverse
+// transform of the sum of the pieces' spectrum products SA(i) SB(j) over
+// i + j = k + 1: coefficients (k-1)*262144 + 1 .. (k-1)*262144 + 524287,
+// overlapping the next block by half.
+#pragma once
+
+namespace mul::detail {
+
+constexpr int piece_words = 131072;
+// The pieces' transform length; its exponent is LOG2I of it.
+constexpr int piece_length = 524288;
+
+// Loads piece k of unit u into buf(1 .. 262144) and transforms it at the
+// piece length; the spectrum stays in buf.
+void transform_piece(int u, int k, double* buf);
+// Pieces from .. to of unit u, each transformed in buf and stored in the
+// slot of the same number in spectrum unit w. Nothing when from > to.
+void save_pieces(int u, int w, int from, int to, double* buf);
+// The block spectrum in buf back to coefficients, checked by ROUND and
+// released as block k of the product into unit c.
+void release_block(double* buf, int c, int k, int first, int second);
+
+// The partial top block: coefficients 1 .. 5 of it give the guard words of
+// the result and come from the pieces' first four words only, so a
+// 16-point transform of those suffices.
+class TailBlock {
+ public:
+  // Accumulates piece i of unit u times piece j of unit v (the first call
+  // stores, later ones add); with twice, two times the product. u and v may
+  // be the same unit.
+  void add(int u, int i, int v, int j, bool twice);
+  // Accumulates the square of piece i of unit u.
+  void add_square(int u, int i);
+  // The tail coefficients after the products: inverse transform and ROUND;
+  // with no product added they are all 0. The guard-word correction goes
+  // into coefficients(1 .. 5) before the release.
+  double* coefficients();
+
+ private:
+  void accumulate(const double* x, const double* y, bool twice);
+  double factor_x_[16];
+  double factor_y_[16];
+  double sum_[16];
+  bool empty_ = true;
+};
+
+// Releases the tail coefficients as block k, the product's top block.
+void release_tail(const double* tail, int c, int k);
+
+}  // namespace mul::detail

@@ -1,0 +1,94 @@
+// Full products A*B of n >= 131072 words from piece spectra: A's pieces in
+// spectrum unit a (21), B's in unit b (22), p = n / 131072 of each.
+
+#include "mul/blocked.hpp"
+#include "mul/detail.hpp"
+#include "mul/mult.hpp"
+#include "store/store.hpp"
+
+namespace mul {
+
+namespace {
+
+using namespace detail;
+
+detail::TailBlock tail;
+
+// The product, transforming A's pieces from a_from and B's from b_from on
+// and taking the ones below from their slots as stored (p + 1: none
+// transformed). With one piece, B's spectrum never goes to a slot: it stays
+// in buf, and the single block is formed there in place.
+void full_blocked(int a, int b, int c, double* buf, int n, int a_from, int b_from) {
+  const int su = store::spectrum_unit_a;
+  const int sv = store::spectrum_unit_b;
+  const int p = n / piece_words;
+
+  // The tail block first, while A's and B's guard words are those of the
+  // operands (C may be either of them): pieces i + j = p + 2 reach
+  // coefficients 2n + 1 .. 2n + 5.
+  for (int i = 2; i <= p; ++i) tail.add(a, i, b, p + 2 - i, false);
+  double* t = tail.coefficients();
+  CORRF(a, b, t, n, 0);
+  release_tail(t, c, p + 1);
+
+  save_pieces(a, su, a_from, p, buf);
+  if (p == 1) {
+    transform_piece(b, 1, buf);
+    slot_multiply_in_place(su, 1, buf, piece_length);
+    release_block(buf, c, 1, 0, 1);
+    return;
+  }
+  save_pieces(b, sv, b_from, p, buf);
+
+  for (int k = p; k >= 1; --k) {
+    for (int i = 1; i <= k; ++i) slot_multiply(su, i, sv, k + 1 - i, buf, piece_length, i > 1);
+    release_block(buf, c, k, 0, k == p ? 1 : 0);
+  }
+}
+
+// Piece after the leading pieces of `words` words: the first one that a
+// stored run of that many unchanged words does not cover whole.
+int after(int words) {
+  return words / piece_words + 1;
+}
+
+}  // namespace
+
+void BMUL0(int a, int b, int c, double* buf, int n) {
+  full_blocked(a, b, c, buf, n, 1, 1);
+}
+
+// A is x of the square root iteration, fixed within a call of it. On a fresh
+// operand the pieces covered by the outer agreement count are as the last
+// call left them; otherwise the call at half this length stored A's first
+// half of pieces.
+void BMUL4(int a, int b, int c, double* buf, int n) {
+  int a_from;
+  if (store::fresh_operand_flag == 1) {
+    a_from = after(store::outer_agreement_count);
+    store::fresh_operand_flag = 0;
+  } else {
+    a_from = after(n / 2);
+  }
+  full_blocked(a, b, c, buf, n, a_from, 1);
+}
+
+// A is x of the reciprocal iteration (fixed within it), B the iterate, whose
+// leading agreement-count words are unchanged since the last call.
+void BMUL5(int a, int b, int c, double* buf, int n) {
+  int a_from;
+  if (store::fresh_operand_flag == 1) {
+    a_from = 1;
+    store::fresh_operand_flag = 0;
+  } else {
+    a_from = after(n / 2);
+  }
+  full_blocked(a, b, c, buf, n, a_from, after(store::agreement_count));
+}
+
+// A's pieces as the mode 4 call before it stored them.
+void BMUL6(int a, int b, int c, double* buf, int n) {
+  full_blocked(a, b, c, buf, n, n / piece_words + 1, 1);
+}
+
+}  // namespace mul

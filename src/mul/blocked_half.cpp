@@ -1,0 +1,76 @@
+// Half products from n >= 262144 words: A's leading half (q = n / 262144
+// pieces) times B's trailing half (B's pieces q+1 .. 2q), in the frame of
+// the whole product, whose blocks q+1 .. 2q and tail 2q+1 hold the half
+// product's leading words. All pieces go to spectrum unit b (22).
+
+#include <cstdint>
+
+#include "fft/transform.hpp"
+#include "mul/blocked.hpp"
+#include "mul/detail.hpp"
+#include "mul/mult.hpp"
+#include "store/store.hpp"
+
+namespace mul {
+
+namespace {
+
+using namespace detail;
+
+detail::TailBlock tail;
+
+// The half product's word 1 (word e + 1 of C) is the integer part of the
+// product with its first eight decimals and is not reduced, as the in-core
+// release leaves it; the lowest block reduced it like any block's first
+// word and kept what it took off as the block carry, which goes back here.
+void restore_leading_word(int c, int e) {
+  const double taken = fft::block_carry;
+  if (taken == 0.0) return;
+  const int rec = e / store::record_words + 1;  // e is a multiple of 1024
+  store::Word* words = store::word_buffer_a;
+  store::READW(c, rec, words, store::record_words);
+  const double v = words[0] + taken * store::radix;
+  words[0] = static_cast<store::Word>(static_cast<std::int64_t>(v));
+  store::WRITEW(c, rec, words, store::record_words);
+}
+
+void half_blocked(int a, int b, int c, double* buf, int n, bool take_a) {
+  const int sv = store::spectrum_unit_b;
+  const int q = n / (2 * piece_words);
+
+  // Tail: A's piece i with B's piece q + j, i + j = q + 2; then the guard
+  // words of both halves. Before anything is written to C, which may be B.
+  for (int i = 2; i <= q; ++i) tail.add(a, i, b, 2 * q + 2 - i, false);
+  double* t = tail.coefficients();
+  CORRH(a, b, t, n, 0);
+  release_tail(t, c, 2 * q + 1);
+
+  if (!take_a) save_pieces(a, sv, 1, q, buf);
+  if (q == 1) {
+    transform_piece(b, 2, buf);
+    slot_multiply_in_place(sv, 1, buf, piece_length);
+    release_block(buf, c, 2, 0, 1);
+  } else {
+    save_pieces(b, sv, q + 1, 2 * q, buf);
+    for (int k = q; k >= 1; --k) {
+      for (int i = 1; i <= k; ++i) slot_multiply(sv, i, sv, k + 1 - i + q, buf, piece_length, i > 1);
+      release_block(buf, c, q + k, 0, k == q ? 1 : 0);
+    }
+  }
+  restore_leading_word(c, n / 2);
+}
+
+}  // namespace
+
+void BHALF(int a, int b, int c, double* buf, int n) {
+  half_blocked(a, b, c, buf, n, false);
+}
+
+// A's leading-half pieces as the call before left them in slots 1 .. q: a
+// mode 5 call whose second operand was A, or a blocked leading-half square
+// of A.
+void BHALF7(int a, int b, int c, double* buf, int n) {
+  half_blocked(a, b, c, buf, n, true);
+}
+
+}  // namespace mul

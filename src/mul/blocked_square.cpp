@@ -1,0 +1,88 @@
+// Squares from piece spectra in spectrum unit b (22): the full square of
+// n >= 262144 words, and the leading-half square from n >= 524288 words,
+// which squares whole pieces. A block sums S(j) S(o) over j + o = k + 1;
+// each pair j < o stands for both orders, so it is taken once, twice over.
+
+#include "fft/transform.hpp"
+#include "mul/blocked.hpp"
+#include "mul/detail.hpp"
+#include "mul/mult.hpp"
+#include "store/store.hpp"
+
+namespace mul {
+
+namespace {
+
+using namespace detail;
+
+detail::TailBlock tail;
+
+// Block k of the square of `pieces` stored pieces into buf.
+void square_block(double* buf, int k, int pieces) {
+  const int u = store::spectrum_unit_b;
+  const int j_lo = k - pieces + 1 > 1 ? k - pieces + 1 : 1;
+  const int j_hi = k < pieces ? k : pieces;
+  for (int j = j_lo; j <= (j_lo + j_hi) / 2; ++j) {
+    const int o = k - j + 1;
+    if (j == j_lo) {
+      if (j == o) {
+        SPSQ(u, buf, piece_length, j);
+      } else {
+        SPX2(u, u, buf, piece_length, j, o);
+      }
+    } else if (j == o) {
+      SPSQA(u, buf, piece_length, j);
+    } else {
+      SPX2A(u, u, buf, piece_length, j, o);
+    }
+  }
+}
+
+}  // namespace
+
+void BSQR(int a, int c, double* buf, int n) {
+  const int p = n / piece_words;  // at least 2
+
+  // Tail pairs i + j = p + 2 with i <= j, from the outermost one in.
+  for (int j = p; j >= p / 2 + 1; --j) {
+    const int i = p + 2 - j;
+    if (i == j) {
+      tail.add_square(a, i);
+    } else {
+      tail.add(a, i, a, j, true);
+    }
+  }
+  double* t = tail.coefficients();
+  CORRF(a, a, t, n, 0);
+  release_tail(t, c, p + 1);
+
+  save_pieces(a, store::spectrum_unit_b, 1, p, buf);
+  for (int k = p; k >= 1; --k) {
+    square_block(buf, k, p);
+    release_block(buf, c, k, 0, k == p ? 1 : 0);
+  }
+}
+
+namespace detail {
+
+// The square of A's words 1 .. d * 131072 with d = n / 262144 + 1: the
+// leading half, its guard words n/2 + 1, n/2 + 2 at the start of piece d,
+// and the rest of piece d, which the callers keep at zero. Its top block
+// 2d - 1 starts at word n + 1, so its first two words are the guard words
+// of C and no correction is needed. A's leading words covered by the
+// agreement count are unchanged since the calls at half this length, which
+// stored their pieces (this square, or the half product on the same A).
+void blocked_leading_half_square(int a, int c, int n) {
+  double* buf = fft::TB1;
+  const int d = n / (2 * piece_words) + 1;
+  const int stored = store::agreement_count / piece_words;
+  save_pieces(a, store::spectrum_unit_b, stored + 1, d, buf);
+  for (int k = 2 * d - 1; k >= 1; --k) {
+    square_block(buf, k, d);
+    release_block(buf, c, k, k == 2 * d - 1 ? 1 : 0, k == 2 * d - 2 ? 1 : 0);
+  }
+}
+
+}  // namespace detail
+
+}  // namespace mul

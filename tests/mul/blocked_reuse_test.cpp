@@ -1,0 +1,185 @@
+// Which pieces the blocked products take from their slots and which they
+// transform anew. Each check stores an operand's pieces by a first call,
+// changes the operand in every piece, and calls again: the result must be
+// the product of the hybrid operand whose pieces below the reuse start are
+// the old ones and the others the new ones. A start one piece too early or
+// too late gives a different product.
+//
+// The operands change only inside their pieces (words 100 .. 199 of each),
+// never in the words that the tail and the guard-word corrections read
+// (the first four of each piece, words 1, 2, n/2 + 1, n/2 + 2 and the guard
+// words), so the hybrid's product is formed by a plain call.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+
+#include "mul/mult.hpp"
+#include "mul/support.hpp"
+#include "store/store.hpp"
+
+namespace {
+
+using namespace mul_test;
+
+constexpr int piece_words = 131072;
+
+class BlockedReuse : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    open_units();
+    store::fresh_operand_flag = 0;
+    store::agreement_count = 0;
+    store::outer_agreement_count = 0;
+  }
+};
+
+std::string first_mismatch(const Words& got, const Words& want) {
+  for (std::size_t i = 0; i < got.size(); ++i) {
+    if (got[i] != want[i]) {
+      return "word " + std::to_string(i + 1) + ": got " + std::to_string(got[i]) + ", want " +
+             std::to_string(want[i]);
+    }
+  }
+  return "";
+}
+
+// x with new random words 100 .. 199 in each of its first `pieces` pieces.
+Words changed(const Words& x, int pieces, std::mt19937_64& rng) {
+  std::uniform_int_distribution<std::int64_t> digit(0, 99999999);
+  Words y = x;
+  for (int k = 0; k < pieces; ++k) {
+    for (int w = 100; w <= 199; ++w) y[static_cast<std::size_t>(k) * piece_words + w - 1] = digit(rng);
+  }
+  return y;
+}
+
+// Pieces 1 .. stored of old_x, the rest of new_x.
+Words hybrid(const Words& old_x, const Words& new_x, int stored) {
+  Words h = new_x;
+  for (std::size_t i = 0; i < static_cast<std::size_t>(stored) * piece_words; ++i) h[i] = old_x[i];
+  return h;
+}
+
+const Words& c_start(int n) {
+  static Words c;
+  if (c.size() != static_cast<std::size_t>(n + 2)) {
+    std::mt19937_64 rng(424242);
+    c = make_number(rng, n, Kind::random);
+  }
+  return c;
+}
+
+// The product of a (unit 11) and b (unit 12) by MULT in the given mode,
+// into unit 13 starting from the same words each time.
+Words mult(const Words& a, const Words& b, int n, int mode) {
+  store_number(11, a);
+  store_number(12, b);
+  store_number(13, c_start(n));
+  mul::MULT(11, 12, 13, n, mode);
+  return load_number(13, n + 2);
+}
+
+TEST_F(BlockedReuse, Mode4StartsAfterTheOuterAgreementOrAtTheSecondHalf) {
+  const int n = 262144;  // two pieces
+  const std::uint64_t seed = 95001;
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937_64 rng(seed);
+  const Words x = make_number(rng, n, Kind::random);
+  const Words x1 = changed(x, 2, rng);
+  const Words x2 = changed(x, 2, rng);
+  const Words b = make_number(rng, n, Kind::random);
+  const Words want1 = mult(hybrid(x, x1, 1), b, n, 0);
+  const Words want2 = mult(hybrid(x, x2, 1), b, n, 0);
+  const Words want_all = mult(x2, b, n, 0);
+
+  store::fresh_operand_flag = 1;
+  mult(x, b, n, 4);  // x's pieces stored
+  // Fresh operand, outer agreement over one piece: piece 1 is taken.
+  store::fresh_operand_flag = 1;
+  store::outer_agreement_count = piece_words + 10000;
+  EXPECT_EQ(first_mismatch(mult(x1, b, n, 4), want1), "") << "fresh";
+  EXPECT_EQ(store::fresh_operand_flag, 0);
+  // Mode 6 takes both pieces as mode 4 left them.
+  EXPECT_EQ(first_mismatch(mult(x1, b, n, 6), want1), "") << "mode 6";
+  // Not fresh: the first half of the pieces (piece 1) is taken.
+  EXPECT_EQ(first_mismatch(mult(x2, b, n, 4), want2), "") << "not fresh";
+  // Fresh, outer agreement below one piece: every piece is transformed.
+  store::fresh_operand_flag = 1;
+  store::outer_agreement_count = piece_words - 1;
+  EXPECT_EQ(first_mismatch(mult(x2, b, n, 4), want_all), "") << "fresh, short agreement";
+  EXPECT_EQ(store::fresh_operand_flag, 0);
+}
+
+TEST_F(BlockedReuse, Mode5StartsAtTheFreshFlagAndAfterTheAgreement) {
+  const int n = 262144;
+  const std::uint64_t seed = 95002;
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937_64 rng(seed);
+  const Words x = make_number(rng, n, Kind::random);
+  const Words y = make_number(rng, n, Kind::big_head);
+  const Words x1 = changed(x, 2, rng), y1 = changed(y, 2, rng);
+  const Words x2 = changed(x, 2, rng), y2 = changed(y, 2, rng);
+  const Words want1 = mult(hybrid(x, x1, 1), hybrid(y, y1, 1), n, 0);
+  const Words want2 = mult(hybrid(x, x2, 1), y2, n, 0);
+  const Words want3 = mult(x1, hybrid(y2, y1, 1), n, 0);
+
+  store::fresh_operand_flag = 1;
+  mult(x, y, n, 5);
+  EXPECT_EQ(store::fresh_operand_flag, 0);
+  // Not fresh: x's first half taken; the agreement covers y's piece 1.
+  store::agreement_count = piece_words + 1;
+  EXPECT_EQ(first_mismatch(mult(x1, y1, n, 5), want1), "") << "agreement over a piece";
+  // Agreement below a piece: all of y is transformed (and stored).
+  store::agreement_count = piece_words - 1;
+  EXPECT_EQ(first_mismatch(mult(x2, y2, n, 5), want2), "") << "agreement under a piece";
+  // Fresh: all of x is transformed; y's piece 1 is taken as just stored.
+  store::fresh_operand_flag = 1;
+  store::agreement_count = piece_words;
+  EXPECT_EQ(first_mismatch(mult(x1, y1, n, 5), want3), "") << "fresh";
+  EXPECT_EQ(store::fresh_operand_flag, 0);
+}
+
+TEST_F(BlockedReuse, Mode7TakesTheLeadingPiecesThatMode5StoredOfItsSecondOperand) {
+  for (int n : {262144, 524288}) {
+    const int q = n / 262144;
+    const std::uint64_t seed = 95003 + n;
+    SCOPED_TRACE("n " + std::to_string(n) + ", seed " + std::to_string(seed));
+    std::mt19937_64 rng(seed);
+    const Words t = make_number(rng, n, Kind::random);
+    const Words y = make_number(rng, n, Kind::big_head);
+    const Words b = make_number(rng, n, Kind::random);
+    const Words y1 = changed(y, 2 * q, rng);
+    const Words want = mult(hybrid(y, y1, q), b, n, 1);
+
+    store::agreement_count = 0;
+    mult(t, y, n, 5);
+    EXPECT_EQ(first_mismatch(mult(y1, b, n, 7), want), "");
+  }
+}
+
+TEST_F(BlockedReuse, LeadingHalfSquareStartsAfterTheAgreementAndMode8TakesItsPieces) {
+  const int n = 524288, e = n / 2;  // three pieces squared
+  const std::uint64_t seed = 95004;
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937_64 rng(seed);
+  Words a = make_number(rng, n, Kind::random);
+  for (int w = e + 3; w <= n + 2; ++w) a[w - 1] = 0;
+  const Words a1 = changed(a, 2, rng);  // piece 3 holds only the guard words
+  const Words a2 = changed(a, 2, rng);
+  const Words b = make_number(rng, n, Kind::random);
+  const Words want_square = mult(hybrid(a, a1, 1), b, n, 3);
+  const Words want_half = mult(hybrid(a, a1, 1), b, n, 1);
+  const Words want_all = mult(a2, b, n, 3);
+
+  store::agreement_count = 0;
+  mult(a, b, n, 3);
+  store::agreement_count = 2 * piece_words - 1;
+  EXPECT_EQ(first_mismatch(mult(a1, b, n, 3), want_square), "") << "agreement over a piece";
+  EXPECT_EQ(first_mismatch(mult(a1, b, n, 8), want_half), "") << "mode 8";
+  store::agreement_count = piece_words - 1;
+  EXPECT_EQ(first_mismatch(mult(a2, b, n, 3), want_all), "") << "agreement under a piece";
+}
+
+}  // namespace

@@ -33,7 +33,13 @@ void INV(int x, int b, int c, int n, int maxit) {
       SUB(c, b, b, len);
     }
     store::agreement_count = AGREE(b, c, len, store::agreement_count);
-    if (store::agreement_count >= n / 2 - 1) return;
+    if (store::agreement_count >= n / 2 - 1) {
+      // Converged short of full length only when 1/x terminates within
+      // len + 2 words (x = 0.25, say): the words past them are zero, not
+      // whatever b held before.
+      if (len < n) CLEAR(b, len + 3, n);
+      return;
+    }
     COPY(b, c, len);
     len = 2 * std::min(n / 2, len);
   }

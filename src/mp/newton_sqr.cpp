@@ -58,9 +58,14 @@ void SQR(int x, int b, int c, int n, int maxit, int k, int g) {
     len = 2 * std::min(n / 2, len);
   }
   if (!converged) rt::stop(" ERROR     Not convergent in SQR");
+  // Converged short of full length only when 1/sqrt(x) terminates within
+  // len + 2 words (x = 0.25, say): the words past them are zero.
+  bool short_of_full = len < n;
+  if (short_of_full) CLEAR(b, len + 3, n);
   if (k >= 3) COPY(b, c, n / 4);
-  // Mode 6 takes x's spectrum from the last mode 4 call, at full length.
-  mul::MULT(x, b, b, n, 6);
+  // Mode 6 takes x's spectrum from the last mode 4 call, which ran at full
+  // length unless the loop ended early; then x is transformed afresh.
+  mul::MULT(x, b, b, n, short_of_full ? 0 : 6);
 }
 
 }  // namespace mp

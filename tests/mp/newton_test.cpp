@@ -179,6 +179,33 @@ TEST_F(NewtonTest, SquareRootColdAndRestartedMatchesMpfr) {
   }
 }
 
+// Exact results converge before full length; the words past the converged
+// ones must still come out zero and the final product must not reuse a
+// spectrum from the shorter step.
+TEST_F(NewtonTest, TerminatingResultsAreExactAtEveryLength) {
+  for (int n : {16, 1024}) {
+    clear_all(n);
+    for (int unit : {12, 14}) {  // results land on stale garbage
+      std::vector<Word> junk(n + 2, 12345678);
+      write_words(unit, junk);
+    }
+    mp::ADDC(13, 0.25, n);
+    mp::INV(13, 12, 14, n, budget_for(n));
+    std::vector<Word> want(n + 2, 0);
+    want[0] = 400000000;
+    EXPECT_EQ(read_words(12, n + 2), want) << "1/0.25 at n=" << n;
+
+    for (auto [x, root] : {std::pair<double, Word>{0.25, 50000000}, {1.0, 100000000}}) {
+      mp::ZERO(15, n);
+      mp::ADDC(15, x, n);
+      write_words(12, std::vector<Word>(n + 2, 87654321));
+      mp::SQR(15, 12, 14, n, budget_for(n), 3, 0);
+      want[0] = root;
+      EXPECT_EQ(read_words(12, n + 2), want) << "sqrt(" << x << ") at n=" << n;
+    }
+  }
+}
+
 TEST_F(NewtonTest, ExhaustedBudgetsStopTheRun) {
   clear_all(16);
   mp::ADDC(13, 0.25, 16);

@@ -115,9 +115,14 @@ float seconds(const timeval& tv) {
   std::_Exit(file_status);
 }
 
+// The process has one thread, so its CPU time is that thread's. Asking for
+// the thread alone spares the kernel the walk over the thread group and the
+// run-queue lock: half the cost of a reading that every record transfer
+// takes twice. The reading may trail the exact time by up to one scheduler
+// tick, at both ends of an interval alike.
 double CPUSEC() {
   rusage usage;
-  if (::getrusage(RUSAGE_SELF, &usage) != 0) std::abort();
+  if (::getrusage(RUSAGE_THREAD, &usage) != 0) std::abort();
   float user = seconds(usage.ru_utime);
   float system = seconds(usage.ru_stime);
   return static_cast<double>(user) + static_cast<double>(system);

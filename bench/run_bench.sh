@@ -29,11 +29,11 @@ for m in $sizes; do
     iot=$(echo "$line" | sed -E 's/.*time= *([0-9.]+)\( *([0-9.]+)\).*/\2/')
     best_dm=$(min "$best_dm" "$total")
     rss=$(cat "$work/time.txt")
-    io=$(awk -v a="$iot" -v b="$total" 'BEGIN { printf "%.0f%%", b > 0 ? 100 * a / b : 0 }')
+    io=$(awk -v a="$iot" -v b="$total" 'BEGIN { printf "%.0f%%", (b > 0 ? 100 * a / b : 0) }')
     mp=$("$build/mpfr-pi" "$digits" | sed -E 's/.*const_pi=([0-9.]+).*/\1/')
     best_mp=$(min "$best_mp" "$mp")
   done
-  ratio=$(awk -v a="$best_dm" -v b="$best_mp" 'BEGIN { printf "%.2f", b > 0 ? a / b : 0 }')
+  ratio=$(awk -v a="$best_dm" -v b="$best_mp" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }')
   printf '%4s %10s %13ss %13ss %9s %8s MiB %11s\n' "$m" "$digits" "$best_dm" "$best_mp" "$ratio" \
     "$(awk -v k="$rss" 'BEGIN { printf "%.1f", k / 1024 }')" "$io"
 done

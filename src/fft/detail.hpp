@@ -5,6 +5,14 @@
 // Not part of the public API; the tests include it to pin the angle order.
 #pragma once
 
+// The kernels are compiled a second time for the tests, without the host's
+// vector extensions, into another namespace (DIGITMILL_FFT_NS=fft_portable),
+// so that the two builds can be compared; the inline helpers below move
+// with them and never mix between the two.
+#ifndef DIGITMILL_FFT_NS
+#define DIGITMILL_FFT_NS fft
+#endif
+
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -15,7 +23,16 @@
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wpsabi"
 
-namespace fft::detail {
+namespace DIGITMILL_FFT_NS {
+
+// The reorderings that the drivers call, declared for whichever namespace
+// the kernels are compiled into (in fft they are those of transform.hpp).
+void REORD1(int m, double* b);
+void REORD2(int m, double* b);
+
+}  // namespace DIGITMILL_FFT_NS
+
+namespace DIGITMILL_FFT_NS::detail {
 
 constexpr double rho = 0.707106781186547524400844362104849;   // 1/sqrt(2)
 constexpr double gam = 0.923879532511286756128183189396788;   // cos(pi/8)
@@ -160,6 +177,6 @@ template <class T>
   return w;
 }
 
-}  // namespace fft::detail
+}  // namespace DIGITMILL_FFT_NS::detail
 
 #pragma GCC diagnostic pop

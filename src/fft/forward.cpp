@@ -6,7 +6,7 @@
 
 #pragma GCC diagnostic ignored "-Wpsabi"
 
-namespace fft {
+namespace DIGITMILL_FFT_NS {
 
 namespace {
 
@@ -114,6 +114,133 @@ struct Forward {
   }
 };
 
+// The first radix-2 (m mod 3 = 1) or radix-4 (m mod 3 = 2) pass fused with
+// the first radix-8 pass, element by element over the block length, and
+// then everything below.
+void first_direct(Tree<Forward, false>& tree, int m, double* b) {
+  const std::ptrdiff_t n = std::ptrdiff_t{1} << m;
+  if (m % 3 == 1) {
+    // Super-block 1 is a copy of super-block 0 before the pass.
+    const std::ptrdiff_t bl = n / 16;
+    over_streams(
+        block_rows<8>(b, bl), block_rows<16>(b, bl), bl,
+        [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j)
+            __attribute__((always_inline)) {
+              T x[8], y[8];
+#pragma GCC unroll 32
+              for (int k = 0; k < 8; ++k) load_to(in[k] + j, x[k]), y[k] = x[k];
+              Forward::zero(x, false);
+              Forward::second(y);
+#pragma GCC unroll 32
+              for (int k = 0; k < 8; ++k) store_from(out[k] + j, x[k]), store_from(out[8 + k] + j, y[k]);
+            });
+    tree.zero(0, false);
+    tree.second(0, false);
+    return;
+  }
+  // Quarters 0..3 become a + c, a - c, a, c (a, c the first two quarters)
+  // and are then super-blocks 0, 1 and the pair (2, 3).
+  const std::ptrdiff_t bl = n / 32;
+  const Rotations<double> w = tree.rotations_of(0, 2);
+  const Rotations<v4d> wv = broadcast<v4d>(w);
+  over_streams(
+      block_rows<16>(b, bl), block_rows<32>(b, bl), bl,
+      [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j)
+          __attribute__((always_inline)) {
+            T s[8], d[8], r[8], i[8];
+#pragma GCC unroll 32
+            for (int k = 0; k < 8; ++k) {
+              load_to(in[k] + j, r[k]);
+              load_to(in[8 + k] + j, i[k]);
+              s[k] = r[k] + i[k];
+              d[k] = r[k] - i[k];
+            }
+            Forward::zero(s, false);
+            Forward::second(d);
+            if constexpr (std::is_same_v<T, double>)
+              Forward::general(w, r, i);
+            else
+              Forward::general(wv, r, i);
+#pragma GCC unroll 32
+            for (int k = 0; k < 8; ++k) {
+              store_from(out[k] + j, s[k]);
+              store_from(out[8 + k] + j, d[k]);
+              store_from(out[16 + k] + j, r[k]);
+              store_from(out[24 + k] + j, i[k]);
+            }
+          });
+  tree.zero(0, false);
+  tree.second(0, false);
+  tree.pair(0, 2, 3, w, false);
+}
+
+// The same as first_direct, with the second radix-8 pass in the same staged
+// sweep. Staged stream 8b + k is sub-block k of block b of the first pass.
+void first_staged(Tree<Forward, false>& tree, int m, double* b) {
+  const std::ptrdiff_t n = std::ptrdiff_t{1} << m;
+  Unit kids[17];
+  int nk = tree.children(0, Kind::zero, 0, 0, 0, 0, kids);
+  nk += tree.children(0, Kind::second, 1, 0, 8, 0, kids + nk);
+  if (m % 3 == 1) {
+    const std::ptrdiff_t bl = n / 16;
+    double* const sb[2] = {b, b + 8 * bl};
+    tree.sweep(
+        0, sb, 64,
+        [&]<int C>(double* buf) __attribute__((always_inline)) {
+          for (int k = 0; k < 8; ++k) {
+            double* p = buf + k * C;
+#pragma GCC unroll 8
+            for (int j = 0; j < C; j += 4) {
+              v4d x[8], y[8];
+#pragma GCC unroll 8
+              for (int q = 0; q < 8; ++q) x[q] = y[q] = load4(p + 8 * C * q + j);
+              Forward::zero(x, false);
+              Forward::second(y);
+#pragma GCC unroll 8
+              for (int q = 0; q < 8; ++q)
+                store4(p + 8 * C * q + j, x[q]), store4(p + 8 * C * (8 + q) + j, y[q]);
+            }
+          }
+        },
+        kids, nk);
+  } else {
+    const std::ptrdiff_t bl = n / 32;
+    nk += tree.children(0, Kind::pair, 2, 3, 16, 24, kids + nk);
+    const Rotations<v4d> wv = broadcast<v4d>(tree.rotations_of(0, 2));
+    double* const sb[4] = {b, b + 8 * bl, b + 16 * bl, b + 24 * bl};
+    tree.sweep(
+        0, sb, 128,
+        [&]<int C>(double* buf) __attribute__((always_inline)) {
+          for (int k = 0; k < 8; ++k) {
+            double* p = buf + k * C;
+#pragma GCC unroll 8
+            for (int j = 0; j < C; j += 4) {
+              v4d s[8], d[8], r[8], i[8];
+#pragma GCC unroll 8
+              for (int q = 0; q < 8; ++q) {
+                r[q] = load4(p + 8 * C * q + j);
+                i[q] = load4(p + 8 * C * (8 + q) + j);
+                s[q] = r[q] + i[q];
+                d[q] = r[q] - i[q];
+              }
+              Forward::zero(s, false);
+              Forward::second(d);
+              Forward::general(wv, r, i);
+#pragma GCC unroll 8
+              for (int q = 0; q < 8; ++q) {
+                store4(p + 8 * C * q + j, s[q]);
+                store4(p + 8 * C * (8 + q) + j, d[q]);
+                store4(p + 8 * C * (16 + q) + j, r[q]);
+                store4(p + 8 * C * (24 + q) + j, i[q]);
+              }
+            }
+          }
+        },
+        kids, nk);
+  }
+  for (int u = 0; u < nk; ++u) tree.below(1, kids[u]);
+}
+
 }  // namespace
 
 void VCOPY(int count, const double* src, double* dst) {
@@ -150,61 +277,13 @@ void RFFT(int m, double* b) {
   Tree<Forward, false> tree(b, n, first_span, levels, true);
   if (m % 3 == 0) {
     tree.zero(0);
-  } else if (m % 3 == 1) {
-    // Super-block 1 is a copy of super-block 0 before the pass.
-    const std::ptrdiff_t bl = n / 16;
-    over_streams(
-        block_rows<8>(b, bl), block_rows<16>(b, bl), bl,
-        [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j)
-            __attribute__((always_inline)) {
-              T x[8], y[8];
-#pragma GCC unroll 32
-              for (int k = 0; k < 8; ++k) load_to(in[k] + j, x[k]), y[k] = x[k];
-              Forward::zero(x, false);
-              Forward::second(y);
-#pragma GCC unroll 32
-              for (int k = 0; k < 8; ++k) store_from(out[k] + j, x[k]), store_from(out[8 + k] + j, y[k]);
-            });
-    tree.zero(0, false);
-    tree.second(0, false);
+  } else if (tree.stages(0)) {
+    first_staged(tree, m, b);
   } else {
-    // Quarters 0..3 become a + c, a - c, a, c (a, c the first two quarters)
-    // and are then super-blocks 0, 1 and the pair (2, 3).
-    const std::ptrdiff_t bl = n / 32;
-    const Rotations<double> w = tree.rotations_of(0, 2);
-    const Rotations<v4d> wv = broadcast<v4d>(w);
-    over_streams(
-        block_rows<16>(b, bl), block_rows<32>(b, bl), bl,
-        [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j)
-            __attribute__((always_inline)) {
-              T s[8], d[8], r[8], i[8];
-#pragma GCC unroll 32
-              for (int k = 0; k < 8; ++k) {
-                load_to(in[k] + j, r[k]);
-                load_to(in[8 + k] + j, i[k]);
-                s[k] = r[k] + i[k];
-                d[k] = r[k] - i[k];
-              }
-              Forward::zero(s, false);
-              Forward::second(d);
-              if constexpr (std::is_same_v<T, double>)
-                Forward::general(w, r, i);
-              else
-                Forward::general(wv, r, i);
-#pragma GCC unroll 32
-              for (int k = 0; k < 8; ++k) {
-                store_from(out[k] + j, s[k]);
-                store_from(out[8 + k] + j, d[k]);
-                store_from(out[16 + k] + j, r[k]);
-                store_from(out[24 + k] + j, i[k]);
-              }
-            });
-    tree.zero(0, false);
-    tree.second(0, false);
-    tree.pair(0, 2, 3, w, false);
+    first_direct(tree, m, b);
   }
   if (levels < 2) REORD1(m, b);
   REORD2(m, b);
 }
 
-}  // namespace fft
+}  // namespace DIGITMILL_FFT_NS

@@ -6,7 +6,7 @@
 
 #pragma GCC diagnostic ignored "-Wpsabi"
 
-namespace fft {
+namespace DIGITMILL_FFT_NS {
 
 namespace {
 
@@ -83,47 +83,11 @@ struct Inverse {
   }
 };
 
-}  // namespace
-
-void PASS8I(int bl, int span, double* b) {
-  run_pass<Inverse>(bl, span, b);
-}
-
-void PASS2(int count, double* b0, double* b1) {
-  for (int i = 0; i < count; ++i) {
-    const double a = b0[i], b = b1[i];
-    b0[i] = a + b;
-    b1[i] = a - b;
-  }
-}
-
-void PASS4I(int count, double* b0, double* b1, double* b2, double* b3) {
-  for (int i = 0; i < count; ++i) {
-    const double t0 = b0[i] + b1[i], t1 = b0[i] - b1[i], t2 = 2.0 * b2[i], t3 = 2.0 * b3[i];
-    b0[i] = t0 + t2;
-    b2[i] = t0 - t2;
-    b1[i] = t1 + t3;
-    b3[i] = t1 - t3;
-  }
-}
-
-void RIFFT(int m, double* b) {
-  const int n = 1 << m;
-  const int levels = m / 3;
-  const double r = 1.0 / n;
-  REORD2(m, b);
-  // With two passes or more the first one also does REORD1's exchanges.
-  if (levels < 2) REORD1(m, b);
-  if (levels == 0) {
-    if (m == 1) PASS2(1, b, b + 1);
-    if (m == 2) PASS4I(1, b, b + 1, b + 2, b + 3);
-    for (int k = 0; k < n; ++k) b[k] *= r;
-    return;
-  }
-  // Every subtree below the first radix-8 pass first; then that pass, fused
-  // with the radix-2 or radix-4 last pass and the division by n, in one sweep.
-  const int first_span = m % 3 == 0 ? 8 : m % 3 == 1 ? 16 : 32;
-  Tree<Inverse, true> tree(b, n, first_span, levels, true);
+// Everything below the first radix-8 pass, then that pass fused with the
+// radix-2 or radix-4 last pass and the division by n, element by element
+// over the block length.
+void last_direct(Tree<Inverse, true>& tree, int m, double* b, double r) {
+  const std::ptrdiff_t n = std::ptrdiff_t{1} << m;
   tree.zero(0, false);
   if (m % 3 == 0) {
     const std::ptrdiff_t bl = n / 8;
@@ -196,4 +160,143 @@ void RIFFT(int m, double* b) {
   }
 }
 
-}  // namespace fft
+// The same as last_direct, with the second radix-8 pass in the same staged
+// sweep. Staged stream 8b + k is sub-block k of block b of the first pass.
+void last_staged(Tree<Inverse, true>& tree, int m, double* b, double r) {
+  const std::ptrdiff_t n = std::ptrdiff_t{1} << m;
+  Unit kids[17];
+  int nk = tree.children(0, Kind::zero, 0, 0, 0, 0, kids);
+  if (m % 3 != 0) nk += tree.children(0, Kind::second, 1, 0, 8, 0, kids + nk);
+  if (m % 3 == 2) nk += tree.children(0, Kind::pair, 2, 3, 16, 24, kids + nk);
+  for (int u = 0; u < nk; ++u) tree.below(1, kids[u]);
+  if (m % 3 == 0) {
+    double* const sb[1] = {b};
+    tree.sweep(
+        0, sb, 64,
+        [&]<int C>(double* buf) __attribute__((always_inline)) {
+          for (int k = 0; k < 8; ++k) {
+            double* p = buf + k * C;
+#pragma GCC unroll 8
+            for (int j = 0; j < C; j += 4) {
+              v4d x[8];
+#pragma GCC unroll 8
+              for (int q = 0; q < 8; ++q) x[q] = load4(p + 8 * C * q + j);
+              Inverse::zero(x, false);
+#pragma GCC unroll 8
+              for (int q = 0; q < 8; ++q) store4(p + 8 * C * q + j, x[q] * r);
+            }
+          }
+        },
+        kids, nk);
+  } else if (m % 3 == 1) {
+    const std::ptrdiff_t bl = n / 16;
+    double* const sb[2] = {b, b + 8 * bl};
+    tree.sweep(
+        0, sb, 128,
+        [&]<int C>(double* buf) __attribute__((always_inline)) {
+          for (int k = 0; k < 8; ++k) {
+            double* p = buf + k * C;
+#pragma GCC unroll 8
+            for (int j = 0; j < C; j += 4) {
+              v4d x[8], y[8];
+#pragma GCC unroll 8
+              for (int q = 0; q < 8; ++q)
+                x[q] = load4(p + 8 * C * q + j), y[q] = load4(p + 8 * C * (8 + q) + j);
+              Inverse::zero(x, false);
+              Inverse::second(y);
+#pragma GCC unroll 8
+              for (int q = 0; q < 8; ++q) {
+                store4(p + 8 * C * q + j, (x[q] + y[q]) * r);
+                store4(p + 8 * C * (8 + q) + j, (x[q] - y[q]) * r);
+              }
+            }
+          }
+        },
+        kids, nk);
+  } else {
+    const std::ptrdiff_t bl = n / 32;
+    const Rotations<v4d> wv = broadcast<v4d>(tree.rotations_of(0, 2));
+    double* const sb[4] = {b, b + 8 * bl, b + 16 * bl, b + 24 * bl};
+    tree.sweep(
+        0, sb, 256,
+        [&]<int C>(double* buf) __attribute__((always_inline)) {
+          for (int k = 0; k < 8; ++k) {
+            double* p = buf + k * C;
+#pragma GCC unroll 8
+            for (int j = 0; j < C; j += 4) {
+              v4d x[8], y[8], re[8], im[8];
+#pragma GCC unroll 8
+              for (int q = 0; q < 8; ++q) {
+                x[q] = load4(p + 8 * C * q + j);
+                y[q] = load4(p + 8 * C * (8 + q) + j);
+                re[q] = load4(p + 8 * C * (16 + q) + j);
+                im[q] = load4(p + 8 * C * (24 + q) + j);
+              }
+              Inverse::zero(x, false);
+              Inverse::second(y);
+              Inverse::general(wv, re, im);
+          // The radix-4 last pass on quarters 0..3, then the division by n.
+#pragma GCC unroll 8
+              for (int q = 0; q < 8; ++q) {
+                const v4d t0 = x[q] + y[q], t1 = x[q] - y[q], t2 = 2.0 * re[q], t3 = 2.0 * im[q];
+                store4(p + 8 * C * q + j, (t0 + t2) * r);
+                store4(p + 8 * C * (16 + q) + j, (t0 - t2) * r);
+                store4(p + 8 * C * (8 + q) + j, (t1 + t3) * r);
+                store4(p + 8 * C * (24 + q) + j, (t1 - t3) * r);
+              }
+            }
+          }
+        },
+        kids, nk);
+  }
+}
+
+}  // namespace
+
+void PASS8I(int bl, int span, double* b) {
+  run_pass<Inverse>(bl, span, b);
+}
+
+void PASS2(int count, double* b0, double* b1) {
+  for (int i = 0; i < count; ++i) {
+    const double a = b0[i], b = b1[i];
+    b0[i] = a + b;
+    b1[i] = a - b;
+  }
+}
+
+void PASS4I(int count, double* b0, double* b1, double* b2, double* b3) {
+  for (int i = 0; i < count; ++i) {
+    const double t0 = b0[i] + b1[i], t1 = b0[i] - b1[i], t2 = 2.0 * b2[i], t3 = 2.0 * b3[i];
+    b0[i] = t0 + t2;
+    b2[i] = t0 - t2;
+    b1[i] = t1 + t3;
+    b3[i] = t1 - t3;
+  }
+}
+
+void RIFFT(int m, double* b) {
+  const int n = 1 << m;
+  const int levels = m / 3;
+  const double r = 1.0 / n;
+  REORD2(m, b);
+  // With two passes or more the first one also does REORD1's exchanges.
+  if (levels < 2) REORD1(m, b);
+  if (levels == 0) {
+    if (m == 1) PASS2(1, b, b + 1);
+    if (m == 2) PASS4I(1, b, b + 1, b + 2, b + 3);
+    for (int k = 0; k < n; ++k) b[k] *= r;
+    return;
+  }
+  // Every subtree below the first radix-8 pass first; then that pass, fused
+  // with the radix-2 or radix-4 last pass and the division by n, in one sweep
+  // (together with the second pass when the blocks are long).
+  const int first_span = m % 3 == 0 ? 8 : m % 3 == 1 ? 16 : 32;
+  Tree<Inverse, true> tree(b, n, first_span, levels, true);
+  if (tree.stages(0))
+    last_staged(tree, m, b, r);
+  else
+    last_direct(tree, m, b, r);
+}
+
+}  // namespace DIGITMILL_FFT_NS

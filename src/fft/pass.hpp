@@ -23,6 +23,13 @@
 // passes work on a region that is still in cache. Four sibling pairs with
 // consecutive j are consecutive groups of one run of the pass: their
 // rotations are computed together, one group per vector lane.
+//
+// A unit whose blocks are long is done together with its children in one
+// sweep: chunk by chunk, the stretch of each of its 64 or 128 sub-blocks (the
+// children's blocks) is copied to a local buffer, both passes run there, and
+// the result is copied back. The two lowest passes (block lengths 8 and 1)
+// are done together too, four sibling pairs at a time, with all their
+// rotations computed before the butterflies that use them.
 #pragma once
 
 #include <array>
@@ -34,7 +41,7 @@
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wpsabi"
 
-namespace fft::detail {
+namespace DIGITMILL_FFT_NS::detail {
 
 // Streams are staged through a local buffer in chunks when they are at least
 // this long: stream k of a unit lies k * bl doubles from stream 0, a multiple
@@ -214,6 +221,76 @@ inline Rotations<double> lane(const Rotations<v4d>& w, int l) {
   return s;
 }
 
+// The kinds of unit a pass has: super-block 0 (zero angle; `half` when only
+// its first four blocks hold data), super-block 1 (zero angle, odd eighths),
+// and a pair of super-blocks sharing one angle.
+enum class Kind { zero, half, second, pair };
+
+// A unit as a staged sweep sees it: its kind, its super-blocks in its pass,
+// the local blocks where their first blocks are staged, and (pairs only) its
+// rotations in every lane.
+struct Unit {
+  Kind kind;
+  int sr, si;
+  int lr, li;
+  Rotations<v4d> w;
+};
+
+// The butterflies of one unit on C consecutive elements of each of its
+// streams; stream k starts S doubles after stream k - 1.
+template <class K, Kind kind, int C, std::ptrdiff_t S>
+[[gnu::always_inline]] inline void chunk_single(double* p) {
+  constexpr int inputs = kind == Kind::half ? 4 : 8;
+#pragma GCC unroll 8
+  for (int j = 0; j < C; j += 4) {
+    v4d x[8] = {};
+#pragma GCC unroll 8
+    for (int k = 0; k < inputs; ++k) x[k] = load4(p + k * S + j);
+    if constexpr (kind == Kind::second)
+      K::second(x);
+    else
+      K::zero(x, kind == Kind::half);
+#pragma GCC unroll 8
+    for (int k = 0; k < 8; ++k) store4(p + k * S + j, x[k]);
+  }
+}
+
+template <class K, int C, std::ptrdiff_t S>
+[[gnu::always_inline]] inline void chunk_pair(double* pr, double* pi_, const Rotations<v4d>& w) {
+#pragma GCC unroll 8
+  for (int j = 0; j < C; j += 4) {
+    v4d r[8], i[8];
+#pragma GCC unroll 8
+    for (int k = 0; k < 8; ++k) r[k] = load4(pr + k * S + j), i[k] = load4(pi_ + k * S + j);
+    K::general(w, r, i);
+#pragma GCC unroll 8
+    for (int k = 0; k < 8; ++k) store4(pr + k * S + j, r[k]), store4(pi_ + k * S + j, i[k]);
+  }
+}
+
+// A staged chunk of C elements per stream, stream 8b + k being sub-block k
+// of local block b: the butterflies of unit u of the lower pass.
+template <class K, int C>
+[[gnu::always_inline]] inline void chunk_unit(double* buf, const Unit& u) {
+  switch (u.kind) {
+    case Kind::zero:
+      chunk_single<K, Kind::zero, C, C>(buf + 8 * C * u.lr);
+      break;
+    case Kind::half:
+      chunk_single<K, Kind::half, C, C>(buf + 8 * C * u.lr);
+      break;
+    case Kind::second:
+      chunk_single<K, Kind::second, C, C>(buf + 8 * C * u.lr);
+      break;
+    case Kind::pair:
+      chunk_pair<K, C, C>(buf + 8 * C * u.lr, buf + 8 * C * u.li, u.w);
+      break;
+  }
+}
+
+// Doubles in the local buffer of a staged sweep (16 KiB).
+constexpr int sweep_len = 2048;
+
 // The passes of one transform, numbered from 0 (span first_span, the largest
 // block length) to levels - 1 (span first_span * 8^(levels-1)). `post`
 // selects the inverse order: a group after its subtree instead of before.
@@ -233,9 +310,16 @@ class Tree {
     }
   }
 
+  // Whether the units of pass lv are done in a staged sweep together with
+  // their children (which then have blocks of 64 or more).
+  bool stages(int lv) const {
+    return lv + 1 < levels_ && bl_[lv] >= stage_min;
+  }
+
   // Super-block 0 of pass lv and everything below it; `self` false leaves
   // out pass lv's own butterfly (done by a caller that fuses it).
   void zero(int lv, bool self = true) {
+    if (self && stages(lv)) return staged(lv, half_[lv] ? Kind::half : Kind::zero, 0, 0, {});
     const bool fold = folds(lv);
     if (fold && post) fold_zero(b_);
     if (self && !post) unit_single<K>(b_, bl_[lv], half_[lv], true);
@@ -251,6 +335,7 @@ class Tree {
   }
 
   void second(int lv, bool self = true) {
+    if (self && stages(lv)) return staged(lv, Kind::second, 1, 0, {});
     const bool fold = folds(lv);
     if (fold && post) fold_second(b_ + 8);
     if (self && !post) unit_single<K>(b_ + 8 * bl_[lv], bl_[lv], false, false);
@@ -260,6 +345,7 @@ class Tree {
   }
 
   void pair(int lv, int sr, int si, const Rotations<double>& w, bool self = true) {
+    if (self && stages(lv)) return staged(lv, Kind::pair, sr, si, w);
     const std::ptrdiff_t bl = bl_[lv];
     const bool fold = folds(lv);
     if (fold && post) fold_pair(b_ + 8 * sr, b_ + 8 * si);
@@ -270,6 +356,83 @@ class Tree {
     }
     if (self && post) unit_pair<K>(b_ + 8 * bl * sr, b_ + 8 * bl * si, bl, w);
     if (fold && !post) fold_pair(b_ + 8 * sr, b_ + 8 * si);
+  }
+
+  // Everything below unit u of pass lv, without u's own butterfly.
+  void below(int lv, const Unit& u) {
+    switch (u.kind) {
+      case Kind::zero:
+      case Kind::half:
+        zero(lv, false);
+        break;
+      case Kind::second:
+        second(lv, false);
+        break;
+      case Kind::pair:
+        pair(lv, u.sr, u.si, {}, false);
+        break;
+    }
+  }
+
+  // The units of pass lv + 1 below a unit of pass lv (of the given kind and
+  // super-blocks), written to out; returns their number (5, 4 or 8). A
+  // child's super-block z is block z mod 8 of super-block z div 8 of pass lv,
+  // which a staged sweep keeps at local block base_r + z mod 8 when z div 8
+  // is sr and base_i + z mod 8 when it is si.
+  int children(int lv, Kind kind, int sr, int si, int base_r, int base_i, Unit* out) const {
+    const int c = lv + 1;
+    if (kind == Kind::zero || kind == Kind::half) {
+      out[0] = {Kind::zero, 0, 0, base_r, 0, {}};
+      out[1] = {Kind::second, 1, 0, base_r + 1, 0, {}};
+      for (int t = 1; t <= 3; ++t) {
+        const int z = 2 * t, zi = partner(z);
+        out[1 + t] = {Kind::pair, z, zi, base_r + z, base_r + zi, broadcast<v4d>(rotations_of(c, z))};
+      }
+      return 5;
+    }
+    if (kind == Kind::second) {
+      const Rotations<v4d> w = four_rotations(c, 8);
+      for (int l = 0; l < 4; ++l)
+        out[l] = {Kind::pair,     8 + 2 * l,          15 - 2 * l,
+                  base_r + 2 * l, base_r + 7 - 2 * l, broadcast<v4d>(lane(w, l))};
+      return 4;
+    }
+    const Rotations<v4d> wr = four_rotations(c, 8 * sr), wi = four_rotations(c, 8 * si);
+    for (int l = 0; l < 4; ++l) {
+      out[l] = {Kind::pair,     8 * sr + 2 * l,     8 * si + 7 - 2 * l,
+                base_r + 2 * l, base_i + 7 - 2 * l, broadcast<v4d>(lane(wr, l))};
+      out[4 + l] = {Kind::pair,     8 * si + 2 * l,     8 * sr + 7 - 2 * l,
+                    base_i + 2 * l, base_r + 7 - 2 * l, broadcast<v4d>(lane(wi, l))};
+    }
+    return 8;
+  }
+
+  // One staged sweep over NS super-blocks of pass lv (starting at sb[0..NS))
+  // and the units `kids` of pass lv + 1 below them. Each super-block is 64
+  // sub-blocks of bl/8 elements; the first `in` of the 64 NS are read, all
+  // are written. own.operator()<C>(buf) runs pass lv's butterflies on a
+  // staged chunk, before the children's (forward) or after them (inverse).
+  template <int NS, class Own>
+  void sweep(int lv, double* const (&sb)[NS], int in, Own&& own, const Unit* kids, int nk) {
+    constexpr int streams = 64 * NS;
+    constexpr int C = sweep_len / streams;
+    const std::ptrdiff_t sub = bl_[lv] / 8;
+    alignas(64) double buf[sweep_len];
+    for (std::ptrdiff_t j0 = 0; j0 < sub; j0 += C) {
+      for (int s = 0; s < in; ++s) {
+        const double* src = sb[s / 64] + (s % 64) * sub + j0;
+#pragma GCC unroll 8
+        for (int j = 0; j < C; j += 4) store4(buf + s * C + j, load4(src + j));
+      }
+      if constexpr (!post) own.template operator()<C>(buf);
+      for (int u = 0; u < nk; ++u) chunk_unit<K, C>(buf, kids[u]);
+      if constexpr (post) own.template operator()<C>(buf);
+      for (int s = 0; s < streams; ++s) {
+        double* dst = sb[s / 64] + (s % 64) * sub + j0;
+#pragma GCC unroll 8
+        for (int j = 0; j < C; j += 4) store4(dst + j, load4(buf + s * C + j));
+      }
+    }
   }
 
   // Every group of pass lv with a nonzero angle, without descending: the
@@ -298,13 +461,57 @@ class Tree {
     return angle(p_[lv], sr);
   }
 
-  // The groups (sr + 2l, si - 2l), l = 0..3, of pass lv; sr is a multiple
-  // of 8, so t = sr/2 has two low zero bits and rev(t + l) = rev(t) + rev(l):
-  // the angles are phi(sr) + {0, 2, 1, 3} * 2^(p-2), exact in double.
-  void four(int lv, int sr, int si) {
+  // The rotations of the groups (sr + 2l, partner), l = 0..3, of pass lv,
+  // one group per lane; sr is a multiple of 8, so t = sr/2 has two low zero
+  // bits and rev(t + l) = rev(t) + rev(l): the angles are
+  // phi(sr) + {0, 2, 1, 3} * 2^(p-2), exact in double.
+  Rotations<v4d> four_rotations(int lv, int sr) const {
     const double quarter = static_cast<double>(1 << (p_[lv] - 2));
     const v4d theta = (phi(lv, sr) + v4d{0.0, 2.0, 1.0, 3.0} * quarter) * step_[lv];
-    const Rotations<v4d> w = rotations(theta, K::sign);
+    return rotations(theta, K::sign);
+  }
+
+  // A unit of pass lv with its children in staged sweeps, and everything
+  // further down before (inverse) or after (forward) them.
+  void staged(int lv, Kind kind, int sr, int si, const Rotations<double>& w) {
+    Unit kids[8];
+    const int nk = children(lv, kind, sr, si, 0, 8, kids);
+    if constexpr (post)
+      for (int u = 0; u < nk; ++u) below(lv + 1, kids[u]);
+    double* const pr = b_ + 8 * bl_[lv] * sr;
+    if (kind == Kind::pair) {
+      const Rotations<v4d> wv = broadcast<v4d>(w);
+      double* const sb[2] = {pr, b_ + 8 * bl_[lv] * si};
+      sweep(
+          lv, sb, 128,
+          [&]<int C>(double* buf) __attribute__((always_inline)) {
+            for (int k = 0; k < 8; ++k) chunk_pair<K, C, 8 * C>(buf + k * C, buf + (64 + k) * C, wv);
+          },
+          kids, nk);
+    } else {
+      double* const sb[1] = {pr};
+      const int in = kind == Kind::half ? 32 : 64;
+      sweep(
+          lv, sb, in,
+          [&]<int C>(double* buf) __attribute__((always_inline)) {
+            for (int k = 0; k < 8; ++k) {
+              if (kind == Kind::half)
+                chunk_single<K, Kind::half, C, 8 * C>(buf + k * C);
+              else if (kind == Kind::zero)
+                chunk_single<K, Kind::zero, C, 8 * C>(buf + k * C);
+              else
+                chunk_single<K, Kind::second, C, 8 * C>(buf + k * C);
+            }
+          },
+          kids, nk);
+    }
+    if constexpr (!post)
+      for (int u = 0; u < nk; ++u) below(lv + 1, kids[u]);
+  }
+
+  // The groups (sr + 2l, si - 2l), l = 0..3, of pass lv.
+  void four(int lv, int sr, int si) {
+    const Rotations<v4d> w = four_rotations(lv, sr);
     if (bl_[lv] == 1 && lv + 1 == levels_) {
       if (fold_)
         leaf_four<K, true, post>(b_ + 8 * sr, b_ + 8 * si, w);
@@ -312,8 +519,36 @@ class Tree {
         leaf_four<K, false, post>(b_ + 8 * sr, b_ + 8 * si, w);
       return;
     }
+    if (bl_[lv] == 8 && lv + 2 == levels_) {
+      if (fold_)
+        bottom<true>(lv, sr, si, w);
+      else
+        bottom<false>(lv, sr, si, w);
+      return;
+    }
 #pragma GCC unroll 32
     for (int l = 0; l < 4; ++l) pair(lv, sr + 2 * l, si - 2 * l, lane(w, l));
+  }
+
+  // The four pairs of four() in the last pass but one (block length 8) with
+  // their children in the last pass (block length 1). The rotations of all
+  // 36 groups are computed first, as nine independent chains.
+  template <bool fold>
+  void bottom(int lv, int sr, int si, const Rotations<v4d>& w) {
+    Rotations<v4d> leaf_w[8];
+#pragma GCC unroll 8
+    for (int l = 0; l < 4; ++l) {
+      leaf_w[2 * l] = four_rotations(lv + 1, 8 * (sr + 2 * l));
+      leaf_w[2 * l + 1] = four_rotations(lv + 1, 8 * (si - 2 * l));
+    }
+    for (int l = 0; l < 4; ++l) {
+      const int r = sr + 2 * l, i = si - 2 * l;
+      const Rotations<v4d> wp = broadcast<v4d>(lane(w, l));
+      if constexpr (!post) chunk_pair<K, 8, 8>(b_ + 64 * r, b_ + 64 * i, wp);
+      leaf_four<K, fold, post>(b_ + 64 * r, b_ + 8 * (8 * i + 7), leaf_w[2 * l]);
+      leaf_four<K, fold, post>(b_ + 64 * i, b_ + 8 * (8 * r + 7), leaf_w[2 * l + 1]);
+      if constexpr (post) chunk_pair<K, 8, 8>(b_ + 64 * r, b_ + 64 * i, wp);
+    }
   }
 
   double* b_;
@@ -336,6 +571,6 @@ void run_pass(int bl, int span, double* b) {
   t.level_pairs(0);
 }
 
-}  // namespace fft::detail
+}  // namespace DIGITMILL_FFT_NS::detail
 
 #pragma GCC diagnostic pop

@@ -10,7 +10,7 @@
 
 #pragma GCC diagnostic ignored "-Wpsabi"
 
-namespace fft {
+namespace DIGITMILL_FFT_NS {
 
 namespace {
 
@@ -131,4 +131,4 @@ void REORD2(int m, double* b) {
   }
 }
 
-}  // namespace fft
+}  // namespace DIGITMILL_FFT_NS

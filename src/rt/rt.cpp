@@ -249,6 +249,19 @@ int read_exact(int fd, void* buf, std::size_t count, off_t offset) {
   return 0;
 }
 
+int read_upto(int fd, void* buf, std::size_t count, off_t offset, std::size_t* got) {
+  auto* bytes = static_cast<char*>(buf);
+  *got = 0;
+  while (*got < count) {
+    ssize_t n = syscalls.pread(fd, bytes + *got, count - *got, offset + static_cast<off_t>(*got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) break;
+    *got += static_cast<std::size_t>(n);
+  }
+  return 0;
+}
+
 int write_exact(int fd, const void* buf, std::size_t count, off_t offset) {
   const auto* bytes = static_cast<const char*>(buf);
   while (count > 0) {

@@ -81,5 +81,8 @@ extern Syscalls syscalls;  // written by tests only; read by the transfers below
 // (0 on success, EIO for a read that meets end of file).
 int read_exact(int fd, void* buf, std::size_t count, off_t offset);
 int write_exact(int fd, const void* buf, std::size_t count, off_t offset);
+// As read_exact, but end of file ends the transfer without an error: *got
+// receives the bytes read (count unless the file ends first).
+int read_upto(int fd, void* buf, std::size_t count, off_t offset, std::size_t* got);
 
 }  // namespace rt

@@ -59,16 +59,27 @@ extern double io_time;
 // Opens unit as an anonymous work file of records of record_length bytes in
 // $TMPDIR, else $TEMP, else /tmp. A failure ends the run (status 2).
 void OPENW(int unit, int record_length);
-// Closes a work file; being anonymous, it disappears.
+// Writes the unit's held records, then closes it; being anonymous, it
+// disappears.
 void CLOSEW(int unit);
 
 // Whole-record transfers, each timed into io_time. record is 1-based; count
 // is the number of elements (1024 words or 512 doubles). A failed or short
 // transfer ends the run (status 2), never yields stale data.
+// Writes may be held back in a small window and go to the file together
+// with their neighbours; a read always sees the last write. A held write
+// that fails ends the run at the latest in flush_writes or CLOSEW.
 void READW(int unit, int record, Word* buffer, int count);
 void WRITEW(int unit, int record, const Word* buffer, int count);
 void READD(int unit, int record, double* buffer, int count);
 void WRITED(int unit, int record, const double* buffer, int count);
+// Writes every held record to its file now (a failure ends the run).
+void flush_writes();
+
+// When set, told of every record transfer as it is asked for: 'r' or 'w',
+// the unit and the record. Null in a run; tests watch with it which records
+// an operation touches, and in what order.
+extern void (*transfer_observer)(char kind, int unit, int record);
 
 // floor(log2 k) for k >= 1, 0 for k <= 1, by repeated halving. Kept here,
 // below both the elementwise operations and the multiplication, so that

@@ -91,24 +91,17 @@ std::vector<double> random_coefficients(std::mt19937_64& rng, int count, std::in
   return c;
 }
 
-// Counts the record transfers of the work files.
+// Counts the record transfers that the releases ask for.
 struct TransferCounter {
   static inline int reads = 0;
   static inline int writes = 0;
-  rt::Syscalls saved = rt::syscalls;
+  void (*saved)(char, int, int) = store::transfer_observer;
   TransferCounter() {
     reads = writes = 0;
-    rt::syscalls.pread = [](int fd, void* buf, size_t count, off_t offset) -> ssize_t {
-      ++reads;
-      return ::pread(fd, buf, count, offset);
-    };
-    rt::syscalls.pwrite = [](int fd, const void* buf, size_t count, off_t offset) -> ssize_t {
-      ++writes;
-      return ::pwrite(fd, buf, count, offset);
-    };
+    store::transfer_observer = [](char kind, int, int) { ++(kind == 'r' ? reads : writes); };
   }
   ~TransferCounter() {
-    rt::syscalls = saved;
+    store::transfer_observer = saved;
   }
 };
 

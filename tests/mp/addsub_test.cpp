@@ -142,7 +142,7 @@ TEST_F(AddSub, AddAndSubVisitRecordsOnceFromTheLast) {
   put_number(11, random_number(rng, len, 0, 500000000));
   put_number(12, random_number(rng, len, 0, 500000000));
   put_number(13, random_number(rng, len, 0, 500000000));
-  const int fa = fd_of(11), fb = fd_of(12), fc = fd_of(13);
+  const int fa = 11, fb = 12, fc = 13;
   for (auto op : {mp::ADD, mp::SUB}) {
     TransferLog log;
     op(11, 12, 13, len);
@@ -207,7 +207,7 @@ TEST_F(AddSub, RsubVisitsRecordsOnceFromTheFirstInPlace) {
   std::mt19937_64 rng(37);
   const Words b = random_number(rng, len, 0, base - 1);
   put_number(11, b);
-  const int fb = fd_of(11);
+  const int fb = 11;
   TransferLog log;
   mp::RSUB(1, 11, 11, len);
   std::vector<Transfer> want;
@@ -318,7 +318,9 @@ class AddSubFaults : public ::testing::Test {
       return ::pread(fd, buf, std::min(count, write_fault.max_chunk), offset);
     };
     rt::syscalls.pwrite = [](int fd, const void* buf, size_t count, off_t offset) -> ssize_t {
-      if (fd == write_fault.fd && offset == write_fault.offset) {
+      // Any call that would write the faulty record, alone or with others.
+      if (fd == write_fault.fd && offset <= write_fault.offset &&
+          write_fault.offset < offset + static_cast<off_t>(count)) {
         errno = ENOSPC;
         return -1;
       }
@@ -350,8 +352,13 @@ TEST_F(AddSubFaults, AFailedWriteMidwayEndsTheRunNamingTheFile) {
   write_fault.fd = fd_of(13);
   write_fault.offset = 2 * 4096;  // record 3
   install();
+  // At the latest when the held writes go out.
   EXPECT_EXIT(
-      mp::ADD(11, 12, 13, len), ::testing::ExitedWithCode(2),
+      {
+        mp::ADD(11, 12, 13, len);
+        store::flush_writes();
+      },
+      ::testing::ExitedWithCode(2),
       "^digitmill: cannot write work file 13 in " + rt::work_directory() + ": No space left on device\n$");
 }
 

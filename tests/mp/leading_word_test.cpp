@@ -50,7 +50,7 @@ TEST_F(LeadingWord, AddcAndSubcChangeWordOneOnly) {
   Words a = random_number(rng, len, 0, 0);
   put_number(11, a, 1);
   const Words before = get_records(11, 6);
-  const int fa = fd_of(11);
+  const int fa = 11;
   {
     TransferLog log;
     mp::ADDC(11, 1.0, len);

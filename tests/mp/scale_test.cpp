@@ -110,7 +110,7 @@ TEST_F(Scale, MuliInPlaceKeepsTailAndRunsFromTheLastRecord) {
   std::mt19937_64 rng(41);
   const Words a = random_number(rng, len, 0, 20000000, true);
   put_number(11, a, 1);
-  const int fa = fd_of(11);
+  const int fa = 11;
   {
     TransferLog log;
     mp::MULI(11, 100, 11, len);

@@ -203,32 +203,26 @@ inline Words random_number(std::mt19937_64& rng, int len, Word w1_lo, Word w1_hi
   return words;
 }
 
-// One record transfer seen through the system-call seam.
+// One record transfer as an operation asks for it.
 struct Transfer {
   char kind;  // 'r' or 'w'
-  int fd;
+  int unit;
   int rec;  // 1-based
   bool operator==(const Transfer&) const = default;
 };
 
-// While alive, logs every record transfer; restores the seam on exit.
+// While alive, logs every record transfer the operations ask for (however
+// the store then moves them to and from the file).
 class TransferLog {
  public:
-  TransferLog() : saved_(rt::syscalls) {
+  TransferLog() : saved_(store::transfer_observer) {
     log().clear();
-    rt::syscalls.pread = [](int fd, void* buf, size_t count, off_t offset) -> ssize_t {
-      log().push_back({'r', fd, static_cast<int>(offset / 4096) + 1});
-      return ::pread(fd, buf, count, offset);
-    };
-    rt::syscalls.pwrite = [](int fd, const void* buf, size_t count, off_t offset) -> ssize_t {
-      log().push_back({'w', fd, static_cast<int>(offset / 4096) + 1});
-      return ::pwrite(fd, buf, count, offset);
-    };
+    store::transfer_observer = [](char kind, int unit, int rec) { log().push_back({kind, unit, rec}); };
   }
   TransferLog(const TransferLog&) = delete;
   TransferLog& operator=(const TransferLog&) = delete;
   ~TransferLog() {
-    rt::syscalls = saved_;
+    store::transfer_observer = saved_;
   }
 
   const std::vector<Transfer>& entries() const {
@@ -245,15 +239,25 @@ class TransferLog {
     static std::vector<Transfer> entries;
     return entries;
   }
-  rt::Syscalls saved_;
+  void (*saved_)(char, int, int);
 };
 
-// The descriptor behind a unit, found by watching one read of its record 1.
+// The descriptor behind a unit, found by watching a write of its record 1
+// reach the file.
 inline int fd_of(int unit) {
-  TransferLog watch;
+  static int found = -1;
+  store::flush_writes();  // so that the one write below is the only one
+  rt::Syscalls saved = rt::syscalls;
+  rt::syscalls.pwrite = [](int fd, const void* buf, size_t count, off_t offset) -> ssize_t {
+    found = fd;
+    return ::pwrite(fd, buf, count, offset);
+  };
   Word rec[rec_words];
   store::READW(unit, 1, rec, rec_words);
-  return watch.entries().front().fd;
+  store::WRITEW(unit, 1, rec, rec_words);
+  store::flush_writes();
+  rt::syscalls = saved;
+  return found;
 }
 
 }  // namespace dmtest

@@ -1,0 +1,241 @@
+// The record windows behind the transfers: whatever the order of reads and
+// writes over several units, a read returns the last record written there
+// and the file ends up holding every record written; runs of neighbouring
+// records cost a few system calls per window, not one per record; a held
+// write that fails ends the run naming its own work file.
+#include <gtest/gtest.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "rt/rt.hpp"
+#include "store/store.hpp"
+
+namespace {
+
+using store::Word;
+
+// System calls that transfer at most max_chunk bytes and are interrupted
+// now and then; every call is logged.
+struct Seam {
+  struct Call {
+    char kind;
+    int fd;
+    off_t offset;
+    size_t count;
+  };
+  std::vector<Call> calls;
+  std::mt19937 rng{1};
+  size_t max_chunk = SIZE_MAX;
+  bool interrupt = false;
+  int fail_fd = -1;  // writes to this descriptor fail with ENOSPC
+};
+Seam seam;
+
+bool interrupted() {
+  return seam.interrupt && seam.rng() % 7 == 0;
+}
+
+size_t chunk(size_t count) {
+  if (seam.max_chunk == SIZE_MAX) return count;
+  return std::min(count, 1 + seam.rng() % seam.max_chunk);
+}
+
+ssize_t seam_pread(int fd, void* buf, size_t count, off_t offset) {
+  seam.calls.push_back({'r', fd, offset, count});
+  if (interrupted()) {
+    errno = EINTR;
+    return -1;
+  }
+  return ::pread(fd, buf, chunk(count), offset);
+}
+
+ssize_t seam_pwrite(int fd, const void* buf, size_t count, off_t offset) {
+  seam.calls.push_back({'w', fd, offset, count});
+  if (fd == seam.fail_fd) {
+    errno = ENOSPC;
+    return -1;
+  }
+  if (interrupted()) {
+    errno = EINTR;
+    return -1;
+  }
+  return ::pwrite(fd, buf, chunk(count), offset);
+}
+
+class TransferWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    seam = Seam{};
+    saved_ = rt::syscalls;
+    rt::syscalls = {seam_pread, seam_pwrite};
+  }
+  void TearDown() override {
+    rt::syscalls = saved_;
+  }
+  rt::Syscalls saved_{};
+};
+
+// A record's content: 1024 words telling unit, record and version apart.
+std::vector<Word> content(int unit, int rec, int version) {
+  std::vector<Word> words(1024);
+  for (int i = 0; i < 1024; ++i) words[i] = unit * 1000003 + rec * 7919 + version * 104729 + i;
+  return words;
+}
+
+// Descriptor of a unit, learnt from the write-out of one record.
+int descriptor_of(int unit) {
+  std::vector<Word> words = content(unit, 1, 0);
+  seam.calls.clear();
+  store::WRITEW(unit, 1, words.data(), 1024);
+  store::flush_writes();
+  EXPECT_FALSE(seam.calls.empty());
+  return seam.calls.empty() ? -1 : seam.calls.back().fd;
+}
+
+TEST_F(TransferWindow, ReadsSeeTheLastWriteWhateverTheOrderAcrossUnits) {
+  const unsigned seed = 20240611;
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 rng(seed);
+  seam.rng.seed(seed + 1);
+  seam.max_chunk = 6000;  // short transfers, some ending inside a record
+  seam.interrupt = true;
+
+  const int units[] = {51, 52, 53, 54};
+  constexpr int records = 90;
+  std::map<std::pair<int, int>, int> version;  // (unit, record) -> last version written
+  for (int unit : units) {
+    store::OPENW(unit, 4096);
+    for (int rec = 1; rec <= records; ++rec) {
+      store::WRITEW(unit, rec, content(unit, rec, 0).data(), 1024);
+      version[{unit, rec}] = 0;
+    }
+  }
+  int next_version = 1;
+  std::vector<Word> got(1024);
+  auto check = [&](int unit, int rec) {
+    if (rng() % 2 == 0) {
+      store::READW(unit, rec, got.data(), 1024);
+    } else {
+      store::READD(unit, rec, reinterpret_cast<double*>(got.data()), 512);
+    }
+    ASSERT_EQ(got, content(unit, rec, version[{unit, rec}])) << "unit " << unit << " record " << rec;
+  };
+  auto write = [&](int unit, int rec) {
+    const int v = next_version++;
+    store::WRITEW(unit, rec, content(unit, rec, v).data(), 1024);
+    version[{unit, rec}] = v;
+  };
+
+  // Operations as the number code makes them: one to three operands read
+  // record by record, up or down, the result written at the same record,
+  // often to one of the operands; now and then a single record, a jump or
+  // a flush.
+  for (int op = 0; op < 400; ++op) {
+    const int operands = 1 + static_cast<int>(rng() % 2);
+    int a = units[rng() % 4], b = units[rng() % 4], c = units[rng() % 4];
+    if (rng() % 3 == 0) c = a;
+    const bool down = rng() % 2 == 0;
+    const int len = 1 + static_cast<int>(rng() % 40);
+    const int start = 1 + static_cast<int>(rng() % (records - len + 1));
+    for (int i = 0; i < len; ++i) {
+      const int rec = down ? start + len - 1 - i : start + i;
+      check(a, rec);
+      if (operands == 2) check(b, rec);
+      if (rng() % 5 != 0) write(c, rec);
+      if (rng() % 50 == 0) check(units[rng() % 4], 1 + static_cast<int>(rng() % records));
+    }
+    if (rng() % 40 == 0) store::flush_writes();
+  }
+
+  // The files, read without the store, hold the last versions.
+  store::flush_writes();
+  for (int unit : units) {
+    const int fd = descriptor_of(unit);
+    write(unit, 1);
+    store::flush_writes();
+    for (int rec = 1; rec <= records; ++rec) {
+      std::vector<Word> in_file(1024);
+      ASSERT_EQ(::pread(fd, in_file.data(), 4096, static_cast<off_t>(rec - 1) * 4096), 4096);
+      ASSERT_EQ(in_file, content(unit, rec, version[{unit, rec}])) << "unit " << unit << " record " << rec;
+    }
+  }
+  for (int unit : units) store::CLOSEW(unit);
+}
+
+TEST_F(TransferWindow, RunsOfRecordsTakeAFewSystemCallsPerWindow) {
+  store::OPENW(55, 4096);
+  auto calls = [](char kind) {
+    return std::count_if(seam.calls.begin(), seam.calls.end(), [kind](const Seam::Call& call) {
+      return call.kind == kind && call.offset % 4096 == 0 && call.count % 4096 == 0;
+    });
+  };
+  seam.calls.clear();
+  for (int rec = 1; rec <= 128; ++rec) store::WRITEW(55, rec, content(55, rec, 0).data(), 1024);
+  store::flush_writes();
+  EXPECT_LE(calls('w'), 3 + 128 / 8 + 1) << "the first three at once, then a call per window";
+  EXPECT_EQ(calls('w'), static_cast<long>(seam.calls.size())) << "whole records only";
+
+  // Down a number, as a carry runs; then two slots side by side, as a
+  // spectrum product reads them.
+  std::vector<Word> got(1024);
+  seam.calls.clear();
+  for (int rec = 128; rec >= 1; --rec) {
+    store::READW(55, rec, got.data(), 1024);
+    ASSERT_EQ(got, content(55, rec, 0)) << rec;
+  }
+  EXPECT_LE(calls('r'), 128 / 16 + 2);
+  seam.calls.clear();
+  for (int rec = 1; rec <= 64; ++rec) {
+    store::READW(55, rec, got.data(), 1024);
+    ASSERT_EQ(got, content(55, rec, 0)) << rec;
+    store::READW(55, 64 + rec, got.data(), 1024);
+    ASSERT_EQ(got, content(55, 64 + rec, 0)) << 64 + rec;
+  }
+  EXPECT_LE(calls('r'), 2 * (64 / 16 + 2));
+  EXPECT_EQ(calls('r'), static_cast<long>(seam.calls.size()));
+  store::CLOSEW(55);
+}
+
+TEST_F(TransferWindow, AHeldWriteThatFailsEndsTheRunNamingItsOwnFile) {
+  store::OPENW(56, 4096);
+  store::OPENW(57, 4096);
+  const int fd = descriptor_of(56);
+  const std::string line =
+      "^digitmill: cannot write work file 56 in " + rt::work_directory() + ": No space left on device\n$";
+  seam.fail_fd = fd;
+  // Held back, then written out when other units' writes need the windows.
+  EXPECT_EXIT(
+      {
+        for (int rec = 1; rec <= 3; ++rec) store::WRITEW(56, rec, content(56, rec, 1).data(), 1024);
+        for (int unit : {57, 58, 59, 60}) {
+          store::OPENW(unit, 4096);
+          for (int rec = 1; rec <= 3; ++rec) store::WRITEW(unit, rec, content(unit, rec, 1).data(), 1024);
+        }
+        store::flush_writes();
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(2), line);
+  // Held back, then written out when the unit is closed.
+  EXPECT_EXIT(
+      {
+        store::WRITEW(56, 2, content(56, 2, 1).data(), 1024);
+        store::CLOSEW(56);
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(2), line);
+  seam.fail_fd = -1;
+  store::CLOSEW(57);
+  store::CLOSEW(56);
+}
+
+}  // namespace

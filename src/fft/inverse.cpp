@@ -58,28 +58,32 @@ struct Inverse {
   // 1..7.
   template <class T>
   [[gnu::always_inline]] static void general(const Rotations<T>& w, T (&r)[8], T (&i)[8]) {
+    // Output k is (x, y) turned by the conjugate rotation k.
+    const auto rotate = [&](int k, T x, T y) __attribute__((always_inline)) {
+      r[k] = w.c[k] * x - w.s[k] * y;
+      i[k] = w.s[k] * x + w.c[k] * y;
+    };
     const T a0 = r[0] + i[6], a1 = r[0] - i[6], a2 = r[2] + i[4], a3 = i[4] - r[2];
     const T a4 = r[4] + i[2], a5 = r[4] - i[2], a6 = r[6] + i[0], a7 = r[6] - i[0];
     const T b0 = i[7] + r[1], b1 = i[7] - r[1], b2 = i[5] + r[3], b3 = i[5] - r[3];
     const T b4 = i[3] + r[5], b5 = i[3] - r[5], b6 = i[1] + r[7], b7 = i[1] - r[7];
-    const T d1 = rho * (b4 - a5), d2 = rho * (b4 + a5), d3 = rho * (a7 - b6), d4 = rho * (a7 + b6);
+    // The even outputs come from a0, a2, a4, a6, b1, b3, b5, b7 alone, the
+    // odd ones from the other eight: each half is finished before the next
+    // begins, so that few values are live at once.
     const T s0 = a0 + a2, s1 = a6 + a4, q0 = b1 + b3, q1 = b7 + b5;
-    const T e = a1 + b2, f = a3 + b0, g = d2 - d3, h = d1 - d4;
-    T x[8], y[8];
-    x[1] = e + g, y[1] = h + f;
-    x[2] = (a0 - a2) + (b5 - b7), y[2] = (b1 - b3) + (a6 - a4);
-    x[3] = (a1 - b2) + (d1 + d4), y[3] = (-d3 - d2) + (b0 - a3);
-    x[4] = s0 - s1, y[4] = q0 - q1;
-    x[5] = e - g, y[5] = f - h;
-    x[6] = (a0 - a2) - (b5 - b7), y[6] = (b1 - b3) - (a6 - a4);
-    x[7] = (a1 - b2) - (d1 + d4), y[7] = (b0 - a3) - (-d3 - d2);
     r[0] = s1 + s0;
     i[0] = q0 + q1;
-#pragma GCC unroll 32
-    for (int k = 1; k < 8; ++k) {
-      r[k] = w.c[k] * x[k] - w.s[k] * y[k];
-      i[k] = w.s[k] * x[k] + w.c[k] * y[k];
-    }
+    rotate(4, s0 - s1, q0 - q1);
+    const T m02 = a0 - a2, m57 = b5 - b7, m13 = b1 - b3, m64 = a6 - a4;
+    rotate(2, m02 + m57, m13 + m64);
+    rotate(6, m02 - m57, m13 - m64);
+    const T d1 = rho * (b4 - a5), d2 = rho * (b4 + a5), d3 = rho * (a7 - b6), d4 = rho * (a7 + b6);
+    const T e = a1 + b2, f = a3 + b0, g = d2 - d3, h = d1 - d4;
+    rotate(1, e + g, h + f);
+    rotate(5, e - g, f - h);
+    const T m12 = a1 - b2, p14 = d1 + d4, n32 = -d3 - d2, m03 = b0 - a3;
+    rotate(3, m12 + p14, n32 + m03);
+    rotate(7, m12 - p14, m03 - n32);
   }
 };
 

@@ -1,9 +1,14 @@
 // Sums and differences of stored numbers, and integer-minus-number.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
 #include "mp/elementwise.hpp"
 #include "mp/record_span.hpp"
+
+// Lets the carry passes vectorise; every result stays the one the scalar
+// code gives. The pragma does not inherit -ffp-contract=off, so it repeats it.
+#pragma GCC optimize("no-trapping-math", "vect-cost-model=dynamic", "fp-contract=off")
 
 namespace mp {
 
@@ -15,51 +20,123 @@ using store::Word;
 using store::word_buffer_a;
 using store::word_buffer_b;
 
-// Records run from the last toward record 1 because the carry moves from
-// the last word toward word 1, across record boundaries.
-void ADD(int a, int b, int c, int len) {
-  const RecordSpan span = span_of(len);
-  const double radix = store::radix;
-  const double inverse_radix = store::inverse_radix;
-  Word* const wa = word_buffer_a;
-  const Word* const wb = word_buffer_b;
-  double carry = 0.0;  // 0 or 1 for normal-form operands
-  for (int rec = span.records; rec >= 1; --rec) {
-    store::READW(a, rec, wa, record_words);
-    store::READW(b, rec, word_buffer_b, record_words);
-    const int lowest = rec == 1 ? 2 : 1;  // word 1 is never reduced
-    for (int pos = span.count(rec); pos >= lowest; --pos) {
-      const double t = static_cast<double>(wa[pos - 1]) + static_cast<double>(wb[pos - 1]) + carry;
-      carry = std::floor(t * inverse_radix);
-      wa[pos - 1] = trunc_word(t - carry * radix);
-    }
-    if (rec == 1) wa[0] = trunc_word(static_cast<double>(wa[0]) + static_cast<double>(wb[0]) + carry);
-    store::WRITEW(c, rec, wa, record_words);
-  }
+namespace {
+
+// trunc_word under this file's options: a function compiled with other
+// options is not inlined here, and a call keeps the loop from vectorising.
+inline Word to_word(double x) {
+  return static_cast<Word>(x);
 }
 
-void SUB(int a, int b, int c, int len) {
-  const RecordSpan span = span_of(len);
+// Scratch of the carry passes over one record.
+alignas(64) std::int32_t carry_if_0[record_words];   // carry out of a word if 0 comes in
+alignas(64) std::int32_t carry_if_1[record_words];   // ... if 1 comes in
+alignas(64) std::int32_t carries[record_words + 1];  // [i + 1] into word i, [i] out of it
+
+// A sum or difference over positions lo .. hi (0-based) of one record, the
+// carry (ADD) or borrow (SUB) entering at hi and running down to lo; returns
+// what leaves lo. Every step is the plain loop's: t = a[i] +- b[i] +- c, then
+// c = floor(f(t) * 10^-8) and a[i] = trunc(t -+ c * 10^8), all exact.
+//
+// The plain loop is a chain of dependent floors, one per word. When every
+// word's outgoing carry is 0 or 1 whether 0 or 1 comes in (normal-form
+// operands), both outcomes are formed for all words at once, and the chain
+// shrinks to picking one per word: carry_if_1 >= carry_if_0, so the pick is
+// carry_if_0 | (c & carry_if_1). The words are then formed at once from the
+// carries. Otherwise (a last word left at 10^8 by RSUB, say) the plain loop
+// runs.
+template <bool Subtract>
+double carry_run(Word* __restrict a, const Word* __restrict b, int lo, int hi, double carry) {
   const double radix = store::radix;
   const double inverse_radix = store::inverse_radix;
   const double radix_less_one = radix - 1.0;
+  if (carry == 0.0 || carry == 1.0) {
+    std::int32_t least = 0, most = 0;
+    for (int i = lo; i <= hi; ++i) {
+      double if_0, if_1;
+      if constexpr (Subtract) {
+        const double t = static_cast<double>(a[i]) - static_cast<double>(b[i]);
+        if_0 = std::floor((radix_less_one - t) * inverse_radix);
+        if_1 = std::floor((radix_less_one - (t - 1.0)) * inverse_radix);
+      } else {
+        const double t = static_cast<double>(a[i]) + static_cast<double>(b[i]);
+        if_0 = std::floor(t * inverse_radix);
+        if_1 = std::floor((t + 1.0) * inverse_radix);
+      }
+      // Quotients of words below 2^31 by 10^8: far inside int32.
+      carry_if_0[i] = static_cast<std::int32_t>(if_0);
+      carry_if_1[i] = static_cast<std::int32_t>(if_1);
+      least = std::min(least, carry_if_0[i]);
+      most = std::max(most, carry_if_1[i]);
+    }
+    if (least >= 0 && most <= 1) {
+      std::int32_t c = static_cast<std::int32_t>(carry);
+      for (int i = hi; i >= lo; --i) {
+        carries[i + 1] = c;
+        c = carry_if_0[i] | (c & carry_if_1[i]);
+      }
+      carries[lo] = c;
+      for (int i = lo; i <= hi; ++i) {
+        const double in = carries[i + 1];
+        const double out = carries[i];
+        if constexpr (Subtract) {
+          const double t = static_cast<double>(a[i]) - static_cast<double>(b[i]) - in;
+          a[i] = to_word(out * radix + t);
+        } else {
+          const double t = static_cast<double>(a[i]) + static_cast<double>(b[i]) + in;
+          a[i] = to_word(t - out * radix);
+        }
+      }
+      return c;
+    }
+  }
+  for (int i = hi; i >= lo; --i) {
+    if constexpr (Subtract) {
+      const double t = static_cast<double>(a[i]) - static_cast<double>(b[i]) - carry;
+      carry = std::floor((radix_less_one - t) * inverse_radix);
+      a[i] = to_word(carry * radix + t);
+    } else {
+      const double t = static_cast<double>(a[i]) + static_cast<double>(b[i]) + carry;
+      carry = std::floor(t * inverse_radix);
+      a[i] = to_word(t - carry * radix);
+    }
+  }
+  return carry;
+}
+
+// Records run from the last toward record 1 because the carry moves from
+// the last word toward word 1, across record boundaries. Word 1 takes the
+// final carry and is not reduced.
+template <bool Subtract>
+void add_or_subtract(int a, int b, int c, int len) {
+  const RecordSpan span = span_of(len);
   Word* const wa = word_buffer_a;
   const Word* const wb = word_buffer_b;
-  // 1 when t < 0; -1, a carry, when t = 10^8 (a last word left by RSUB).
-  double borrow = 0.0;
+  // ADD: 0 or 1 for normal-form operands. SUB: 1 when t < 0; -1, a carry,
+  // when t = 10^8 (a last word left by RSUB).
+  double carry = 0.0;
   for (int rec = span.records; rec >= 1; --rec) {
     store::READW(a, rec, wa, record_words);
     store::READW(b, rec, word_buffer_b, record_words);
     const int lowest = rec == 1 ? 2 : 1;
-    for (int pos = span.count(rec); pos >= lowest; --pos) {
-      const double t = static_cast<double>(wa[pos - 1]) - static_cast<double>(wb[pos - 1]) - borrow;
-      borrow = std::floor((radix_less_one - t) * inverse_radix);
-      wa[pos - 1] = trunc_word(borrow * radix + t);
+    carry = carry_run<Subtract>(wa, wb, lowest - 1, span.count(rec) - 1, carry);
+    if (rec == 1) {
+      // Word 1 takes the last borrow and goes negative when b > a.
+      wa[0] = Subtract ? trunc_word(static_cast<double>(wa[0]) - static_cast<double>(wb[0]) - carry)
+                       : trunc_word(static_cast<double>(wa[0]) + static_cast<double>(wb[0]) + carry);
     }
-    // Word 1 takes the last borrow and goes negative when b > a.
-    if (rec == 1) wa[0] = trunc_word(static_cast<double>(wa[0]) - static_cast<double>(wb[0]) - borrow);
     store::WRITEW(c, rec, wa, record_words);
   }
+}
+
+}  // namespace
+
+void ADD(int a, int b, int c, int len) {
+  add_or_subtract<false>(a, b, c, len);
+}
+
+void SUB(int a, int b, int c, int len) {
+  add_or_subtract<true>(a, b, c, len);
 }
 
 // k - b as the complement of b: every middle word becomes 99999999 - w, the

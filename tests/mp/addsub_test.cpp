@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <random>
 #include <string>
 
@@ -134,6 +135,74 @@ TEST_F(AddSub, OperandsMayBeTheResult) {
   EXPECT_EQ(first_difference(get_number(11, len), oracle(Op::add, a, a)), 0u);
   mp::SUB(11, 11, 11, len);
   EXPECT_EQ(first_difference(get_number(11, len), Words(a.size(), 0)), 0u);
+}
+
+// The plain carry loops, one dependent floor per word: the words ADD and
+// SUB must give bit for bit, whatever shortcut they take, also for operands
+// outside normal form (where carries leave 0 .. 1).
+Words plain_add_or_sub(Op op, const Words& a, const Words& b) {
+  Words c(a.size());
+  double carry = 0.0;
+  for (std::size_t i = a.size() - 1; i >= 1; --i) {
+    if (op == Op::add) {
+      const double t = static_cast<double>(a[i]) + static_cast<double>(b[i]) + carry;
+      carry = std::floor(t * 1.0e-8);
+      c[i] = static_cast<Word>(t - carry * 1.0e8);
+    } else {
+      const double t = static_cast<double>(a[i]) - static_cast<double>(b[i]) - carry;
+      carry = std::floor((99999999.0 - t) * 1.0e-8);
+      c[i] = static_cast<Word>(carry * 1.0e8 + t);
+    }
+  }
+  const double t = op == Op::add ? static_cast<double>(a[0]) + static_cast<double>(b[0]) + carry
+                                 : static_cast<double>(a[0]) - static_cast<double>(b[0]) - carry;
+  c[0] = static_cast<Word>(t);
+  return c;
+}
+
+TEST_F(AddSub, AddAndSubEqualThePlainCarryLoopBitForBit) {
+  const unsigned seed = 8101;
+  std::mt19937_64 rng(seed);
+  for (int len : {2, 16, 1022, 1024, 4096, 8192}) {
+    for (int kind = 0; kind < 6; ++kind) {
+      SCOPED_TRACE("seed " + std::to_string(seed) + " len " + std::to_string(len) + " kind " +
+                   std::to_string(kind));
+      Words a = random_number(rng, len, -300000000, 300000000, kind == 1);
+      Words b = random_number(rng, len, -300000000, 300000000, kind == 1);
+      if (kind == 5) {
+        // A carry of 2: a + b = 2 10^8 - 1 with a carry coming in; a borrow
+        // of 2: a - b = -10^8 with a borrow coming in.
+        const std::size_t j = 1 + rng() % (len / 2 + 1), k = j + 1 + len / 2;
+        a[j] = base, b[j] = base - 1, a[j + 1] = base - 1, b[j + 1] = base - 1;
+        a[k - 1] = 0, b[k - 1] = base, a[k] = 0, b[k] = 1;
+      }
+      if (kind == 2) {
+        // Last words at 10^8, as RSUB leaves them, and runs that a carry or
+        // borrow crosses whole.
+        a.back() = base;
+        b.back() = base;
+        std::fill(a.begin() + 1, a.begin() + 1 + len / 2, base - 1);
+        std::fill(b.begin() + 1 + len / 4, b.begin() + 1 + len / 2, 0);
+      }
+      if (kind == 3) {
+        // Scattered words outside normal form: carries and borrows of -1 .. 2.
+        std::uniform_int_distribution<Word> wide(-base, 2 * base);
+        for (int j = 0; j < 20; ++j) {
+          a[1 + rng() % (len + 1)] = wide(rng);
+          b[1 + rng() % (len + 1)] = wide(rng);
+        }
+      }
+      if (kind == 4) b = a;  // a - a, a + a
+      put_number(11, a);
+      put_number(12, b);
+      mp::ADD(11, 12, 13, len);
+      ASSERT_EQ(get_number(13, len), plain_add_or_sub(Op::add, a, b));
+      mp::SUB(11, 12, 13, len);
+      ASSERT_EQ(get_number(13, len), plain_add_or_sub(Op::sub, a, b));
+      mp::SUB(12, 11, 13, len);
+      ASSERT_EQ(get_number(13, len), plain_add_or_sub(Op::sub, b, a));
+    }
+  }
 }
 
 TEST_F(AddSub, AddAndSubVisitRecordsOnceFromTheLast) {

@@ -2,6 +2,7 @@
 // the largest factor, pass counts, in-place use, tails and record order.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -101,6 +102,70 @@ TEST_F(Scale, StoredInverseRadixGivesExactQuotients) {
     if (std::floor(at * inverse) != static_cast<double>(q) ||
         std::floor(below * inverse) != static_cast<double>(q - 1)) {
       FAIL() << "quotient wrong near " << q << " * 10^8";
+    }
+  }
+}
+
+// The plain loops, one dependent step per word: the words MULI and HALF
+// must give bit for bit, whatever shortcut they take, also for words outside
+// normal form.
+Words plain_muli(const Words& a, long k) {
+  Words c(a.size());
+  const double factor = static_cast<double>(k);
+  double carry = 0.0;
+  for (std::size_t i = a.size() - 1; i >= 1; --i) {
+    const double t = factor * static_cast<double>(a[i]) + carry;
+    carry = std::floor(t * 1.0e-8);
+    c[i] = static_cast<Word>(t - carry * 1.0e8);
+  }
+  c[0] = static_cast<Word>(carry + factor * static_cast<double>(a[0]));
+  return c;
+}
+
+Words plain_half(const Words& a) {
+  Words c(a.size());
+  double rem = 0.0;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const double t = 1.0e8 * rem + static_cast<double>(a[i]);
+    const double q = std::floor(t * 0.5);
+    c[i] = static_cast<Word>(q);
+    rem = t - 2.0 * q;
+  }
+  return c;
+}
+
+TEST_F(Scale, MuliAndHalfEqualThePlainLoopsBitForBit) {
+  const unsigned seed = 9203;
+  std::mt19937_64 rng(seed);
+  const long factors[] = {2, 3, 100, 12345678, 1 << 26, -3};  // |k| 10^8 < 2^53
+  for (int len : {2, 16, 62, 1022, 1024, 4096}) {
+    for (int kind = 0; kind < 4; ++kind) {
+      SCOPED_TRACE("seed " + std::to_string(seed) + " len " + std::to_string(len) + " kind " +
+                   std::to_string(kind));
+      Words a = random_number(rng, len, -20, 20, kind == 1);
+      if (kind == 2) {
+        // A last word at 10^8 (left by RSUB) and long runs of 99999999 that
+        // a carry added at a segment's top crosses whole.
+        a.back() = base;
+        std::fill(a.begin() + 1, a.end() - 1, base - 1);
+      }
+      if (kind == 3) {
+        std::uniform_int_distribution<Word> wide(-base, 2 * base);
+        for (int j = 0; j < 20; ++j) a[1 + rng() % (len + 1)] = wide(rng);
+      }
+      put_number(11, a);
+      for (long k : factors) {
+        SCOPED_TRACE("k " + std::to_string(k));
+        mp::MULI(11, static_cast<int>(k), 12, len);
+        ASSERT_EQ(get_number(12, len), plain_muli(a, k));
+      }
+      // Odd and negative words 1 take the parity path through every record.
+      for (Word w1 : {a[0], Word{-7}, Word{2147483647}, Word{-2147483647 - 1}}) {
+        a[0] = w1;
+        put_number(11, a);
+        mp::HALF(11, len);
+        ASSERT_EQ(get_number(11, len), plain_half(a)) << "word 1 " << w1;
+      }
     }
   }
 }

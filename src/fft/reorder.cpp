@@ -49,6 +49,9 @@ void reord2_tiles(int mb, double* b) {
     for (int a = 0; a < side; ++a) {
       const double* row = p + a * row_stride;
       if constexpr (row_len >= 4) {
+        // Unrolled: as a loop it would become a call to memcpy for a few
+        // cache lines.
+#pragma GCC unroll 8
         for (int k = 0; k < row_len; k += 4) detail::store4(tile[a] + k, detail::load4(row + k));
       } else {
         for (int k = 0; k < row_len; ++k) tile[a][k] = row[k];

@@ -28,10 +28,11 @@ inline Word to_word(double x) {
   return static_cast<Word>(x);
 }
 
-// Scratch of the carry passes over one record.
-alignas(64) std::int32_t carry_if_0[record_words];   // carry out of a word if 0 comes in
-alignas(64) std::int32_t carry_if_1[record_words];   // ... if 1 comes in
-alignas(64) std::int32_t carries[record_words + 1];  // [i + 1] into word i, [i] out of it
+// Scratch of the carry passes over one record: [i] out of word i, [i + 1]
+// into it.
+alignas(64) std::int32_t carry_if_0[record_words + 1];  // out of word i if 0 comes in
+alignas(64) std::int32_t carry_if_1[record_words];      // ... if 1 comes in
+alignas(64) std::int32_t carries[record_words + 1];
 
 // A sum or difference over positions lo .. hi (0-based) of one record, the
 // carry (ADD) or borrow (SUB) entering at hi and running down to lo; returns
@@ -40,8 +41,11 @@ alignas(64) std::int32_t carries[record_words + 1];  // [i + 1] into word i, [i]
 //
 // The plain loop is a chain of dependent floors, one per word. When every
 // word's outgoing carry is 0 or 1 whether 0 or 1 comes in (normal-form
-// operands), both outcomes are formed for all words at once, and the chain
-// shrinks to picking one per word: carry_if_1 >= carry_if_0, so the pick is
+// operands), both outcomes are formed for all words at once. Mostly they are
+// equal: the carry out does not depend on the carry in, so every carry is
+// known at once. Where they differ (a sum of 99999999, a difference of 0)
+// the carry in decides, and the chain runs, shrunk to picking one outcome
+// per word: carry_if_1 >= carry_if_0, so the pick is
 // carry_if_0 | (c & carry_if_1). The words are then formed at once from the
 // carries. Otherwise (a last word left at 10^8 by RSUB, say) the plain loop
 // runs.
@@ -51,7 +55,7 @@ double carry_run(Word* __restrict a, const Word* __restrict b, int lo, int hi, d
   const double inverse_radix = store::inverse_radix;
   const double radix_less_one = radix - 1.0;
   if (carry == 0.0 || carry == 1.0) {
-    std::int32_t least = 0, most = 0;
+    std::int32_t least = 0, most = 0, differ = 0;
     for (int i = lo; i <= hi; ++i) {
       double if_0, if_1;
       if constexpr (Subtract) {
@@ -68,17 +72,24 @@ double carry_run(Word* __restrict a, const Word* __restrict b, int lo, int hi, d
       carry_if_1[i] = static_cast<std::int32_t>(if_1);
       least = std::min(least, carry_if_0[i]);
       most = std::max(most, carry_if_1[i]);
+      differ |= carry_if_0[i] ^ carry_if_1[i];
     }
     if (least >= 0 && most <= 1) {
-      std::int32_t c = static_cast<std::int32_t>(carry);
-      for (int i = hi; i >= lo; --i) {
-        carries[i + 1] = c;
-        c = carry_if_0[i] | (c & carry_if_1[i]);
+      const std::int32_t* c = carries;
+      if (differ == 0) {
+        c = carry_if_0;
+        carry_if_0[hi + 1] = static_cast<std::int32_t>(carry);
+      } else {
+        std::int32_t in = static_cast<std::int32_t>(carry);
+        for (int i = hi; i >= lo; --i) {
+          carries[i + 1] = in;
+          in = carry_if_0[i] | (in & carry_if_1[i]);
+        }
+        carries[lo] = in;
       }
-      carries[lo] = c;
       for (int i = lo; i <= hi; ++i) {
-        const double in = carries[i + 1];
-        const double out = carries[i];
+        const double in = c[i + 1];
+        const double out = c[i];
         if constexpr (Subtract) {
           const double t = static_cast<double>(a[i]) - static_cast<double>(b[i]) - in;
           a[i] = to_word(out * radix + t);
@@ -87,7 +98,7 @@ double carry_run(Word* __restrict a, const Word* __restrict b, int lo, int hi, d
           a[i] = to_word(t - out * radix);
         }
       }
-      return c;
+      return c[lo];
     }
   }
   for (int i = hi; i >= lo; --i) {

@@ -43,13 +43,12 @@ void release_words(const double* b, int c, int len, int off) {
 
     const int w_lo = base + pos_lo - off;  // result word at position pos_lo
     const int m = pos_hi - pos_lo + 1;
-    // T(2w'-1), T(2w') hold coefficients 2W-2, 2W-1 of result word
-    // W = w_lo + w' - 1; the record holding word 1 starts at T(3).
+    // T(2w'-1), T(2w') take coefficients 2W-2, 2W-1 of result word
+    // W = w_lo + w' - 1, which the step reads straight from b; the record
+    // holding word 1 starts at T(3).
     const int s = (w_lo == 1) ? 3 : 1;
     const int shift = 2 * w_lo - 4;
-    for (int i = s; i <= 2 * m; ++i) t[i - 1] = b[shift + i];
-
-    const double q = detail::record_step(t, s, m, carry);
+    const double q = detail::record_step(b + shift + s, t, s, m, carry);
     store::Word* out = words + (pos_lo - 1);
     if (s == 3) {
       out[0] = detail::leading_word(q + b[0]);

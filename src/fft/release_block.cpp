@@ -133,12 +133,12 @@ void RELBLOCK(const double* b, int c, int l, int k, int first, int second) {
   Word* words = store::word_buffer_a;
   double* t = detail::release_pairs;
   for (int r = block_records - 1; r >= 0; --r) {
-    // T(2w-1), T(2w) hold coefficients 2G-2, 2G-1 of block word
-    // G = 1024 r + w; block word 1 starts at T(3).
+    // T(2w-1), T(2w) take coefficients 2G-2, 2G-1 of block word
+    // G = 1024 r + w, which the step reads straight from b; block word 1
+    // starts at T(3).
     const int s = (r == 0) ? 3 : 1;
     const int shift = 2 * store::record_words * r - 2;
-    for (int i = s; i <= 2 * store::record_words; ++i) t[i - 1] = b[shift + i];
-    const double q = detail::record_step(t, s, store::record_words, carry);
+    const double q = detail::record_step(b + shift + s, t, s, store::record_words, carry);
     if (s == 1) {
       carry = q;
       detail::form_words(t, 1, store::record_words, words);

@@ -20,13 +20,18 @@ namespace fft::detail {
 // scratch of every release; nothing in it survives a release.
 extern double release_pairs[2 * store::record_words];
 
-// One carry step at t[i]: v = t[i] + q, the quotient floor(v * r) (the
-// stored r = 10^-4 rounded to double) goes on, the remainder stays.
-inline double carry_step(double* t, int i, double q, double big, double small) {
-  const double v = t[i] + q;
+// One carry step at t[i]: v = x + q with x the element's value (t[i], or
+// its source before the first step), the quotient floor(v * r) (the stored
+// r = 10^-4 rounded to double) goes on, the remainder stays in t[i].
+inline double carry_step(double x, double* t, int i, double q, double big, double small) {
+  const double v = x + q;
   const double out = std::floor(v * small);
   t[i] = v - out * big;
   return out;
+}
+
+inline double carry_step(double* t, int i, double q, double big, double small) {
+  return carry_step(t[i], t, i, q, big, small);
 }
 
 // Adds the carry q at t[top] and carries it down towards t[bottom] while it
@@ -36,17 +41,13 @@ inline double ripple(double* t, int top, int bottom, double q, double big, doubl
   return q;
 }
 
-// The plain backward pass over t[bottom .. top] with carry q entering at
-// t[top]; returns what leaves t[bottom].
-inline double ripple_all(double* t, int top, int bottom, double q, double big, double small) {
-  for (int i = top; i >= bottom; --i) q = carry_step(t, i, q, big, small);
-  return q;
-}
-
 // Carries T(s .. 2m) (s = 1, or 3 in the record that holds word 1) from the
 // end towards T(s), with the carry c entering at T(2m), so that afterwards
-// every element of T(s .. 2m) lies in 0 .. 9999. Returns the quotient taken
-// off T(s): for s = 1 the carry into the record below (towards word 1), for
+// every element of T(s .. 2m) lies in 0 .. 9999. The values come from
+// from(0 .. 2m - s), from(j) being T(s + j); from may be t + s - 1 (the pairs
+// already in place), or the coefficients themselves, read as the carry
+// reaches them, which spares a copy into T. Returns the quotient taken off
+// T(s): for s = 1 the carry into the record below (towards word 1), for
 // s = 3 the part that joins coefficient 1 in word 1.
 //
 // The chain of dependent floor steps is the cost, so the range is cut into
@@ -55,30 +56,39 @@ inline double ripple_all(double* t, int top, int bottom, double q, double big, d
 // dies out after a few elements (unless it meets a run of 9999s). Every
 // quotient is still floor(v * r), exact for the integers that occur (below
 // 2^52 in magnitude), so the digits are those of the single backward pass.
-inline double record_step(double* t, int s, int m, double c) {
+inline double record_step(const double* from, double* t, int s, int m, double c) {
   const double big = store::half_radix;
   const double small = store::inverse_half_radix;
   const int lo = s - 1;  // 0-based
   const int hi = 2 * m - 1;
   const int len = hi - lo + 1;
-  if (len < 64) return ripple_all(t, hi, lo, c, big, small);
+  if (len < 64) {
+    for (int i = hi; i >= lo; --i) c = carry_step(from[i - lo], t, i, c, big, small);
+    return c;
+  }
 
   const int seg = len / 4;
   int top3 = hi;
   double q3 = c;
-  for (int extra = len - 4 * seg; extra > 0; --extra) q3 = carry_step(t, top3--, q3, big, small);
+  for (int extra = len - 4 * seg; extra > 0; --extra, --top3)
+    q3 = carry_step(from[top3 - lo], t, top3, q3, big, small);
   const int top0 = lo + seg - 1, top1 = lo + 2 * seg - 1, top2 = lo + 3 * seg - 1;
   double q0 = 0.0, q1 = 0.0, q2 = 0.0;
   for (int i = 0; i < seg; ++i) {
-    q0 = carry_step(t, top0 - i, q0, big, small);
-    q1 = carry_step(t, top1 - i, q1, big, small);
-    q2 = carry_step(t, top2 - i, q2, big, small);
-    q3 = carry_step(t, top3 - i, q3, big, small);
+    q0 = carry_step(from[top0 - i - lo], t, top0 - i, q0, big, small);
+    q1 = carry_step(from[top1 - i - lo], t, top1 - i, q1, big, small);
+    q2 = carry_step(from[top2 - i - lo], t, top2 - i, q2, big, small);
+    q3 = carry_step(from[top3 - i - lo], t, top3 - i, q3, big, small);
   }
   q2 += ripple(t, top2, top1 + 1, q3, big, small);
   q1 += ripple(t, top1, top0 + 1, q2, big, small);
   q0 += ripple(t, top0, lo, q1, big, small);
   return q0;
+}
+
+// The same over the pairs already in T.
+inline double record_step(double* t, int s, int m, double c) {
+  return record_step(t + s - 1, t, s, m, c);
 }
 
 // Words w = first .. last of the record from their reduced halves:

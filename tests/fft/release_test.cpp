@@ -145,6 +145,15 @@ TEST(ReleaseStep, SegmentedCarriesEqualOneBackwardPass) {
         c = pattern == 1 ? -3.0 : (pattern == 0 ? 123456.0 : 1.0);
         std::vector<double> want = t;
         const double want_q = serial_step(want, s, m, c);
+        // Read from the coefficients as the carry reaches them, into a T
+        // that holds something else; the coefficients stay as they were.
+        const std::vector<double> source = t;
+        std::vector<double> t_apart(2048, -12345.0);
+        const double apart_q = fft::detail::record_step(source.data() + s - 1, t_apart.data(), s, m, c);
+        EXPECT_EQ(apart_q, want_q);
+        for (int u = s; u <= 2 * m; ++u) ASSERT_EQ(t_apart[u - 1], want[u - 1]) << "T(" << u << ") apart";
+        EXPECT_EQ(source, t);
+        // In place.
         const double got_q = fft::detail::record_step(t.data(), s, m, c);
         EXPECT_EQ(got_q, want_q);
         for (int u = s; u <= 2 * m; ++u) ASSERT_EQ(t[u - 1], want[u - 1]) << "T(" << u << ")";

@@ -1,6 +1,6 @@
-// The record-transfer seam: read_exact and write_exact over a real anonymous
-// file, with short transfers, interruptions, errors and end of file injected
-// through rt::syscalls.
+// The record-transfer seam: read_exact, read_upto and write_exact over a
+// real anonymous file, with short transfers, interruptions, errors and end
+// of file injected through rt::syscalls.
 #include <gtest/gtest.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -141,6 +141,35 @@ TEST_F(Transfer, ErrorsAreReturnedNotRetried) {
   script.calls = 0;
   EXPECT_EQ(rt::write_exact(fd_, record.data(), record.size(), 0), EIO);
   EXPECT_EQ(script.calls, 4);
+}
+
+TEST_F(Transfer, ReadUptoStopsAtEndOfFileWithoutAnError) {
+  fill();
+  std::vector<char> run(5 * 4096, 0);
+  for (std::size_t chunk : {std::size_t{1000}, SIZE_MAX}) {
+    SCOPED_TRACE("chunk " + std::to_string(chunk));
+    script = Script{};
+    script.max_chunk = chunk;
+    script.fail_errno = EINTR;
+    script.fail_calls = 2;
+    std::size_t got = 0;
+    // Three records from the second on: two are there, then the end.
+    ASSERT_EQ(rt::read_upto(fd_, run.data(), 3 * 4096, 4096, &got), 0);
+    EXPECT_EQ(got, 2u * 4096);
+    EXPECT_EQ(std::memcmp(run.data(), pattern_.data() + 4096, 2 * 4096), 0);
+    // Wholly past the end: nothing, and still no error.
+    ASSERT_EQ(rt::read_upto(fd_, run.data(), 4096, 3 * 4096, &got), 0);
+    EXPECT_EQ(got, 0u);
+  }
+  // An error part way is returned, with what came before it counted.
+  script = Script{};
+  script.max_chunk = 4096;
+  script.fail_errno = EIO;
+  script.fail_first = 1;
+  script.fail_calls = 1;
+  std::size_t got = 0;
+  EXPECT_EQ(rt::read_upto(fd_, run.data(), 3 * 4096, 0, &got), EIO);
+  EXPECT_EQ(got, 4096u);
 }
 
 TEST_F(Transfer, ShortWritesCompleteAndAStalledWriteIsNoSpace) {

@@ -24,12 +24,13 @@
 // consecutive j are consecutive groups of one run of the pass: their
 // rotations are computed together, one group per vector lane.
 //
-// A unit whose blocks are long is done together with its children in one
-// sweep: chunk by chunk, the stretch of each of its 64 or 128 sub-blocks (the
-// children's blocks) is copied to a local buffer, both passes run there, and
-// the result is copied back. The two lowest passes (block lengths 8 and 1)
-// are done together too, four sibling pairs at a time, with all their
-// rotations computed before the butterflies that use them.
+// A unit whose blocks are long (stage_min or more) is done together with its
+// children in one sweep: chunk by chunk, the stretch of each of its 64 or 128
+// sub-blocks (the children's blocks) is copied to a local buffer, both passes
+// run there, and the result is copied back, so that one copy in and out
+// serves two passes. The two lowest passes (block lengths 8 and 1) are done
+// together too, four sibling pairs at a time, with all their rotations
+// computed before the butterflies that use them.
 #pragma once
 
 #include <array>

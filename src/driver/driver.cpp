@@ -109,6 +109,9 @@ int MAIN(int argc, char** argv) {
   rt::print(" End of initialization. Time=%12.3f Sec.\n", t1 - start);
 
   pi_iteration(n, m, t1);
+  // Records still held for writing go out now, so a failed write ends the
+  // run before anything is reported as done.
+  store::flush_writes();
   double t2 = rt::CPUSEC();
   rt::print(" End of calculation.    Time=%12.3f Sec.\n", t2 - start);
 

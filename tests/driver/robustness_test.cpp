@@ -150,7 +150,7 @@ class Sandbox {
 
 enum class Stdout { file, closed, pipe_without_reader };
 
-struct Spec {
+struct RunSetup {
   std::vector<std::string> args;
   std::optional<std::string> input;  // standard input's content; /dev/null when absent
   std::string input_path;            // or this file (or directory) as standard input
@@ -160,30 +160,30 @@ struct Spec {
   rlim_t file_size_limit = RLIM_INFINITY;
 };
 
-Spec with_args(std::vector<std::string> args) {
-  Spec spec;
-  spec.args = std::move(args);
-  return spec;
+RunSetup with_args(std::vector<std::string> args) {
+  RunSetup setup;
+  setup.args = std::move(args);
+  return setup;
 }
 
 // One run of digitmill in the sandbox; standard output and error go to
 // files beside cwd/ and tmp/.
 class Digitmill {
  public:
-  Digitmill(const Sandbox& box, Spec spec) {
+  Digitmill(const Sandbox& box, RunSetup setup) {
     static int serial = 0;
     std::string tag = std::to_string(++serial);
     out_path_ = box.base() / ("stdout-" + tag);
     err_path_ = box.base() / ("stderr-" + tag);
-    fs::path in_path = spec.input_path.empty() ? fs::path("/dev/null") : fs::path(spec.input_path);
-    if (spec.input) {
+    fs::path in_path = setup.input_path.empty() ? fs::path("/dev/null") : fs::path(setup.input_path);
+    if (setup.input) {
       in_path = box.base() / ("stdin-" + tag);
-      std::ofstream(in_path, std::ios::binary) << *spec.input;
+      std::ofstream(in_path, std::ios::binary) << *setup.input;
     }
-    if (!spec.env.count("TMPDIR")) spec.env["TMPDIR"] = box.tmp().string();
+    if (!setup.env.count("TMPDIR")) setup.env["TMPDIR"] = box.tmp().string();
 
     int pipe_fds[2] = {-1, -1};
-    if (spec.out == Stdout::pipe_without_reader) {
+    if (setup.out == Stdout::pipe_without_reader) {
       if (::pipe(pipe_fds) != 0) ADD_FAILURE() << "pipe";
       ::close(pipe_fds[0]);
     }
@@ -194,19 +194,19 @@ class Digitmill {
       // signal typed at a terminal.
       ::setpgid(0, 0);
       if (::chdir(box.cwd().c_str()) != 0) ::_exit(127);
-      for (const auto& [name, value] : spec.env)
+      for (const auto& [name, value] : setup.env)
         value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
       rlimit no_core = {0, 0};
       ::setrlimit(RLIMIT_CORE, &no_core);
-      rlimit size = {spec.file_size_limit, spec.file_size_limit};
+      rlimit size = {setup.file_size_limit, setup.file_size_limit};
       ::setrlimit(RLIMIT_FSIZE, &size);
-      ::signal(SIGPIPE, spec.sigpipe_ignored ? SIG_IGN : SIG_DFL);
+      ::signal(SIGPIPE, setup.sigpipe_ignored ? SIG_IGN : SIG_DFL);
       int in = ::open(in_path.c_str(), O_RDONLY);
       int out = ::open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       int err = ::open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       ::dup2(in, STDIN_FILENO);
       ::dup2(err, STDERR_FILENO);
-      switch (spec.out) {
+      switch (setup.out) {
         case Stdout::file:
           ::dup2(out, STDOUT_FILENO);
           break;
@@ -218,7 +218,7 @@ class Digitmill {
           break;
       }
       std::vector<char*> argv = {const_cast<char*>(DIGITMILL_EXE)};
-      for (auto& arg : spec.args) argv.push_back(arg.data());
+      for (auto& arg : setup.args) argv.push_back(arg.data());
       argv.push_back(nullptr);
       ::execv(DIGITMILL_EXE, argv.data());
       ::_exit(127);
@@ -366,10 +366,10 @@ TEST(WorkDirectoryFaults, NotADirectoryOrFileSizeLimitEndTheRunWithStatusTwo) {
     box.put_earlier_result();
     fs::path plain = box.base() / "plain";
     std::ofstream(plain) << "x";
-    Spec spec = with_args({"7"});
-    spec.env["TMPDIR"] = plain.string();
+    RunSetup setup = with_args({"7"});
+    setup.env["TMPDIR"] = plain.string();
     Listing before = listing(box.cwd());
-    Digitmill run(box, spec);
+    Digitmill run(box, setup);
     expect_failed_cleanly(
         run, box, before,
         {exits_with(2), "digitmill: cannot create work file in " + plain.string() + ": Not a directory\n"});
@@ -381,10 +381,10 @@ TEST(WorkDirectoryFaults, NotADirectoryOrFileSizeLimitEndTheRunWithStatusTwo) {
     SCOPED_TRACE("file size limit below a work file");
     Sandbox box;
     box.put_earlier_result();
-    Spec spec = with_args({"16"});
-    spec.file_size_limit = 16 * 1024;
+    RunSetup setup = with_args({"16"});
+    setup.file_size_limit = 16 * 1024;
     Listing before = listing(box.cwd());
-    Digitmill run(box, spec);
+    Digitmill run(box, setup);
     expect_failed_cleanly(run, box, before,
                           {exits_with(2), "digitmill: cannot write work file 11 in " + box.tmp().string() +
                                               ": File too large\n"});
@@ -453,10 +453,10 @@ TEST(ResultFileFaults, ADirectoryInTheWayOrAFileSizeLimitKeepTheEarlierState) {
     SCOPED_TRACE("file size limit below the result");
     Sandbox box;
     box.put_earlier_result();
-    Spec spec = with_args({"16"});
-    spec.file_size_limit = 40 * 1024;
+    RunSetup setup = with_args({"16"});
+    setup.file_size_limit = 40 * 1024;
     Listing before = listing(box.cwd());
-    Digitmill run(box, spec);
+    Digitmill run(box, setup);
     expect_failed_cleanly(run, box, before, {exits_with(2), ""});
     expect_line_with_temp_name(run.err(), "digitmill: cannot write PI.DAT (as PI.DAT.",
                                "): File too large\n");
@@ -527,11 +527,11 @@ TEST(Interrupts, SignalFromTheTerminalDuringTheStartCommandEndsTheRun) {
     fs::create_directory(bin);
     std::ofstream(bin / "date") << "#!/bin/sh\n: > \"$FAKE_DATE_MARKER\"\nexec sleep 30\n";
     fs::permissions(bin / "date", fs::perms::owner_all);
-    Spec spec = with_args({"7"});
-    spec.env["PATH"] = bin.string() + ":" + std::getenv("PATH");
-    spec.env["FAKE_DATE_MARKER"] = marker.string();
+    RunSetup setup = with_args({"7"});
+    setup.env["PATH"] = bin.string() + ":" + std::getenv("PATH");
+    setup.env["FAKE_DATE_MARKER"] = marker.string();
     Listing before = listing(box.cwd());
-    Digitmill run(box, spec);
+    Digitmill run(box, setup);
     auto until = std::chrono::steady_clock::now() + 30s;
     while (!fs::exists(marker) && !run.exited() && std::chrono::steady_clock::now() < until)
       std::this_thread::sleep_for(1ms);
@@ -629,10 +629,10 @@ TEST(StandardOutputFaults, ClosedOrBrokenOutputFailsBeforeAnythingIsTouched) {
     SCOPED_TRACE("standard output closed");
     Sandbox box;
     box.put_earlier_result();
-    Spec spec = with_args({"7"});
-    spec.out = Stdout::closed;
+    RunSetup setup = with_args({"7"});
+    setup.out = Stdout::closed;
     Listing before = listing(box.cwd());
-    Digitmill run(box, spec);
+    Digitmill run(box, setup);
     expect_failed_cleanly(run, box, before,
                           {exits_with(2), "digitmill: cannot write standard output: Bad file descriptor\n"});
   }
@@ -642,15 +642,15 @@ TEST(StandardOutputFaults, ClosedOrBrokenOutputFailsBeforeAnythingIsTouched) {
     SCOPED_TRACE("a pipe without a reader");
     Sandbox box;
     box.put_earlier_result();
-    Spec spec = with_args({"7"});
-    spec.out = Stdout::pipe_without_reader;
+    RunSetup setup = with_args({"7"});
+    setup.out = Stdout::pipe_without_reader;
     Listing before = listing(box.cwd());
-    Digitmill run(box, spec);
+    Digitmill run(box, setup);
     expect_failed_cleanly(run, box, before, {killed_by(SIGPIPE), ""});
     EXPECT_EQ(run.err(), "");
 
-    spec.sigpipe_ignored = true;
-    Digitmill ignoring(box, spec);
+    setup.sigpipe_ignored = true;
+    Digitmill ignoring(box, setup);
     expect_failed_cleanly(ignoring, box, before,
                           {exits_with(2), "digitmill: cannot write standard output: Broken pipe\n"});
   }
@@ -659,24 +659,24 @@ TEST(StandardOutputFaults, ClosedOrBrokenOutputFailsBeforeAnythingIsTouched) {
 TEST(UnusualInput, BytesThatAreNotDigitsAndAHugeArgumentStillGiveAWholeRun) {
   struct Case {
     const char* what;
-    Spec spec;
+    RunSetup setup;
     int m;
     const char* clamp;  // the clamping line, or nullptr
   };
   const std::string prompt = " Parameter(%i) to digitmill is missing. Parameter value ? ";
   const char* const zero = " Specified M(=0) is too small.  M is set to 7.\n";
-  Spec escape;  // an arrow key typed at the prompt
+  RunSetup escape;  // an arrow key typed at the prompt
   escape.input = "\x1b[A\n";
-  Spec binary;  // a zero byte ends the field before the digits
+  RunSetup binary;  // a zero byte ends the field before the digits
   binary.input = std::string(
       "\xff\0"
       "25\n",
       5);
-  Spec digit_after_junk;
+  RunSetup digit_after_junk;
   digit_after_junk.input =
       "\xe2\x82"
       "9";         // a torn UTF-8 character, then 9
-  Spec directory;  // standard input that cannot be read
+  RunSetup directory;  // standard input that cannot be read
   directory.input_path = "/";
   std::string huge = "9" + std::string(99999, 'x');
   std::vector<Case> cases = {
@@ -690,12 +690,12 @@ TEST(UnusualInput, BytesThatAreNotDigitsAndAHugeArgumentStillGiveAWholeRun) {
     SCOPED_TRACE(c.what);
     Sandbox box;
     box.put_earlier_result();
-    Digitmill run(box, c.spec);
+    Digitmill run(box, c.setup);
     ASSERT_EQ(describe(run.wait()), "exit status 0") << run.err();
     EXPECT_EQ(run.err(), "");
     std::string out = run.out();
     std::string expected = std::string(c.clamp ? c.clamp : "") + size_line(c.m);
-    if (c.spec.args.empty()) expected = prompt + expected;
+    if (c.setup.args.empty()) expected = prompt + expected;
     EXPECT_NE(out.find(expected), std::string::npos) << out;
     auto [status, verdict] = verify(box.cwd() / "PI.DAT");
     EXPECT_EQ(status, 0) << verdict;

@@ -21,24 +21,15 @@
 #include <thread>
 #include <vector>
 
+#include "support/text_files.hpp"
+
 namespace {
+
+using testsupport::slurp;
+using testsupport::lines_of;
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-std::string slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 const char* const size_line_end = " decimal digits\n";
 

@@ -37,17 +37,14 @@
 
 #include "support/pi_reference.hpp"
 
+#include "support/text_files.hpp"
+
 namespace {
+
+using testsupport::slurp;
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-std::string slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // Every entry below dir by relative path: a file's content, or "<dir>".
 using Listing = std::map<std::string, std::string>;

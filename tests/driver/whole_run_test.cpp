@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "support/pi_reference.hpp"
+#include "support/text_files.hpp"
 
 namespace {
 
@@ -39,13 +40,6 @@ RunResult run_digitmill(const fs::path& dir, int m) {
   return result;
 }
 
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
 fs::path fresh_dir(const std::string& name) {
   fs::path dir = fs::temp_directory_path() / ("digitmill-run-" + name + "-" + std::to_string(::getpid()));
   fs::remove_all(dir);
@@ -59,7 +53,7 @@ void check_run(int m) {
   ASSERT_EQ(run.status, 0) << run.out;
 
   long digits = 1L << m;
-  std::string got = read_file(dir / "PI.DAT");
+  std::string got = testsupport::slurp(dir / "PI.DAT");
   std::string want = testsupport::pi_file(testsupport::pi_decimals(digits));
   if (got != want) {
     std::size_t pos = 0;

@@ -20,37 +20,19 @@
 #include "rt/rt.hpp"
 #include "store/store.hpp"
 
+#include "support/pi_reference.hpp"
+#include "support/text_files.hpp"
+
 namespace {
+
+using testsupport::slurp;
+using testsupport::lines_of;
 
 namespace fs = std::filesystem;
 
 constexpr int unit = 11;
 
-std::string slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-// The first count decimals of pi, truncated.
-std::string pi_decimals(int count) {
-  mpfr_t pi;
-  mpfr_init2(pi, static_cast<mpfr_prec_t>(count * 3.33) + 128);
-  mpfr_const_pi(pi, MPFR_RNDN);
-  std::vector<char> text(static_cast<std::size_t>(count) + 32);
-  mpfr_exp_t exp;
-  mpfr_get_str(text.data(), &exp, 10, static_cast<std::size_t>(count) + 11, pi, MPFR_RNDZ);
-  mpfr_clear(pi);
-  return std::string(text.data() + 1, static_cast<std::size_t>(count));
-}
+using testsupport::pi_decimals;
 
 // The file for an integer digit and a string of decimals: 100 to a line in
 // groups of ten, a line " " after each thousand, the rest on a last line.

@@ -21,16 +21,13 @@
 
 #include "rt/rt.hpp"
 
+#include "support/text_files.hpp"
+
 namespace {
 
-namespace fs = std::filesystem;
+using testsupport::slurp;
 
-std::string slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+namespace fs = std::filesystem;
 
 // A private directory, removed with everything in it.
 struct Scratch {

@@ -6,6 +6,8 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 # Debian packages the build, the tests and the benchmarks need.
 PACKAGES := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev \
             libgmp-dev libmpfr-dev libfftw3-dev time
+# What make bench needs beyond them: the plot and the system-call count.
+BENCH_PACKAGES := gnuplot-nox linux-perf
 
 .PHONY: all deps build run test test-quick bench clean
 
@@ -43,7 +45,8 @@ test-quick: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -LE slow
 
 bench: build
-	./bench/run_bench.sh $(BUILD)
+	@$(MAKE) --no-print-directory deps PACKAGES="$(BENCH_PACKAGES)"
+	./bench/run_bench.sh $(BUILD) $(BENCH_M)
 
 clean:
 	rm -rf $(BUILD)

@@ -30,6 +30,7 @@ int outer_agreement_count = 0;
 double io_time = 0.0;
 
 void (*transfer_observer)(char kind, int unit, int record) = nullptr;
+double (*io_clock)() = rt::CPUSEC;
 
 namespace {
 
@@ -49,61 +50,76 @@ std::string describe(int unit) {
   return "work file " + std::to_string(unit) + " in " + work_dir;
 }
 
-// The transfer itself is the only thing inside the timed interval.
-template <class Transfer>
-void timed(Transfer transfer) {
-  double t0 = rt::CPUSEC();
-  transfer();
-  double t1 = rt::CPUSEC();
+// The clock is read around each system call that moves records and nowhere
+// else: a record served from a window or held in one costs no reading, for a
+// reading costs a system call of its own, more than the memcpy it would time.
+// So io_time is the CPU time of the calls that move data, all of them,
+// including the write-outs of held records in flush_writes and CLOSEW.
+template <class Call>
+int timed(Call call) {
+  const double t0 = io_clock();
+  const int err = call();
+  const double t1 = io_clock();
   io_time = (t1 + io_time) - t0;
+  return err;
+}
+
+int read_exact(int unit, void* buffer, std::size_t bytes, off_t offset) {
+  return timed([&] { return rt::read_exact(work_files[unit].fd, buffer, bytes, offset); });
+}
+
+int read_upto(int unit, void* buffer, std::size_t bytes, off_t offset, std::size_t* got) {
+  return timed([&] { return rt::read_upto(work_files[unit].fd, buffer, bytes, offset, got); });
+}
+
+int write_exact(int unit, const void* buffer, std::size_t bytes, off_t offset) {
+  return timed([&] { return rt::write_exact(work_files[unit].fd, buffer, bytes, offset); });
 }
 
 off_t offset_of(int unit, int record) {
   return static_cast<off_t>(record - 1) * work_files[unit].record_length;
 }
 
-// The operations walk a number or a slot record by record, up or down, so
-// most transfers continue a run of neighbouring records. A system call per
-// record would cost more than the copy it makes; instead a run is read ahead
-// a window at a time and written out a window at a time, and a record moves
-// between a window and the caller's buffer by memcpy. The windows are fixed
-// memory, a few hundred KiB in all.
+// The operations walk a number or a slot record by record, up or down, and
+// come back again and again to the first records of a number, so most
+// transfers continue a run of neighbouring records or ask for a record that
+// is already in memory. A system call per record would cost more than the
+// copy it makes; instead a run is read ahead a window at a time and written
+// out a window at a time, and a record moves between a window and the
+// caller's buffer by memcpy. The windows are fixed memory, 2.25 MiB in all;
+// the long streams of a product's piece spectra, 1024 records a slot, take
+// one call per 512 KiB.
 //
-// Reads come from the file: a record is served either by its own call or by
-// the read-ahead of the call that began its window, and a window serves each
-// of its records once (a record read again is read again). A run is
-// recognised by its last record served: the next record up or down
-// continues it, anything else is read alone and may begin a run.
+// Reads: a record held for writing, or kept in a read window, is served from
+// there. A read window keeps what it read until another run needs it, and
+// every write replaces its record in the windows that keep it, so they
+// always hold what the file holds or will hold. Any other record is read
+// from the file: a window ahead when it continues the unit's run of reads
+// (the record next to the one read last, up or down), else alone.
 //
-// Writes are held in the unit's write window while they continue its run,
-// from the run's fourth record on: the first ones are written at once, so
-// that a short run (a number of one or two records, a record rewritten)
-// reaches the file at its own transfer, as it gains nothing from waiting.
-// The held records go to the file in one call when the window is full, when
-// the run jumps, when another unit needs the window, when a read wants one
-// of them or its read-ahead would cover them, and in flush_writes and
-// CLOSEW. A write also replaces the record in any window that has read it
-// ahead and not served it yet. So a read always sees the last write.
+// Writes are held in the unit's write window while they land inside it next
+// to the records it holds. The held records go to the file in one call when
+// a write lands elsewhere, when another unit needs the window, when a
+// read-ahead would cover them, and in flush_writes and CLOSEW. A window
+// opens around its first record and, once the run of writes has a
+// direction, ahead of it in that direction.
 //
 // Errors: a read fails only when the record it asks for cannot be read (a
 // failure further on in its window is left to the transfer that asks for
 // that record). Held records that cannot be written end the run at the
 // transfer that writes them out, at the latest in flush_writes or CLOSEW.
-constexpr int read_window_records = 16;
-constexpr int read_window_count = 4;  // two operand streams and a spare or two
-constexpr int write_window_records = 8;
+constexpr int read_window_records = 128;
+constexpr int read_window_count = 3;  // two operand streams and a spare
+constexpr int write_window_records = 64;
 constexpr int write_window_count = 3;
-constexpr int written_at_once = 3;  // leading records of a run
 
 // bytes[0] holds record `first`, the others follow in record order, so that
 // a run goes to or from the file in one call.
 struct ReadWindow {
   int unit = 0;  // 0: none
   int first = 0;
-  int lo = 1;  // records lo .. hi read ahead and not served yet (none if lo > hi)
-  int hi = 0;
-  bool down = false;  // the run's direction
-  int last = 0;       // the record served last
+  int count = 0;  // records first .. first + count - 1
+  int last = 0;   // the record served last: the next one up or down continues its run
   unsigned long long used = 0;
   alignas(4096) char bytes[read_window_records * record_bytes];
 };
@@ -127,6 +143,14 @@ bool windowed(int unit, std::size_t bytes) {
   return work_files[unit].record_length == record_bytes && bytes == record_bytes;
 }
 
+bool keeps(const ReadWindow& w, int unit, int record) {
+  return w.unit == unit && record >= w.first && record < w.first + w.count;
+}
+
+bool holds(const WriteWindow& w, int record) {
+  return record >= w.lo && record <= w.hi;
+}
+
 char* place(ReadWindow& w, int record) {
   return w.bytes + static_cast<std::size_t>(record - w.first) * record_bytes;
 }
@@ -148,7 +172,7 @@ void flush(WriteWindow& w) {
   const int unit = w.unit;
   w.unit = 0;
   const std::size_t bytes = static_cast<std::size_t>(w.hi - w.lo + 1) * record_bytes;
-  int err = rt::write_exact(work_files[unit].fd, place(w, w.lo), bytes, offset_of(unit, w.lo));
+  int err = write_exact(unit, place(w, w.lo), bytes, offset_of(unit, w.lo));
   if (err != 0) rt::fail_file("write", describe(unit), err);
 }
 
@@ -180,58 +204,51 @@ Window& vacant_or_oldest(Window (&windows)[N]) {
 // record alone when that much cannot be read.
 void fill(ReadWindow& w, int unit, int record, int lo, int hi) {
   flush_overlap(unit, lo, hi);
-  const int fd = work_files[unit].fd;
+  w.unit = 0;
   std::size_t got = 0;
-  int err = rt::read_upto(fd, w.bytes, static_cast<std::size_t>(hi - lo + 1) * record_bytes,
-                          offset_of(unit, lo), &got);
+  int err = read_upto(unit, w.bytes, static_cast<std::size_t>(hi - lo + 1) * record_bytes,
+                      offset_of(unit, lo), &got);
   const int count = static_cast<int>(got / record_bytes);
-  w.unit = unit;
   if (err == 0 && record < lo + count) {
+    w.unit = unit;
     w.first = lo;
-    w.lo = lo;
-    w.hi = lo + count - 1;
+    w.count = count;
     return;
   }
-  err = rt::read_exact(fd, w.bytes, record_bytes, offset_of(unit, record));
+  err = read_exact(unit, w.bytes, record_bytes, offset_of(unit, record));
   if (err != 0) rt::fail_file("read", describe(unit), err);
-  w.first = w.lo = w.hi = record;
+  w.unit = unit;
+  w.first = record;
+  w.count = 1;
 }
 
 void read_windowed(int unit, int record, void* buffer) {
-  ReadWindow* run = nullptr;
-  bool down = false;
+  if (WriteWindow* w = write_window_of(unit); w != nullptr && holds(*w, record)) {
+    std::memcpy(buffer, place(*w, record), record_bytes);
+    return;
+  }
+  ReadWindow* kept = nullptr;
+  ReadWindow* behind = nullptr;  // served the record next to this one last
   for (ReadWindow& w : read_windows) {
-    if (w.unit != unit) continue;
-    if (record >= w.lo && record <= w.hi) {
-      run = &w;
+    if (keeps(w, unit, record)) {
+      kept = &w;
       break;
     }
-    if (record == w.last - 1 || record == w.last + 1) {
-      run = &w;
-      down = record < w.last;
-    }
+    if (w.unit == unit && (record == w.last + 1 || record == w.last - 1)) behind = &w;
   }
-  ReadWindow& w = run != nullptr ? *run : vacant_or_oldest(read_windows);
-  if (run == nullptr || record < w.lo || record > w.hi) {
-    // The run goes on a window further, or a record starts one alone.
+  if (kept == nullptr) {
+    kept = behind != nullptr ? behind : &vacant_or_oldest(read_windows);
     int lo = record, hi = record;
-    if (run != nullptr && down) {
+    if (behind != nullptr && record < behind->last) {
       lo = std::max(1, record - read_window_records + 1);
-    } else if (run != nullptr) {
+    } else if (behind != nullptr) {
       hi = record + read_window_records - 1;
     }
-    fill(w, unit, record, lo, hi);
-    w.down = down;
+    fill(*kept, unit, record, lo, hi);
   }
-  std::memcpy(buffer, place(w, record), record_bytes);
-  // Served once: the run has passed this record.
-  if (w.down) {
-    w.hi = record - 1;
-  } else {
-    w.lo = record + 1;
-  }
-  w.last = record;
-  w.used = ++use_clock;
+  std::memcpy(buffer, place(*kept, record), record_bytes);
+  kept->last = record;
+  kept->used = ++use_clock;
 }
 
 // Extends the unit's run of writes with the record, or starts a new one.
@@ -249,8 +266,7 @@ void note_write(WorkFile& f, int record) {
 
 void write_windowed(int unit, int record, const void* buffer) {
   for (ReadWindow& r : read_windows) {
-    if (r.unit == unit && record >= r.lo && record <= r.hi)
-      std::memcpy(place(r, record), buffer, record_bytes);
+    if (keeps(r, unit, record)) std::memcpy(place(r, record), buffer, record_bytes);
   }
   WorkFile& f = work_files[unit];
   note_write(f, record);
@@ -261,19 +277,14 @@ void write_windowed(int unit, int record, const void* buffer) {
     w->lo = std::min(w->lo, record);
     w->hi = std::max(w->hi, record);
   } else {
-    if (w != nullptr) flush(*w);
-    if (f.run <= written_at_once) {
-      int err = rt::write_exact(f.fd, buffer, record_bytes, offset_of(unit, record));
-      if (err != 0) rt::fail_file("write", describe(unit), err);
-      return;
-    }
-    // A window opens in the run's direction.
-    if (w == nullptr) {
-      w = &vacant_or_oldest(write_windows);
-      flush(*w);
-    }
+    if (w == nullptr) w = &vacant_or_oldest(write_windows);
+    flush(*w);
     w->unit = unit;
-    w->base = f.run_down ? std::max(1, record - write_window_records + 1) : record;
+    if (f.run == 1) {
+      w->base = std::max(1, record - write_window_records / 2);
+    } else {
+      w->base = f.run_down ? std::max(1, record - write_window_records + 1) : record;
+    }
     w->lo = w->hi = record;
   }
   w->used = ++use_clock;
@@ -282,28 +293,24 @@ void write_windowed(int unit, int record, const void* buffer) {
 
 void read_record(int unit, int record, void* buffer, std::size_t bytes) {
   if (transfer_observer != nullptr) transfer_observer('r', unit, record);
-  timed([&] {
-    if (windowed(unit, bytes)) {
-      read_windowed(unit, record, buffer);
-      return;
-    }
-    forget(unit);
-    int err = rt::read_exact(work_files[unit].fd, buffer, bytes, offset_of(unit, record));
-    if (err != 0) rt::fail_file("read", describe(unit), err);
-  });
+  if (windowed(unit, bytes)) {
+    read_windowed(unit, record, buffer);
+    return;
+  }
+  forget(unit);
+  int err = read_exact(unit, buffer, bytes, offset_of(unit, record));
+  if (err != 0) rt::fail_file("read", describe(unit), err);
 }
 
 void write_record(int unit, int record, const void* buffer, std::size_t bytes) {
   if (transfer_observer != nullptr) transfer_observer('w', unit, record);
-  timed([&] {
-    if (windowed(unit, bytes)) {
-      write_windowed(unit, record, buffer);
-      return;
-    }
-    forget(unit);
-    int err = rt::write_exact(work_files[unit].fd, buffer, bytes, offset_of(unit, record));
-    if (err != 0) rt::fail_file("write", describe(unit), err);
-  });
+  if (windowed(unit, bytes)) {
+    write_windowed(unit, record, buffer);
+    return;
+  }
+  forget(unit);
+  int err = write_exact(unit, buffer, bytes, offset_of(unit, record));
+  if (err != 0) rt::fail_file("write", describe(unit), err);
 }
 
 }  // namespace

@@ -52,9 +52,13 @@ extern int fresh_operand_flag;
 // restart and the blocked products.
 extern int outer_agreement_count;
 
-// CPU seconds spent inside the record transfers below; the driver zeroes it
-// at start and prints it last.
+// CPU seconds spent inside the system calls that move records between the
+// transfers below and the work files (a window read ahead, held records
+// written out, a record moved alone), read from io_clock around each such
+// call and nowhere else. The driver zeroes it at start and prints it last.
 extern double io_time;
+// rt::CPUSEC in a run; tests may count its readings through it.
+extern double (*io_clock)();
 
 // Opens unit as an anonymous work file of records of record_length bytes in
 // $TMPDIR, else $TEMP, else /tmp. A failure ends the run (status 2).
@@ -63,7 +67,7 @@ void OPENW(int unit, int record_length);
 // disappears.
 void CLOSEW(int unit);
 
-// Whole-record transfers, each timed into io_time. record is 1-based; count
+// Whole-record transfers; what they cost the kernel is timed into io_time. record is 1-based; count
 // is the number of elements (1024 words or 512 doubles). A failed or short
 // transfer ends the run (status 2), never yields stale data.
 // Writes may be held back in a small window and go to the file together

@@ -41,13 +41,6 @@ std::string stop_line(const std::string& message) {
 constexpr int m = 10;
 constexpr int n = (1 << m) / 8;  // 128 words: one record per number
 
-// The lowest free descriptor: the one the next work file gets.
-int next_descriptor() {
-  int fd = ::dup(STDIN_FILENO);
-  ::close(fd);
-  return fd;
-}
-
 // Standard output to /dev/null: the step lines of a dying run are noise here.
 void quiet() {
   int null = ::open("/dev/null", O_WRONLY);
@@ -55,16 +48,19 @@ void quiet() {
   ::close(null);
 }
 
-int unit_a_descriptor = -1;
-
 // Word 33 of a, in record 1 of unit 11, reads back differently every time,
 // as from storage that is failing: a and b can then agree in 32 leading
-// words at most, never in n / 2 = 64.
-ssize_t unsteady_pread(int fd, void* buf, size_t count, off_t offset) {
+// words at most, never in n / 2 = 64. Told of each read before it is made,
+// the observer changes the record under it.
+void unsteady_read(char kind, int unit, int rec) {
   static std::int32_t drift = 0;
-  ssize_t got = ::pread(fd, buf, count, offset);
-  if (fd == unit_a_descriptor && offset == 0 && got >= 33 * 4) static_cast<std::int32_t*>(buf)[32] = ++drift;
-  return got;
+  if (kind != 'r' || unit != 11 || rec != 1) return;
+  std::vector<store::Word> words(store::record_words);
+  store::transfer_observer = nullptr;
+  store::READW(11, 1, words.data(), store::record_words);
+  words[32] = ++drift;
+  store::WRITEW(11, 1, words.data(), store::record_words);
+  store::transfer_observer = unsteady_read;
 }
 
 // Runs in a private current directory holding an earlier "PI.DAT", with a
@@ -83,10 +79,7 @@ class StopMessages : public testing::Test {
     fs::current_path(base_ / "cwd");
 
     store::set_radix_constants();
-    for (int unit : store::number_units) {
-      if (unit == 11) unit_a_descriptor = next_descriptor();
-      store::OPENW(unit, store::record_bytes);
-    }
+    for (int unit : store::number_units) store::OPENW(unit, store::record_bytes);
     store::OPENW(21, store::record_bytes);
     store::OPENW(22, store::record_bytes);
   }
@@ -130,7 +123,7 @@ class StopMessages : public testing::Test {
 TEST_F(StopMessages, MainLoopThatNeverConvergesStops) {
   auto run = [] {
     quiet();
-    rt::syscalls.pread = unsteady_pread;
+    store::transfer_observer = unsteady_read;
     driver::initial_values(n, m);
     driver::pi_iteration(n, m, 0.0);
   };

@@ -205,9 +205,8 @@ TEST_F(Piout, FailureOrInterruptLeavesTheEarlierFileAndNoTemporary) {
   EXPECT_EXIT(
       {
         rt::install_signal_handlers();
-        rt::syscalls.pread = [](int fd, void* buf, size_t count, off_t offset) {
-          if (offset >= store::record_bytes) ::raise(SIGTERM);
-          return ::pread(fd, buf, count, offset);
+        store::transfer_observer = [](char kind, int, int rec) {
+          if (kind == 'r' && rec >= 2) ::raise(SIGTERM);
         };
         output::PIOUT(unit, 35, 2048);
       },

@@ -206,6 +206,33 @@ TEST_F(TransferWindow, RunsOfRecordsTakeAFewSystemCallsPerWindow) {
   store::CLOSEW(55);
 }
 
+// The I/O time is the time of the system calls that move records: each of
+// them, the write-outs of flush_writes and CLOSEW too, is timed by two
+// readings of the clock, and a record served from or held in a window costs
+// none. A clock that moves by one a reading makes both visible.
+TEST_F(TransferWindow, TheClockIsReadAroundEachSystemCallThatMovesRecordsAndNowhereElse) {
+  static double readings;
+  readings = 0;
+  double (*saved_clock)() = store::io_clock;
+  store::io_clock = [] { return readings += 1; };
+  const double io_start = store::io_time;
+  store::OPENW(58, 4096);
+  std::vector<Word> got(1024);
+  for (int rec = 1; rec <= 300; ++rec) store::WRITEW(58, rec, content(58, rec, 0).data(), 1024);
+  store::flush_writes();
+  for (int rec = 300; rec >= 1; --rec) store::READW(58, rec, got.data(), 1024);
+  for (int version = 1; version <= 50; ++version) {
+    store::READW(58, 1, got.data(), 1024);
+    store::WRITEW(58, 1, content(58, 1, version).data(), 1024);
+  }
+  store::CLOSEW(58);
+  store::io_clock = saved_clock;
+  const double calls = static_cast<double>(seam.calls.size());
+  EXPECT_LT(calls, 20) << "a call per window, not per record";
+  EXPECT_EQ(readings, 2 * calls);
+  EXPECT_EQ(store::io_time - io_start, calls);
+}
+
 TEST_F(TransferWindow, AHeldWriteThatFailsEndsTheRunNamingItsOwnFile) {
   store::OPENW(56, 4096);
   store::OPENW(57, 4096);

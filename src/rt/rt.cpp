@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,7 +16,15 @@
 
 namespace rt {
 
-Syscalls syscalls = {::pread, ::pwrite};
+Syscalls syscalls = {
+    ::pread,
+    ::pwrite,
+    [](const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); },
+    ::fallocate,
+    ::fsync,
+    ::linkat,
+    ::rename,
+};
 
 namespace {
 
@@ -70,6 +79,18 @@ extern "C" void on_signal(int sig) {
   sigprocmask(SIG_UNBLOCK, &set, nullptr);
   ::raise(sig);
   errno = saved;
+}
+
+// A crash: whatever named file of ours exists goes, then the default action
+// (a core dump where enabled) as if nobody had caught the signal.
+extern "C" void on_fatal_signal(int sig) {
+  cleanup();
+  ::signal(sig, SIG_DFL);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, sig);
+  sigprocmask(SIG_UNBLOCK, &set, nullptr);
+  ::raise(sig);
 }
 
 // A write past the file size limit then fails with EFBIG and is reported
@@ -188,6 +209,13 @@ void install_signal_handlers() {
   for (int sig : interrupt_signals) sigaddset(&action.sa_mask, sig);
   for (int sig : interrupt_signals) ::sigaction(sig, &action, nullptr);
 
+  struct sigaction fatal;
+  std::memset(&fatal, 0, sizeof fatal);
+  fatal.sa_handler = on_fatal_signal;
+  sigemptyset(&fatal.sa_mask);
+  for (int sig : interrupt_signals) sigaddset(&fatal.sa_mask, sig);
+  for (int sig : fatal_signals) ::sigaction(sig, &fatal, nullptr);
+
   struct sigaction limit;
   std::memset(&limit, 0, sizeof limit);
   limit.sa_handler = on_file_size_limit;
@@ -214,7 +242,16 @@ std::string work_directory() {
 }
 
 int open_anonymous(const std::string& directory) {
-  int fd = ::open(directory.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0600);
+  int fd = try_open_anonymous(directory);
+  if (fd < 0) fail_file("create work file in", directory, errno);
+  return fd;
+}
+
+int try_open_anonymous(const std::string& directory) {
+  int fd;
+  do {
+    fd = syscalls.open(directory.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0600);
+  } while (fd < 0 && errno == EINTR);
   if (fd >= 0) return fd;
   // Filesystems without O_TMPFILE: a unique name, removed at once.
   if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) {
@@ -232,7 +269,30 @@ int open_anonymous(const std::string& directory) {
     if (fd >= 0) return fd;
     errno = err;
   }
-  fail_file("create work file in", directory, errno);
+  return -1;
+}
+
+int reserve(int fd, off_t bytes) {
+  if (bytes <= 0) return 0;
+  for (;;) {
+    if (syscalls.fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, bytes) == 0) return 0;
+    if (errno == EINTR) continue;
+    return errno == ENOSYS ? EOPNOTSUPP : errno;
+  }
+}
+
+long long free_bytes(const std::string& directory) {
+  struct statvfs fs;
+  if (::statvfs(directory.c_str(), &fs) != 0) return -1;
+  return static_cast<long long>(fs.f_bavail) * static_cast<long long>(fs.f_frsize);
+}
+
+[[noreturn]] void fail_reserve(const std::string& directory, long long needed, long long free, int err) {
+  // In KiB, the need rounded up and the room down, so that the figures
+  // never make a failure look unnecessary.
+  std::string room = free < 0 ? std::string("unknown") : std::to_string(free / 1024) + " KiB";
+  fail_file("reserve " + std::to_string((needed + 1023) / 1024) + " KiB in", directory + " (" + room + " free)",
+            err);
 }
 
 int read_exact(int fd, void* buf, std::size_t count, off_t offset) {

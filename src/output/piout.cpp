@@ -188,7 +188,8 @@ class ResultFile {
   // The cleanup is disarmed only after the rename: a signal in between
   // finds the name gone.
   void rename_into_place() {
-    if (rt::syscalls.rename(temp_name_, result_name) != 0) rt::fail_file("replace", result_name, errno);
+    while (rt::syscalls.rename(temp_name_, result_name) != 0)
+      if (errno != EINTR) rt::fail_file("replace", result_name, errno);
     rt::set_cleanup_path(nullptr);
   }
 
@@ -226,6 +227,8 @@ class ResultFile {
 
 // Opened by reserve_result at the start of a run, or by PIOUT itself.
 ResultFile result;
+// Set when the current directory turned out to have no unnamed files.
+bool named_only = false;
 
 }  // namespace
 
@@ -244,6 +247,7 @@ void reserve_result(int n) {
   if (result.open_unnamed()) {
     err = rt::reserve(result.fd(), bytes);
   } else {
+    named_only = true;
     // A named file now would outlive a SIGKILL during the whole run: the
     // room is only checked here, in a nameless file, and taken at the end.
     int probe = rt::try_open_anonymous(".");
@@ -259,7 +263,7 @@ void PIOUT(int u, int f, int n) {
   (void)f;
   using store::word_buffer_a;
   ResultFile& file = result;
-  if (!file.is_open() && !file.open_unnamed()) file.open_named();
+  if (!file.is_open() && (named_only || !file.open_unnamed())) file.open_named();
   char buffer[line_length];
   int p = 0;      // fill position of the line buffer
   int count = 0;  // decimals written so far

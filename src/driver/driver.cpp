@@ -1,10 +1,11 @@
+#include "driver/driver.hpp"
+
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <string>
 
-#include "driver/driver.hpp"
 #include "mp/elementwise.hpp"
 #include "output/piout.hpp"
 #include "rt/rt.hpp"

@@ -179,7 +179,8 @@ class ResultFile {
     if (err == 0) return;
     if (err != EEXIST) fail("link", err);
     HeldSignals held;
-    for (int tries = 0; (err = link_as(temp_name_)) == EEXIST && tries < 100; ++tries) pick_temp_name(temp_name_);
+    for (int tries = 0; (err = link_as(temp_name_)) == EEXIST && tries < 100; ++tries)
+      pick_temp_name(temp_name_);
     if (err != 0) fail("link", err);
     rt::set_cleanup_path(temp_name_);
     rename_into_place();

@@ -17,12 +17,8 @@
 namespace rt {
 
 Syscalls syscalls = {
-    ::pread,
-    ::pwrite,
-    [](const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); },
-    ::fallocate,
-    ::fsync,
-    ::linkat,
+    ::pread,     ::pwrite, [](const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); },
+    ::fallocate, ::fsync,  ::linkat,
     ::rename,
 };
 
@@ -291,8 +287,8 @@ long long free_bytes(const std::string& directory) {
   // In KiB, the need rounded up and the room down, so that the figures
   // never make a failure look unnecessary.
   std::string room = free < 0 ? std::string("unknown") : std::to_string(free / 1024) + " KiB";
-  fail_file("reserve " + std::to_string((needed + 1023) / 1024) + " KiB in", directory + " (" + room + " free)",
-            err);
+  fail_file("reserve " + std::to_string((needed + 1023) / 1024) + " KiB in",
+            directory + " (" + room + " free)", err);
 }
 
 int read_exact(int fd, void* buf, std::size_t count, off_t offset) {

@@ -112,7 +112,9 @@ rt::Syscalls seam() {
   s.linkat = [](int olddirfd, const char* oldpath, int newdirfd, const char* newpath, int flags) {
     return strike(Call::linkat) ? -1 : real.linkat(olddirfd, oldpath, newdirfd, newpath, flags);
   };
-  s.rename = [](const char* from, const char* to) { return strike(Call::rename) ? -1 : real.rename(from, to); };
+  s.rename = [](const char* from, const char* to) {
+    return strike(Call::rename) ? -1 : real.rename(from, to);
+  };
   return s;
 }
 
@@ -176,8 +178,8 @@ TEST_P(FaultSweep, EveryFileCallOfAWholeRunFailedInTurn) {
 
   // The counting run.
   constexpr int record_room = 1 << 16;
-  void* shared = ::mmap(nullptr, record_room * sizeof(Call), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS,
-                        -1, 0);
+  void* shared =
+      ::mmap(nullptr, record_room * sizeof(Call), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
   ASSERT_NE(shared, MAP_FAILED);
   auto* calls = static_cast<Call*>(shared);
   std::memset(shared, 0xff, record_room * sizeof(Call));  // no call yet
@@ -223,8 +225,8 @@ TEST_P(FaultSweep, EveryFileCallOfAWholeRunFailedInTurn) {
     ++per_call[call];
     {
       SCOPED_TRACE("call " + std::to_string(index) + " of " + std::to_string(count) + " (" +
-                   call_names[static_cast<int>(call)] + ") fails with " + fault_names[static_cast<int>(fault)] +
-                   ", seed " + std::to_string(seed));
+                   call_names[static_cast<int>(call)] + ") fails with " +
+                   fault_names[static_cast<int>(fault)] + ", seed " + std::to_string(seed));
       fs::remove_all(base / "cwd");
       fs::create_directories(base / "cwd");
       put_earlier();
@@ -239,7 +241,7 @@ TEST_P(FaultSweep, EveryFileCallOfAWholeRunFailedInTurn) {
       } else {
         ++failed;
         ASSERT_TRUE(WIFEXITED(o.status) && WEXITSTATUS(o.status) == 2) << "wait status " << o.status << "\n"
-                                                                         << o.err;
+                                                                       << o.err;
         // Short transfers and interrupted calls are resumed; only a sync is
         // never tried again.
         EXPECT_TRUE(fault != Fault::short_transfer && fault != Fault::unsupported &&
@@ -248,7 +250,8 @@ TEST_P(FaultSweep, EveryFileCallOfAWholeRunFailedInTurn) {
         const int code = fault == Fault::eio ? EIO : fault == Fault::enospc ? ENOSPC : EINTR;
         const std::string tail = std::string(": ") + std::strerror(code) + "\n";
         EXPECT_EQ(o.err.rfind("digitmill: cannot ", 0), 0u) << o.err;
-        EXPECT_TRUE(o.err.size() > tail.size() && o.err.compare(o.err.size() - tail.size(), tail.size(), tail) == 0 &&
+        EXPECT_TRUE(o.err.size() > tail.size() &&
+                    o.err.compare(o.err.size() - tail.size(), tail.size(), tail) == 0 &&
                     std::count(o.err.begin(), o.err.end(), '\n') == 1)
             << o.err;
         EXPECT_EQ(slurp(base / "cwd" / "PI.DAT"), want);
@@ -262,9 +265,10 @@ TEST_P(FaultSweep, EveryFileCallOfAWholeRunFailedInTurn) {
   for (const auto& [call, sites] : per_call)
     breakdown += std::string(breakdown.empty() ? "" : ", ") + call_names[static_cast<int>(call)] + " " +
                  std::to_string(sites);
-  std::printf("fault sweep, %s: M = %d, %d file calls in a run, %d call sites covered (%s): %d finished "
-              "exactly, %d ended with status 2\n",
-              fault_names[static_cast<int>(fault)], m, count, runs, breakdown.c_str(), finished, failed);
+  std::printf(
+      "fault sweep, %s: M = %d, %d file calls in a run, %d call sites covered (%s): %d finished "
+      "exactly, %d ended with status 2\n",
+      fault_names[static_cast<int>(fault)], m, count, runs, breakdown.c_str(), finished, failed);
   fs::remove_all(base);
 }
 

@@ -34,7 +34,6 @@
 #include <vector>
 
 #include "support/pi_reference.hpp"
-
 #include "support/text_files.hpp"
 
 namespace {
@@ -655,7 +654,7 @@ TEST(UnusualInput, BytesThatAreNotDigitsAndAHugeArgumentStillGiveAWholeRun) {
   RunSetup digit_after_junk;
   digit_after_junk.input =
       "\xe2\x82"
-      "9";         // a torn UTF-8 character, then 9
+      "9";             // a torn UTF-8 character, then 9
   RunSetup directory;  // standard input that cannot be read
   directory.input_path = "/";
   std::string huge = "9" + std::string(99999, 'x');

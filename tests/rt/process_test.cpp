@@ -20,7 +20,6 @@
 #include <string>
 
 #include "rt/rt.hpp"
-
 #include "support/text_files.hpp"
 
 namespace {

@@ -52,6 +52,12 @@ std::string current_directory() {
   return ::getcwd(path, sizeof path) != nullptr ? std::string(path) : std::string("the current directory");
 }
 
+// The pattern, not a name: an unnamed file has none yet, and the name
+// mkostemp last tried never existed.
+[[noreturn]] void fail_create(int err) {
+  rt::fail_file("create", std::string(temp_pattern) + " in " + current_directory(), err);
+}
+
 // A fresh name of the form PI.DAT.XXXXXX in name.
 void pick_temp_name(char (&name)[sizeof temp_pattern]) {
   static constexpr char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
@@ -106,7 +112,6 @@ class ResultFile {
       HeldSignals held;
       std::strcpy(temp_name_, temp_pattern);
       fd_ = ::mkostemp(temp_name_, O_CLOEXEC);
-      // The pattern, not the name last tried, which never existed.
       if (fd_ < 0) fail_create(errno);
       rt::set_cleanup_path(temp_name_);
     }
@@ -210,10 +215,6 @@ class ResultFile {
     ::close(dir);
   }
 
-  [[noreturn]] void fail_create(int err) {
-    rt::fail_file("create", std::string(temp_pattern) + " in " + current_directory(), err);
-  }
-
   [[noreturn]] void fail(const char* action, int err) {
     rt::fail_file(action, std::string(result_name) + " (as " + temp_name_ + ")", err);
   }
@@ -252,7 +253,7 @@ void reserve_result(int n) {
     // A named file now would outlive a SIGKILL during the whole run: the
     // room is only checked here, in a nameless file, and taken at the end.
     int probe = rt::try_open_anonymous(".");
-    if (probe < 0) rt::fail_file("create", std::string(temp_pattern) + " in " + current_directory(), errno);
+    if (probe < 0) fail_create(errno);
     err = rt::reserve(probe, bytes);
     ::close(probe);
   }

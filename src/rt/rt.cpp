@@ -62,31 +62,29 @@ const char* signal_line(int sig) {
   }
 }
 
-// Only async-signal-safe calls: the message, the unlink, then death by the
-// same signal so that the parent sees what happened.
+// From a handler: the unlink, then the signal's default action, so that the
+// parent sees the death by that signal (and a crash its core dump where
+// enabled). Async-signal-safe calls only.
+void cleanup_and_die_by(int sig) {
+  cleanup();
+  ::signal(sig, SIG_DFL);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, sig);
+  sigprocmask(SIG_UNBLOCK, &set, nullptr);
+  ::raise(sig);
+}
+
 extern "C" void on_signal(int sig) {
   int saved = errno;
   write_stderr(signal_line(sig));
-  cleanup();
-  ::signal(sig, SIG_DFL);
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, sig);
-  sigprocmask(SIG_UNBLOCK, &set, nullptr);
-  ::raise(sig);
+  cleanup_and_die_by(sig);
   errno = saved;
 }
 
-// A crash: whatever named file of ours exists goes, then the default action
-// (a core dump where enabled) as if nobody had caught the signal.
+// A crash stays as silent as it would be without us.
 extern "C" void on_fatal_signal(int sig) {
-  cleanup();
-  ::signal(sig, SIG_DFL);
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, sig);
-  sigprocmask(SIG_UNBLOCK, &set, nullptr);
-  ::raise(sig);
+  cleanup_and_die_by(sig);
 }
 
 // A write past the file size limit then fails with EFBIG and is reported

@@ -29,8 +29,9 @@ constexpr int full_line_chars = 109;  // the blank after the 10th group is dropp
 // Powers of ten, entry k (from 1) is 10^(k-1).
 constexpr double power_of_ten[8] = {1.0, 10.0, 100.0, 1000.0, 10000.0, 100000.0, 1000000.0, 10000000.0};
 
-// The interrupt signals held back while the temporary file is created and
-// registered for removal, so that no signal finds it unregistered.
+// The interrupt signals held back while a temporary name is created and
+// registered for removal, or given to the file and renamed away, so that no
+// signal finds it unregistered.
 class HeldSignals {
  public:
   HeldSignals() {
@@ -84,15 +85,14 @@ class ResultFile {
   bool is_open() const {
     return fd_ >= 0;
   }
-  bool unnamed() const {
-    return unnamed_;
-  }
   int fd() const {
     return fd_;
   }
 
-  // False where the file system cannot make unnamed files.
+  // False where the file system cannot make unnamed files, or where no
+  // /proc would let us name one later (see link_as).
   bool open_unnamed() {
+    if (::access("/proc/self/fd", F_OK) != 0) return false;
     int fd;
     do {
       fd = rt::syscalls.open(".", O_WRONLY | O_TMPFILE | O_CLOEXEC, 0666);
@@ -160,19 +160,14 @@ class ResultFile {
   }
 
   // 0 or the errno value. The link goes through /proc, which any user may
-  // do; linking the descriptor itself needs a privilege most lack.
+  // do; linking the descriptor itself (AT_EMPTY_PATH) needs a privilege
+  // most lack.
   int link_as(const char* name) {
     char self[64];
     std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd_);
-    for (;;) {
-      if (rt::syscalls.linkat(AT_FDCWD, self, AT_FDCWD, name, AT_SYMLINK_FOLLOW) == 0) return 0;
-      if (errno == EINTR) continue;
-      if (errno == ENOENT && ::access("/proc/self/fd", F_OK) != 0) {
-        if (rt::syscalls.linkat(fd_, "", AT_FDCWD, name, AT_EMPTY_PATH) == 0) return 0;
-        if (errno == EINTR) continue;
-      }
-      return errno;
-    }
+    while (rt::syscalls.linkat(AT_FDCWD, self, AT_FDCWD, name, AT_SYMLINK_FOLLOW) != 0)
+      if (errno != EINTR) return errno;
+    return 0;
   }
 
   // Without an earlier file one link gives the whole file its name at once.

@@ -24,6 +24,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <ostream>
 #include <random>
 #include <set>
 #include <string>
@@ -49,6 +50,11 @@ constexpr const char* call_names[] = {"pread",     "pwrite", "open",   "open (un
 
 enum class Fault { eio, enospc, short_transfer, eintr, unsupported };
 constexpr const char* fault_names[] = {"EIO", "ENOSPC", "a short transfer", "EINTR", "EOPNOTSUPP"};
+
+// Names the test's instances in ctest's listing.
+void PrintTo(Fault fault, std::ostream* os) {
+  *os << fault_names[static_cast<int>(fault)];
+}
 
 bool is_transfer(Call call) {
   return call == Call::pread || call == Call::pwrite;

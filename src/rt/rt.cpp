@@ -17,9 +17,13 @@
 namespace rt {
 
 Syscalls syscalls = {
-    ::pread,     ::pwrite, [](const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); },
-    ::fallocate, ::fsync,  ::linkat,
-    ::rename,
+    .pread = ::pread,
+    .pwrite = ::pwrite,
+    .open = [](const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); },
+    .fallocate = ::fallocate,
+    .fsync = ::fsync,
+    .linkat = ::linkat,
+    .rename = ::rename,
 };
 
 namespace {

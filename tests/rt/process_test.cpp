@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -165,8 +166,9 @@ TEST(SignalHandlers, MessageCleanupThenDeathByTheSameSignal) {
       rt::set_cleanup_path(nullptr);  // disarmed: must survive
       rt::set_cleanup_path(temp.c_str());
       if (sig == SIGSEGV) {
-        volatile int* nowhere = nullptr;
-        *nowhere = 1;  // a real fault, not a raised signal
+        // A real fault, not a raised signal: a store to a read-only page.
+        void* page = ::mmap(nullptr, 4096, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        *static_cast<volatile int*>(page) = 1;
       }
       ::raise(sig);
       std::printf(" not reached\n");

@@ -1,9 +1,11 @@
+#include "driver/driver.hpp"
+
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 
-#include "driver/driver.hpp"
 #include "mp/elementwise.hpp"
 #include "output/piout.hpp"
 #include "rt/rt.hpp"
@@ -50,6 +52,36 @@ void read_prompt_answer(char field[4]) {
     if (got != 1 || field[i] == '\n') break;
   }
   field[i < 4 ? i : 3] = '\0';
+}
+
+// A product too large for the transform buffer keeps the spectrum of each
+// piece of 131072 words in a 4 MiB slot (1024 records) of a spectrum file.
+constexpr long long piece_words = 131072;
+constexpr long long slot_bytes = 1024LL * store::record_bytes;
+
+// The work files' whole size, reserved before the calculation starts so that
+// a work directory without room ends the run in its first second instead of
+// hours later. A file system that cannot reserve is trusted when it shows
+// the room.
+void reserve_work_space(int n) {
+  const std::string dir = rt::work_directory();
+  const long long number = (n / store::record_words + 1LL) * store::record_bytes;
+  const long long spectra = n / piece_words * slot_bytes;
+  const long long needed = 5 * number + 2 * spectra;
+  const long long free = rt::free_bytes(dir);
+  long long unreserved = 0;
+  auto reserve = [&](int unit, long long bytes) {
+    int err = store::reserve(unit, bytes);
+    if (err == EOPNOTSUPP) {
+      unreserved += bytes;
+    } else if (err != 0) {
+      rt::fail_reserve(dir, needed, free, err);
+    }
+  };
+  for (int unit : store::number_units) reserve(unit, number);
+  reserve(store::spectrum_unit_a, spectra);
+  reserve(store::spectrum_unit_b, spectra);
+  if (unreserved > 0 && free >= 0 && free < needed) rt::fail_reserve(dir, needed, free, ENOSPC);
 }
 
 }  // namespace
@@ -105,6 +137,8 @@ int MAIN(int argc, char** argv) {
   for (int unit : store::number_units) store::OPENW(unit, store::record_bytes);
   store::OPENW(store::spectrum_unit_a, store::record_bytes);
   store::OPENW(store::spectrum_unit_b, store::record_bytes);
+  reserve_work_space(n);
+  output::reserve_result(n);
   for (int unit : store::number_units) mp::ZERO(unit, n);
 
   initial_values(n, m);

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,7 +16,15 @@
 
 namespace rt {
 
-Syscalls syscalls = {::pread, ::pwrite};
+Syscalls syscalls = {
+    .pread = ::pread,
+    .pwrite = ::pwrite,
+    .open = [](const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); },
+    .fallocate = ::fallocate,
+    .fsync = ::fsync,
+    .linkat = ::linkat,
+    .rename = ::rename,
+};
 
 namespace {
 
@@ -57,11 +66,10 @@ const char* signal_line(int sig) {
   }
 }
 
-// Only async-signal-safe calls: the message, the unlink, then death by the
-// same signal so that the parent sees what happened.
-extern "C" void on_signal(int sig) {
-  int saved = errno;
-  write_stderr(signal_line(sig));
+// From a handler: the unlink, then the signal's default action, so that the
+// parent sees the death by that signal (and a crash its core dump where
+// enabled). Async-signal-safe calls only.
+void cleanup_and_die_by(int sig) {
   cleanup();
   ::signal(sig, SIG_DFL);
   sigset_t set;
@@ -69,7 +77,18 @@ extern "C" void on_signal(int sig) {
   sigaddset(&set, sig);
   sigprocmask(SIG_UNBLOCK, &set, nullptr);
   ::raise(sig);
+}
+
+extern "C" void on_signal(int sig) {
+  int saved = errno;
+  write_stderr(signal_line(sig));
+  cleanup_and_die_by(sig);
   errno = saved;
+}
+
+// A crash stays as silent as it would be without us.
+extern "C" void on_fatal_signal(int sig) {
+  cleanup_and_die_by(sig);
 }
 
 // A write past the file size limit then fails with EFBIG and is reported
@@ -188,6 +207,13 @@ void install_signal_handlers() {
   for (int sig : interrupt_signals) sigaddset(&action.sa_mask, sig);
   for (int sig : interrupt_signals) ::sigaction(sig, &action, nullptr);
 
+  struct sigaction fatal;
+  std::memset(&fatal, 0, sizeof fatal);
+  fatal.sa_handler = on_fatal_signal;
+  sigemptyset(&fatal.sa_mask);
+  for (int sig : interrupt_signals) sigaddset(&fatal.sa_mask, sig);
+  for (int sig : fatal_signals) ::sigaction(sig, &fatal, nullptr);
+
   struct sigaction limit;
   std::memset(&limit, 0, sizeof limit);
   limit.sa_handler = on_file_size_limit;
@@ -214,7 +240,16 @@ std::string work_directory() {
 }
 
 int open_anonymous(const std::string& directory) {
-  int fd = ::open(directory.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0600);
+  int fd = try_open_anonymous(directory);
+  if (fd < 0) fail_file("create work file in", directory, errno);
+  return fd;
+}
+
+int try_open_anonymous(const std::string& directory) {
+  int fd;
+  do {
+    fd = syscalls.open(directory.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0600);
+  } while (fd < 0 && errno == EINTR);
   if (fd >= 0) return fd;
   // Filesystems without O_TMPFILE: a unique name, removed at once.
   if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) {
@@ -232,7 +267,30 @@ int open_anonymous(const std::string& directory) {
     if (fd >= 0) return fd;
     errno = err;
   }
-  fail_file("create work file in", directory, errno);
+  return -1;
+}
+
+int reserve(int fd, off_t bytes) {
+  if (bytes <= 0) return 0;
+  for (;;) {
+    if (syscalls.fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, bytes) == 0) return 0;
+    if (errno == EINTR) continue;
+    return errno == ENOSYS ? EOPNOTSUPP : errno;
+  }
+}
+
+long long free_bytes(const std::string& directory) {
+  struct statvfs fs;
+  if (::statvfs(directory.c_str(), &fs) != 0) return -1;
+  return static_cast<long long>(fs.f_bavail) * static_cast<long long>(fs.f_frsize);
+}
+
+[[noreturn]] void fail_reserve(const std::string& directory, long long needed, long long free, int err) {
+  // In KiB, the need rounded up and the room down, so that the figures
+  // never make a failure look unnecessary.
+  std::string room = free < 0 ? std::string("unknown") : std::to_string(free / 1024) + " KiB";
+  fail_file("reserve " + std::to_string((needed + 1023) / 1024) + " KiB in",
+            directory + " (" + room + " free)", err);
 }
 
 int read_exact(int fd, void* buf, std::size_t count, off_t offset) {

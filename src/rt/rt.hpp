@@ -54,8 +54,14 @@ void guard_standard_streams();
 // action so the parent sees the death by that signal.
 constexpr int interrupt_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
-// Installs the handlers for interrupt_signals, and makes SIGXFSZ harmless so
-// that a write beyond the file size limit fails (EFBIG) and is reported.
+// The signals of a crash that a handler can still see (a failed check
+// aborts): the cleanup runs, then the signal ends the process as it would
+// have without us, silently.
+constexpr int fatal_signals[] = {SIGABRT, SIGSEGV, SIGBUS, SIGFPE};
+
+// Installs the handlers for interrupt_signals and fatal_signals, and makes
+// SIGXFSZ harmless so that a write beyond the file size limit fails (EFBIG)
+// and is reported.
 void install_signal_handlers();
 
 // A path that the cleanup removes (the result file's temporary name while it
@@ -70,13 +76,36 @@ std::string work_directory();
 // from birth (O_TMPFILE, or a name unlinked at once), so it vanishes with the
 // process however the process ends.
 int open_anonymous(const std::string& directory);
+// As open_anonymous, but returns -1 with errno set instead of ending the run.
+int try_open_anonymous(const std::string& directory);
 
-// System calls behind a seam so that tests can inject faults.
+// Reserves the first `bytes` of the file's space on its device without
+// changing the file's size, so that later writes up to there cannot fail for
+// want of room (and reading a record never written still meets end of file).
+// Returns 0 or the errno value; EOPNOTSUPP where the file system cannot
+// reserve.
+int reserve(int fd, off_t bytes);
+// The bytes an unprivileged writer may still use on the directory's file
+// system, or -1 when that cannot be told.
+long long free_bytes(const std::string& directory);
+// One line "digitmill: cannot reserve <needed> KiB in <directory> (<free>
+// KiB free): <reason of err>", cleanup, exit status 2. free as free_bytes
+// gave it before the run reserved anything there.
+[[noreturn]] void fail_reserve(const std::string& directory, long long needed, long long free, int err);
+
+// The system calls that touch the files of a run, behind a seam so that
+// tests can make any one of them fail. Each has the system call's own
+// signature and error convention (-1 and errno).
 struct Syscalls {
   ssize_t (*pread)(int fd, void* buf, size_t count, off_t offset);
   ssize_t (*pwrite)(int fd, const void* buf, size_t count, off_t offset);
+  int (*open)(const char* path, int flags, mode_t mode);
+  int (*fallocate)(int fd, int mode, off_t offset, off_t len);
+  int (*fsync)(int fd);
+  int (*linkat)(int olddirfd, const char* oldpath, int newdirfd, const char* newpath, int flags);
+  int (*rename)(const char* oldpath, const char* newpath);
 };
-extern Syscalls syscalls;  // written by tests only; read by the transfers below
+extern Syscalls syscalls;  // written by tests only; read by everything that touches a file
 
 // Whole-buffer transfers at a byte offset. Interrupted calls are resumed; a
 // short transfer or any error is reported through the returned errno value

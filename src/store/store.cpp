@@ -339,6 +339,10 @@ void CLOSEW(int unit) {
   work_files[unit] = WorkFile{};
 }
 
+int reserve(int unit, long long bytes) {
+  return rt::reserve(work_files[unit].fd, static_cast<off_t>(bytes));
+}
+
 void READW(int unit, int record, Word* buffer, int count) {
   read_record(unit, record, buffer, static_cast<std::size_t>(count) * sizeof(Word));
 }

@@ -66,6 +66,9 @@ void OPENW(int unit, int record_length);
 // Writes the unit's held records, then closes it; being anonymous, it
 // disappears.
 void CLOSEW(int unit);
+// Reserves room for the unit's first `bytes` on disk without changing its
+// size; 0 or the errno value (EOPNOTSUPP: the file system cannot reserve).
+int reserve(int unit, long long bytes);
 
 // Whole-record transfers; what they cost the kernel is timed into io_time. record is 1-based; count
 // is the number of elements (1024 words or 512 doubles). A failed or short

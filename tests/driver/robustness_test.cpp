@@ -12,9 +12,7 @@
 // skipped otherwise.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/inotify.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -36,7 +34,6 @@
 #include <vector>
 
 #include "support/pi_reference.hpp"
-
 #include "support/text_files.hpp"
 
 namespace {
@@ -302,16 +299,6 @@ void expect_line_with_temp_name(const std::string& err, const std::string& head,
   for (char c : err.substr(head.size(), 6)) EXPECT_TRUE(std::isalnum(static_cast<unsigned char>(c))) << err;
 }
 
-// The line of a failed write to one of the work files `units`.
-void expect_write_failure(const std::string& err, const std::vector<int>& units, const fs::path& dir,
-                          const std::string& reason) {
-  bool one_of_them = false;
-  for (int unit : units)
-    one_of_them |= err == "digitmill: cannot write work file " + std::to_string(unit) + " in " +
-                              dir.string() + ": " + reason + "\n";
-  EXPECT_TRUE(one_of_them) << err;
-}
-
 // Checks a failed run: its status, its one line on standard error, and that
 // the current directory and TMPDIR are as they were before it started.
 struct Failure {
@@ -392,32 +379,35 @@ TEST(WorkDirectoryFaults, NotADirectoryOrFileSizeLimitEndTheRunWithStatusTwo) {
 
 TEST(WorkDirectoryFaults, FullOrReadOnlyWorkDirectoryEndsTheRunWithStatusTwo) {
   SKIP_UNLESS_MOUNTS_ALLOWED();
-  {
-    // Five numbers of 36 KiB each cannot fit in 64 KiB.
-    SCOPED_TRACE("TMPDIR on a 64 KiB tmpfs, M = 16");
+  // The work files' whole size is reserved at the start, so a directory too
+  // small ends the run before the calculation, whenever it would have
+  // filled up.
+  struct TooSmall {
+    const char* size;
+    int m;
+    const char* line;
+  };
+  const TooSmall too_small[] = {
+      // Five numbers of 36 KiB each cannot fit in 64 KiB.
+      {"64k", 16, " (64 KiB free): No space left on device\n"},
+      // The five numbers of M = 20 (2.5 MiB) would fit in 4 MiB, the two
+      // spectrum files of 4 MiB each not: found before the first product.
+      {"4m", 20, " (4096 KiB free): No space left on device\n"},
+  };
+  for (const TooSmall& c : too_small) {
+    SCOPED_TRACE(std::string("TMPDIR on a ") + c.size + " tmpfs, M = " + std::to_string(c.m));
     Sandbox box;
-    box.tmpfs(box.tmp(), "64k");
+    box.tmpfs(box.tmp(), c.size);
     box.put_earlier_result();
     Listing before = listing(box.cwd());
-    Digitmill run(box, with_args({"16"}));
-    expect_failed_cleanly(run, box, before, {exits_with(2), ""});
-    expect_write_failure(run.err(), {11, 12, 13, 14, 15}, box.tmp(), "No space left on device");
+    Digitmill run(box, with_args({std::to_string(c.m)}));
+    const long long n = (1LL << c.m) / 8, spectra = 2 * (n / 131072) * (4LL << 20);
+    const long long needed = 5 * (n / 1024 + 1) * 4096 + spectra;
+    expect_failed_cleanly(run, box, before,
+                          {exits_with(2), "digitmill: cannot reserve " + std::to_string(needed / 1024) +
+                                              " KiB in " + box.tmp().string() + c.line});
+    EXPECT_NE(run.out().find(size_line(c.m)), std::string::npos) << run.out();
     EXPECT_EQ(run.out().find("End of initialization"), std::string::npos) << run.out();
-  }
-  {
-    // The five numbers of M = 20 (129 records each, 2.5 MiB) fit in 4 MiB;
-    // the first product too large for the transform buffer then stores
-    // 4 MiB of piece spectra and fills it in the main loop's first step.
-    SCOPED_TRACE("TMPDIR on a 4 MiB tmpfs, M = 20");
-    Sandbox box;
-    box.tmpfs(box.tmp(), "4m");
-    box.put_earlier_result();
-    Listing before = listing(box.cwd());
-    Digitmill run(box, with_args({"20"}));
-    expect_failed_cleanly(run, box, before, {exits_with(2), ""});
-    expect_write_failure(run.err(), {21, 22}, box.tmp(), "No space left on device");
-    EXPECT_NE(run.out().find(" End of initialization."), std::string::npos) << run.out();
-    EXPECT_EQ(run.out().find(" End of calculation."), std::string::npos) << run.out();
   }
   {
     SCOPED_TRACE("TMPDIR read-only");
@@ -474,7 +464,8 @@ TEST(ResultFileFaults, ReadOnlyOrFullCurrentDirectoryKeepsTheEarlierResult) {
                                               ": Read-only file system\n"});
   }
   {
-    // 16 KiB hold the earlier 149-byte file but not the 72 KB of M = 16.
+    // 16 KiB hold the earlier 150-byte file but not the 72 KB of M = 16,
+    // which is found when its room is reserved at the start.
     SCOPED_TRACE("current directory on a 16 KiB tmpfs");
     Sandbox box;
     box.tmpfs(box.cwd(), "16k");
@@ -482,8 +473,12 @@ TEST(ResultFileFaults, ReadOnlyOrFullCurrentDirectoryKeepsTheEarlierResult) {
     Listing before = listing(box.cwd());
     Digitmill run(box, with_args({"16"}));
     expect_failed_cleanly(run, box, before, {exits_with(2), ""});
-    expect_line_with_temp_name(run.err(), "digitmill: cannot write PI.DAT (as PI.DAT.",
-                               "): No space left on device\n");
+    const std::string head = "digitmill: cannot reserve 72 KiB in " + box.cwd().string() + " (";
+    const std::string tail = " KiB free): No space left on device\n";
+    std::string err = run.err();
+    EXPECT_EQ(err.rfind(head, 0), 0u) << err;
+    EXPECT_TRUE(err.size() > tail.size() && err.substr(err.size() - tail.size()) == tail) << err;
+    EXPECT_EQ(run.out().find("End of initialization"), std::string::npos) << run.out();
   }
 }
 
@@ -541,34 +536,21 @@ TEST(Interrupts, SignalFromTheTerminalDuringTheStartCommandEndsTheRun) {
   }
 }
 
-// Stops the run as soon as inotify reports its temporary result file in the
-// current directory and signals it only if the file is still there, so that
-// the signal is known to land while the result is being written.
+// The result is written unnamed, so nothing shows in the directory until
+// it is whole. Stops the run once it reports the end of the calculation and
+// signals it only while the earlier "PI.DAT" is still in place and no new
+// name has appeared (the moment of the rename holds interrupts back), so
+// that the signal is known to land while the result is being written.
 bool signal_while_writing_result(Digitmill& run, const Sandbox& box, int sig) {
-  int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-  if (watch < 0 || ::inotify_add_watch(watch, box.cwd().c_str(), IN_CREATE) < 0) {
-    ADD_FAILURE() << "inotify: " << std::strerror(errno);
-    return false;
-  }
-  bool hit = false;
-  alignas(inotify_event) char events[4096];
-  while (!run.exited()) {
-    pollfd ready = {watch, POLLIN, 0};
-    if (::poll(&ready, 1, 10) <= 0) continue;
-    ssize_t got = ::read(watch, events, sizeof events);
-    for (ssize_t at = 0; at < got;) {
-      const auto* event = reinterpret_cast<const inotify_event*>(events + at);
-      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-      std::string name = event->len > 0 ? event->name : "";
-      if (name.rfind("PI.DAT.", 0) != 0 || !run.pause()) continue;
-      hit = fs::exists(box.cwd() / name);
-      if (hit) run.signal(sig);
-      run.resume();
-      break;
-    }
-    if (hit) break;
-  }
-  ::close(watch);
+  struct stat earlier;
+  if (::stat((box.cwd() / "PI.DAT").c_str(), &earlier) != 0) return false;
+  if (!run.wait_for_output(" End of calculation.") || !run.pause()) return false;
+  struct stat now;
+  bool hit = run.out().find(" End of data output.") == std::string::npos &&
+             ::stat((box.cwd() / "PI.DAT").c_str(), &now) == 0 && now.st_ino == earlier.st_ino &&
+             listing(box.cwd()).size() == 1;
+  if (hit) run.signal(sig);
+  run.resume();
   return hit;
 }
 
@@ -672,7 +654,7 @@ TEST(UnusualInput, BytesThatAreNotDigitsAndAHugeArgumentStillGiveAWholeRun) {
   RunSetup digit_after_junk;
   digit_after_junk.input =
       "\xe2\x82"
-      "9";         // a torn UTF-8 character, then 9
+      "9";             // a torn UTF-8 character, then 9
   RunSetup directory;  // standard input that cannot be read
   directory.input_path = "/";
   std::string huge = "9" + std::string(99999, 'x');

@@ -19,14 +19,13 @@
 
 #include "rt/rt.hpp"
 #include "store/store.hpp"
-
 #include "support/pi_reference.hpp"
 #include "support/text_files.hpp"
 
 namespace {
 
-using testsupport::slurp;
 using testsupport::lines_of;
+using testsupport::slurp;
 
 namespace fs = std::filesystem;
 
@@ -104,6 +103,8 @@ TEST_F(Piout, LayoutOfPiAt128And1024And16384Decimals) {
     std::string file = slurp("PI.DAT");
     EXPECT_EQ(file, layout('3', decimals));
     EXPECT_EQ(names(), std::vector<std::string>{"PI.DAT"});
+    // Exactly the room reserved for it at the start of a run.
+    EXPECT_EQ(static_cast<long long>(file.size()), output::result_bytes(n));
 
     std::vector<std::string> lines = lines_of(file);
     EXPECT_EQ(lines.front(), " PI=3.");

@@ -53,7 +53,8 @@ class Transfer : public ::testing::Test {
   void SetUp() override {
     script = Script{};
     saved_ = rt::syscalls;
-    rt::syscalls = {fake_pread, fake_pwrite};
+    rt::syscalls.pread = fake_pread;
+    rt::syscalls.pwrite = fake_pwrite;
     fd_ = rt::open_anonymous(rt::work_directory());
     pattern_.resize(3 * 4096);
     std::mt19937 rng(5);

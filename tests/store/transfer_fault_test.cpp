@@ -55,7 +55,8 @@ class TransferFault : public ::testing::Test {
   void SetUp() override {
     fault = Fault{};
     saved_ = rt::syscalls;
-    rt::syscalls = {faulty_pread, faulty_pwrite};
+    rt::syscalls.pread = faulty_pread;
+    rt::syscalls.pwrite = faulty_pwrite;
   }
   void TearDown() override {
     rt::syscalls = saved_;

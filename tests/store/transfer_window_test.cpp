@@ -77,7 +77,8 @@ class TransferWindow : public ::testing::Test {
   void SetUp() override {
     seam = Seam{};
     saved_ = rt::syscalls;
-    rt::syscalls = {seam_pread, seam_pwrite};
+    rt::syscalls.pread = seam_pread;
+    rt::syscalls.pwrite = seam_pwrite;
   }
   void TearDown() override {
     rt::syscalls = saved_;

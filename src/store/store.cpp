@@ -86,7 +86,7 @@ off_t offset_of(int unit, int record) {
 // is already in memory. A system call per record would cost more than the
 // copy it makes; instead a run is read ahead a window at a time and written
 // out a window at a time, and a record moves between a window and the
-// caller's buffer by memcpy. The windows are fixed memory, 2.25 MiB in all;
+// caller's buffer by memcpy. The windows are fixed memory, 3 MiB in all;
 // the long streams of a product's piece spectra, 1024 records a slot, take
 // one call per 512 KiB.
 //
@@ -110,7 +110,7 @@ off_t offset_of(int unit, int record) {
 // transfer that writes them out, at the latest in flush_writes or CLOSEW.
 constexpr int read_window_records = 128;
 constexpr int read_window_count = 3;  // two operand streams and a spare
-constexpr int write_window_records = 64;
+constexpr int write_window_records = 128;
 constexpr int write_window_count = 3;
 
 // bytes[0] holds record `first`, the others follow in record order, so that

@@ -121,8 +121,13 @@ float seconds(const timeval& tv) {
 // takes twice. The reading may trail the exact time by up to one scheduler
 // tick, at both ends of an interval alike.
 double CPUSEC() {
+#ifdef RUSAGE_THREAD
+  constexpr int who = RUSAGE_THREAD;
+#else
+  constexpr int who = RUSAGE_SELF;  // the same time where threads cannot be asked alone
+#endif
   rusage usage;
-  if (::getrusage(RUSAGE_THREAD, &usage) != 0) std::abort();
+  if (::getrusage(who, &usage) != 0) std::abort();
   float user = seconds(usage.ru_utime);
   float system = seconds(usage.ru_stime);
   return static_cast<double>(user) + static_cast<double>(system);
@@ -214,10 +219,16 @@ std::string work_directory() {
 }
 
 int open_anonymous(const std::string& directory) {
+#ifdef O_TMPFILE
   int fd = ::open(directory.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0600);
   if (fd >= 0) return fd;
-  // Filesystems without O_TMPFILE: a unique name, removed at once.
-  if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) {
+  const bool without_tmpfile = errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL;
+#else
+  int fd = -1;
+  constexpr bool without_tmpfile = true;
+#endif
+  // Systems and filesystems without O_TMPFILE: a unique name, removed at once.
+  if (without_tmpfile) {
     std::string pattern = directory + "/digitmill-XXXXXX";
     // The name exists only between these two calls: an interrupt waits
     // until it is gone, so that none can leave it behind.

@@ -7,7 +7,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev \
             libgmp-dev libmpfr-dev libfftw3-dev time
 
-.PHONY: all deps deps-debian deps-check build run test test-quick bench check-aarch64 clean
+.PHONY: all deps deps-debian deps-check build run test test-quick test-clang bench check-aarch64 clean
 
 all: build
 
@@ -53,6 +53,18 @@ deps-check:
 	probe '#include <gmp.h>\nint main() { mpz_t x; mpz_init(x); }\n' -lgmp || need "GMP (headers and library)"; \
 	probe '#include <mpfr.h>\nint main() { mpfr_t x; mpfr_init(x); }\n' "-lmpfr -lgmp" || need "MPFR (headers and library)"
 
+# $(call require,DEBIAN PACKAGES,COMMANDS): what a target needs beyond the
+# build: installed on Debian, elsewhere looked for.
+define require
+	@if command -v dpkg-query >/dev/null 2>&1 && command -v apt-get >/dev/null 2>&1; then \
+	  $(MAKE) --no-print-directory deps-debian PACKAGES="$(1)"; \
+	else \
+	  for t in $(2); do \
+	    command -v $$t >/dev/null 2>&1 || { echo "digitmill needs $$t, which is missing: install it with this system's package manager"; exit 1; }; \
+	  done; \
+	fi
+endef
+
 build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(BUILD) -j $(JOBS)
@@ -66,6 +78,15 @@ test: build
 test-quick: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -LE slow
 
+# The quick tests once more, built with clang++ for every x86-64 (the
+# default build is g++ with native tuning).
+CLANG_BUILD ?= build-clang
+test-clang: deps
+	$(call require,clang,clang++)
+	cmake -S . -B $(CLANG_BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=clang++ -DDIGITMILL_NATIVE=OFF
+	cmake --build $(CLANG_BUILD) -j $(JOBS)
+	cd $(CLANG_BUILD) && ctest --output-on-failure -j $(JOBS) -LE slow
+
 bench: build
 	./bench/run_bench.sh $(BUILD)
 
@@ -77,13 +98,7 @@ AARCH64_BUILD ?= build-aarch64
 AARCH64_SIZES ?= 10 12 14
 AARCH64_SYSROOT := /usr/aarch64-linux-gnu
 check-aarch64: deps
-	@if command -v dpkg-query >/dev/null 2>&1 && command -v apt-get >/dev/null 2>&1; then \
-	  $(MAKE) --no-print-directory deps-debian PACKAGES="g++-aarch64-linux-gnu qemu-user"; \
-	else \
-	  for t in aarch64-linux-gnu-g++ qemu-aarch64; do \
-	    command -v $$t >/dev/null 2>&1 || { echo "check-aarch64 needs $$t: install it with this system's package manager"; exit 1; }; \
-	  done; \
-	fi
+	$(call require,g++-aarch64-linux-gnu qemu-user,aarch64-linux-gnu-g++ qemu-aarch64)
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(BUILD) -j $(JOBS) --target digitmill-verify
 	cmake -S . -B $(AARCH64_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake -DCMAKE_BUILD_TYPE=Release
@@ -97,4 +112,4 @@ check-aarch64: deps
 	done
 
 clean:
-	rm -rf $(BUILD) $(AARCH64_BUILD)
+	rm -rf $(BUILD) $(CLANG_BUILD) $(AARCH64_BUILD)

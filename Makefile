@@ -9,20 +9,29 @@ PACKAGES := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev \
 # What make bench needs beyond them: the plot and the system-call count.
 BENCH_PACKAGES := gnuplot-nox linux-perf
 
-.PHONY: all deps build run test test-quick bench clean
+.PHONY: all deps deps-debian deps-check build run test test-quick test-clang bench check-aarch64 clean
 
 all: build
 
 deps:
+	@if command -v dpkg-query >/dev/null 2>&1 && command -v apt-get >/dev/null 2>&1; then \
+	  $(MAKE) --no-print-directory deps-debian; \
+	else \
+	  $(MAKE) --no-print-directory deps-check; \
+	fi
+
+# Debian: install the packages that are missing.
+deps-debian:
 	@missing=""; \
 	for p in $(PACKAGES); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
-	  echo "Installing:$$missing"; \
 	  if [ "$$(id -u)" = 0 ]; then \
+	    echo "Installing:$$missing"; \
 	    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
 	  elif command -v sudo >/dev/null 2>&1; then \
+	    echo "Installing:$$missing"; \
 	    sudo apt-get update -qq && sudo DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
 	  else \
 	    echo "digitmill needs these Debian packages:$$missing"; \
@@ -30,6 +39,33 @@ deps:
 	    exit 1; \
 	  fi; \
 	fi
+
+# Elsewhere nothing is installed: check that the tools are there, and name
+# the first one that is not.
+deps-check:
+	@need() { echo "digitmill needs $$1, which is missing: install it with this system's package manager"; exit 1; }; \
+	command -v cmake >/dev/null 2>&1 || need "cmake (3.25 or later)"; \
+	cxx=""; \
+	for c in $${CXX:-} c++ g++ clang++; do command -v $$c >/dev/null 2>&1 && { cxx=$$c; break; }; done; \
+	probe() { printf "$$1" | $$cxx -std=c++20 -x c++ - -o /dev/null $$2 >/dev/null 2>&1; }; \
+	compiler="a C++20 compiler (g++ 12 or clang++ 14 or later)"; \
+	[ -n "$$cxx" ] || need "$$compiler"; \
+	probe '#include <span>\nint main() { return [] <class T> (T x) { return x; }(0); }\n' || need "$$compiler"; \
+	probe '#include <gtest/gtest.h>\nint main() {}\n' || need "GoogleTest (headers)"; \
+	probe '#include <gmp.h>\nint main() { mpz_t x; mpz_init(x); }\n' -lgmp || need "GMP (headers and library)"; \
+	probe '#include <mpfr.h>\nint main() { mpfr_t x; mpfr_init(x); }\n' "-lmpfr -lgmp" || need "MPFR (headers and library)"
+
+# $(call require,DEBIAN PACKAGES,COMMANDS): what a target needs beyond the
+# build: installed on Debian, elsewhere looked for.
+define require
+	@if command -v dpkg-query >/dev/null 2>&1 && command -v apt-get >/dev/null 2>&1; then \
+	  $(MAKE) --no-print-directory deps-debian PACKAGES="$(1)"; \
+	else \
+	  for t in $(2); do \
+	    command -v $$t >/dev/null 2>&1 || { echo "digitmill needs $$t, which is missing: install it with this system's package manager"; exit 1; }; \
+	  done; \
+	fi
+endef
 
 build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
@@ -44,9 +80,39 @@ test: build
 test-quick: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -LE slow
 
+# The quick tests once more, built with clang++ for every x86-64 (the
+# default build is g++ with native tuning).
+CLANG_BUILD ?= build-clang
+test-clang: deps
+	$(call require,clang,clang++)
+	cmake -S . -B $(CLANG_BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=clang++ -DDIGITMILL_NATIVE=OFF
+	cmake --build $(CLANG_BUILD) -j $(JOBS)
+	cd $(CLANG_BUILD) && ctest --output-on-failure -j $(JOBS) -LE slow
+
 bench: build
 	@$(MAKE) --no-print-directory deps PACKAGES="$(BENCH_PACKAGES)"
 	./bench/run_bench.sh $(BUILD) $(BENCH_M)
 
+# Cross-builds digitmill for 64-bit Arm, runs it under qemu-user at a few
+# sizes and checks each PI.DAT with the host's digitmill-verify. qemu-user
+# 7.2 hangs in fork(), so the runs preload a library that makes it fail:
+# digitmill then leaves out its date lines.
+AARCH64_BUILD ?= build-aarch64
+AARCH64_SIZES ?= 10 12 14
+AARCH64_SYSROOT := /usr/aarch64-linux-gnu
+check-aarch64: deps
+	$(call require,g++-aarch64-linux-gnu qemu-user,aarch64-linux-gnu-g++ qemu-aarch64)
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BUILD) -j $(JOBS) --target digitmill-verify
+	cmake -S . -B $(AARCH64_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(AARCH64_BUILD) -j $(JOBS) --target digitmill dm_no_fork
+	@run=$$(mktemp -d) && trap 'rm -rf "$$run"' EXIT && \
+	for m in $(AARCH64_SIZES); do \
+	  echo "aarch64 M=$$m:"; \
+	  ( cd "$$run" && qemu-aarch64 -L $(AARCH64_SYSROOT) -E LD_PRELOAD=$(abspath $(AARCH64_BUILD))/libdm_no_fork.so \
+	      $(abspath $(AARCH64_BUILD))/digitmill $$m > digitmill.out ) || { cat "$$run/digitmill.out"; exit 1; }; \
+	  $(abspath $(BUILD))/digitmill-verify "$$run/PI.DAT" || exit 1; \
+	done
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(CLANG_BUILD) $(AARCH64_BUILD)

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "compiler.hpp"
 #include "fft/release_step.hpp"
 #include "fft/transform.hpp"
 #include "store/store.hpp"
@@ -9,6 +10,13 @@ namespace fft {
 
 namespace detail {
 alignas(64) double release_pairs[2 * store::record_words];
+
+double record_step_plain(const double* from, double* t, int s, int m, double c) {
+  return record_step_body(from, t, s, m, c);
+}
+DIGITMILL_TARGET_AVX2 double record_step_avx2(const double* from, double* t, int s, int m, double c) {
+  return record_step_body(from, t, s, m, c);
+}
 }  // namespace detail
 
 namespace {

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "compiler.hpp"
+#include "kernel_variant.hpp"
 #include "store/store.hpp"
 
 namespace fft::detail {
@@ -18,20 +20,22 @@ extern double release_pairs[2 * store::record_words];
 // One carry step at t[i]: v = x + q with x the element's value (t[i], or
 // its source before the first step), the quotient floor(v * r) (the stored
 // r = 10^-4 rounded to double) goes on, the remainder stays in t[i].
-inline double carry_step(double x, double* t, int i, double q, double big, double small) {
+DIGITMILL_ALWAYS_INLINE inline double carry_step(double x, double* t, int i, double q, double big,
+                                                 double small) {
   const double v = x + q;
   const double out = std::floor(v * small);
   t[i] = v - out * big;
   return out;
 }
 
-inline double carry_step(double* t, int i, double q, double big, double small) {
+DIGITMILL_ALWAYS_INLINE inline double carry_step(double* t, int i, double q, double big, double small) {
   return carry_step(t[i], t, i, q, big, small);
 }
 
 // Adds the carry q at t[top] and carries it down towards t[bottom] while it
 // is not zero; returns what leaves t[bottom].
-inline double ripple(double* t, int top, int bottom, double q, double big, double small) {
+DIGITMILL_ALWAYS_INLINE inline double ripple(double* t, int top, int bottom, double q, double big,
+                                             double small) {
   for (int i = top; i >= bottom && q != 0.0; --i) q = carry_step(t, i, q, big, small);
   return q;
 }
@@ -51,7 +55,8 @@ inline double ripple(double* t, int top, int bottom, double q, double big, doubl
 // dies out after a few elements (unless it meets a run of 9999s). Every
 // quotient is still floor(v * r), exact for the integers that occur (below
 // 2^52 in magnitude), so the digits are those of the single backward pass.
-inline double record_step(const double* from, double* t, int s, int m, double c) {
+DIGITMILL_ALWAYS_INLINE inline double record_step_body(const double* from, double* t, int s, int m,
+                                                       double c) {
   const double big = store::half_radix;
   const double small = store::inverse_half_radix;
   const int lo = s - 1;  // 0-based
@@ -79,6 +84,16 @@ inline double record_step(const double* from, double* t, int s, int m, double c)
   q1 += ripple(t, top1, top0 + 1, q2, big, small);
   q0 += ripple(t, top0, lo, q1, big, small);
   return q0;
+}
+
+// The record step for the plain target and for AVX2, whose rounding
+// instruction shortens every link of the floor chain.
+double record_step_plain(const double* from, double* t, int s, int m, double c);
+double record_step_avx2(const double* from, double* t, int s, int m, double c);
+
+inline double record_step(const double* from, double* t, int s, int m, double c) {
+  if (kernel::selected >= kernel::Variant::avx2) return record_step_avx2(from, t, s, m, c);
+  return record_step_plain(from, t, s, m, c);
 }
 
 // The same over the pairs already in T.

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "compiler.hpp"
+#include "kernel_variant.hpp"
 #include "mp/elementwise.hpp"
 #include "mp/record_span.hpp"
 
@@ -21,7 +22,7 @@ namespace {
 
 // trunc_word under this file's options: a function compiled with other
 // options is not inlined here, and a call keeps the loop from vectorising.
-inline Word to_word(double x) {
+DIGITMILL_ALWAYS_INLINE inline Word to_word(double x) {
   return static_cast<Word>(x);
 }
 
@@ -47,7 +48,8 @@ alignas(64) std::int32_t carries[record_words + 1];
 // carries. Otherwise (a last word left at 10^8 by RSUB, say) the plain loop
 // runs.
 template <bool Subtract>
-double carry_run(Word* DIGITMILL_RESTRICT a, const Word* DIGITMILL_RESTRICT b, int lo, int hi, double carry) {
+DIGITMILL_ALWAYS_INLINE inline double carry_run(Word* DIGITMILL_RESTRICT a, const Word* DIGITMILL_RESTRICT b,
+                                                int lo, int hi, double carry) {
   const double radix = store::radix;
   const double inverse_radix = store::inverse_radix;
   const double radix_less_one = radix - 1.0;
@@ -112,6 +114,17 @@ double carry_run(Word* DIGITMILL_RESTRICT a, const Word* DIGITMILL_RESTRICT b, i
   return carry;
 }
 
+// The carry run for the plain target and for AVX2 (four lanes, and a
+// rounding instruction instead of a sequence for floor).
+template <bool Subtract>
+double carry_run_plain(Word* a, const Word* b, int lo, int hi, double carry) {
+  return carry_run<Subtract>(a, b, lo, hi, carry);
+}
+template <bool Subtract>
+DIGITMILL_TARGET_AVX2 double carry_run_avx2(Word* a, const Word* b, int lo, int hi, double carry) {
+  return carry_run<Subtract>(a, b, lo, hi, carry);
+}
+
 // Records run from the last toward record 1 because the carry moves from
 // the last word toward word 1, across record boundaries. Word 1 takes the
 // final carry and is not reduced.
@@ -123,11 +136,13 @@ void add_or_subtract(int a, int b, int c, int len) {
   // ADD: 0 or 1 for normal-form operands. SUB: 1 when t < 0; -1, a carry,
   // when t = 10^8 (a last word left by RSUB).
   double carry = 0.0;
+  const auto run =
+      kernel::selected >= kernel::Variant::avx2 ? carry_run_avx2<Subtract> : carry_run_plain<Subtract>;
   for (int rec = span.records; rec >= 1; --rec) {
     store::READW(a, rec, wa, record_words);
     store::READW(b, rec, word_buffer_b, record_words);
     const int lowest = rec == 1 ? 2 : 1;
-    carry = carry_run<Subtract>(wa, wb, lowest - 1, span.count(rec) - 1, carry);
+    carry = run(wa, wb, lowest - 1, span.count(rec) - 1, carry);
     if (rec == 1) {
       // Word 1 takes the last borrow and goes negative when b > a.
       wa[0] = Subtract ? trunc_word(static_cast<double>(wa[0]) - static_cast<double>(wb[0]) - carry)

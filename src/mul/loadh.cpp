@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "compiler.hpp"
+#include "kernel_variant.hpp"
 #include "mul/detail.hpp"
 #include "mul/mult.hpp"
 #include "store/store.hpp"
@@ -17,7 +18,8 @@ constexpr int slot_records = 1024;
 
 // count words into 2 * count half-words: upper = floor(w * 10^-4) with the
 // product rounded first, lower = w - upper * 10^4.
-inline void split_words(const Word* DIGITMILL_RESTRICT words, int count, double* DIGITMILL_RESTRICT out) {
+DIGITMILL_ALWAYS_INLINE inline void split_words_body(const Word* DIGITMILL_RESTRICT words, int count,
+                                                     double* DIGITMILL_RESTRICT out) {
   const double big = store::half_radix;
   const double small = store::inverse_half_radix;
   for (int i = 0; i < count; ++i) {
@@ -32,13 +34,13 @@ inline void split_words(const Word* DIGITMILL_RESTRICT words, int count, double*
 using v4d = double __attribute__((vector_size(32)));
 using v4i = long long __attribute__((vector_size(32)));
 
-inline v4d load4(const double* p) {
+DIGITMILL_ALWAYS_INLINE inline v4d load4(const double* p) {
   v4d v;
   __builtin_memcpy(&v, p, sizeof v);
   return v;
 }
 
-inline void store4(double* p, v4d v) {
+DIGITMILL_ALWAYS_INLINE inline void store4(double* p, v4d v) {
   __builtin_memcpy(p, &v, sizeof v);
 }
 
@@ -47,7 +49,7 @@ inline void store4(double* p, v4d v) {
 // explicit vectors because GCC 12 turns the plain scalar loop into fused
 // multiply-adds (its complex-multiplication pattern ignores
 // -ffp-contract=off); the sign flip is exact, so a + (-b) is a - b.
-inline v4d complex_mul2(v4d x, v4d y) {
+DIGITMILL_ALWAYS_INLINE inline v4d complex_mul2(v4d x, v4d y) {
   const v4d xr = __builtin_shufflevector(x, x, 0, 0, 2, 2);
   const v4d xi = __builtin_shufflevector(x, x, 1, 1, 3, 3);
   const v4d ys = __builtin_shufflevector(y, y, 1, 0, 3, 2);
@@ -61,8 +63,32 @@ inline v4d complex_mul2(v4d x, v4d y) {
 // z = x * y over elements 1 .. n (n a multiple of 4), as complex pairs
 // throughout; the caller puts the two real terms of elements 1 and 2 back.
 // Each vector is read before it is written, so z may be x or y.
-inline void pairs_product(const double* x, const double* y, double* z, int n) {
+DIGITMILL_ALWAYS_INLINE inline void pairs_product_body(const double* x, const double* y, double* z, int n) {
   for (int k = 0; k < n; k += 4) store4(z + k, complex_mul2(load4(x + k), load4(y + k)));
+}
+
+// Both loops for the plain target and for AVX2 (four lanes a register, and a
+// rounding instruction instead of a sequence for floor).
+void split_words_plain(const Word* words, int count, double* out) {
+  split_words_body(words, count, out);
+}
+DIGITMILL_TARGET_AVX2 void split_words_avx2(const Word* words, int count, double* out) {
+  split_words_body(words, count, out);
+}
+void split_words(const Word* words, int count, double* out) {
+  if (kernel::selected >= kernel::Variant::avx2) return split_words_avx2(words, count, out);
+  split_words_plain(words, count, out);
+}
+
+void pairs_product_plain(const double* x, const double* y, double* z, int n) {
+  pairs_product_body(x, y, z, n);
+}
+DIGITMILL_TARGET_AVX2 void pairs_product_avx2(const double* x, const double* y, double* z, int n) {
+  pairs_product_body(x, y, z, n);
+}
+void pairs_product(const double* x, const double* y, double* z, int n) {
+  if (kernel::selected >= kernel::Variant::avx2) return pairs_product_avx2(x, y, z, n);
+  pairs_product_plain(x, y, z, n);
 }
 
 // What one record of a slot product forms from the records s and t.

@@ -1,6 +1,7 @@
 #include <cmath>
 
 #include "compiler.hpp"
+#include "kernel_variant.hpp"
 #include "mul/mult.hpp"
 #include "rt/rt.hpp"
 
@@ -15,7 +16,7 @@ constexpr double exactness_limit = 0.49999;
 // Rounds x(1 .. count) to the nearest integers; true if one of them was not
 // close enough to one. Written negated so that NaN, and an infinity (whose
 // distance to itself is NaN), count as inexact.
-inline bool round_run(double* DIGITMILL_RESTRICT x, int count) {
+DIGITMILL_ALWAYS_INLINE inline bool round_run(double* DIGITMILL_RESTRICT x, int count) {
   long long inexact = 0;
   for (int i = 0; i < count; ++i) {
     const double v = x[i];
@@ -29,6 +30,24 @@ inline bool round_run(double* DIGITMILL_RESTRICT x, int count) {
 // Checked once per chunk so that the rounding loop vectorises.
 constexpr int chunk = 512;
 
+// Rounds x(1 .. n); true as soon as a chunk holds an inexact coefficient.
+DIGITMILL_ALWAYS_INLINE inline bool round_all(double* x, int n) {
+  int base = 0;
+  for (; base + chunk <= n; base += chunk) {
+    if (round_run(x + base, chunk)) return true;
+  }
+  return base < n && round_run(x + base, n - base);
+}
+
+// The same for the plain target and for AVX2 (four lanes, and a rounding
+// instruction instead of a sequence for floor).
+bool round_all_plain(double* x, int n) {
+  return round_all(x, n);
+}
+DIGITMILL_TARGET_AVX2 bool round_all_avx2(double* x, int n) {
+  return round_all(x, n);
+}
+
 [[noreturn]] void not_exact() {
   rt::stop(" ERROR     Not exact in ROUND");
 }
@@ -36,11 +55,9 @@ constexpr int chunk = 512;
 }  // namespace
 
 void ROUND(double* x, int n) {
-  int base = 0;
-  for (; base + chunk <= n; base += chunk) {
-    if (round_run(x + base, chunk)) not_exact();
-  }
-  if (base < n && round_run(x + base, n - base)) not_exact();
+  const bool inexact =
+      kernel::selected >= kernel::Variant::avx2 ? round_all_avx2(x, n) : round_all_plain(x, n);
+  if (inexact) not_exact();
 }
 
 }  // namespace mul

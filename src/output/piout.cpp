@@ -92,6 +92,9 @@ class ResultFile {
   // False where the file system cannot make unnamed files, or where no
   // /proc would let us name one later (see link_as).
   bool open_unnamed() {
+#ifndef O_TMPFILE
+    return false;
+#else
     if (::access("/proc/self/fd", F_OK) != 0) return false;
     int fd;
     do {
@@ -105,6 +108,7 @@ class ResultFile {
     // a failure before then reports it.
     pick_temp_name(temp_name_);
     return true;
+#endif
   }
 
   void open_named() {

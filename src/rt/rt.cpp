@@ -20,7 +20,15 @@ Syscalls syscalls = {
     .pread = ::pread,
     .pwrite = ::pwrite,
     .open = [](const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); },
+#ifdef FALLOC_FL_KEEP_SIZE
     .fallocate = ::fallocate,
+#else
+    // No reservation here: the caller falls back on the free space it sees.
+    .fallocate = [](int, int, off_t, off_t) {
+      errno = EOPNOTSUPP;
+      return -1;
+    },
+#endif
     .fsync = ::fsync,
     .linkat = ::linkat,
     .rename = ::rename,
@@ -140,8 +148,13 @@ float seconds(const timeval& tv) {
 // takes twice. The reading may trail the exact time by up to one scheduler
 // tick, at both ends of an interval alike.
 double CPUSEC() {
+#ifdef RUSAGE_THREAD
+  constexpr int who = RUSAGE_THREAD;
+#else
+  constexpr int who = RUSAGE_SELF;  // the same time where threads cannot be asked alone
+#endif
   rusage usage;
-  if (::getrusage(RUSAGE_THREAD, &usage) != 0) std::abort();
+  if (::getrusage(who, &usage) != 0) std::abort();
   float user = seconds(usage.ru_utime);
   float system = seconds(usage.ru_stime);
   return static_cast<double>(user) + static_cast<double>(system);
@@ -246,13 +259,19 @@ int open_anonymous(const std::string& directory) {
 }
 
 int try_open_anonymous(const std::string& directory) {
+#ifdef O_TMPFILE
   int fd;
   do {
     fd = syscalls.open(directory.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0600);
   } while (fd < 0 && errno == EINTR);
   if (fd >= 0) return fd;
-  // Filesystems without O_TMPFILE: a unique name, removed at once.
-  if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) {
+  const bool without_tmpfile = errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL;
+#else
+  int fd = -1;
+  constexpr bool without_tmpfile = true;
+#endif
+  // Systems and filesystems without O_TMPFILE: a unique name, removed at once.
+  if (without_tmpfile) {
     std::string pattern = directory + "/digitmill-XXXXXX";
     // The name exists only between these two calls: an interrupt waits
     // until it is gone, so that none can leave it behind.
@@ -273,7 +292,12 @@ int try_open_anonymous(const std::string& directory) {
 int reserve(int fd, off_t bytes) {
   if (bytes <= 0) return 0;
   for (;;) {
-    if (syscalls.fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, bytes) == 0) return 0;
+#ifdef FALLOC_FL_KEEP_SIZE
+    constexpr int keep_size = FALLOC_FL_KEEP_SIZE;
+#else
+    constexpr int keep_size = 0;
+#endif
+    if (syscalls.fallocate(fd, keep_size, 0, bytes) == 0) return 0;
     if (errno == EINTR) continue;
     return errno == ENOSYS ? EOPNOTSUPP : errno;
   }

@@ -325,10 +325,12 @@ void set_radix_constants() {
 void OPENW(int unit, int record_length) {
   work_dir = rt::work_directory();
   const int fd = rt::open_anonymous(work_dir);
+#ifdef O_NOATIME
   // Nobody looks at a work file's access time; keeping it costs every read
   // a clock reading and an inode update. Refused (not our file), it stays.
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags != -1) ::fcntl(fd, F_SETFL, flags | O_NOATIME);
+#endif
   work_files[unit].fd = fd;
   work_files[unit].record_length = record_length;
 }

@@ -1,8 +1,10 @@
-// The kernels as built for this machine's vector unit against the same
-// sources built for plain x86-64 (two doubles per SSE2 register), compiled
-// into namespace fft_portable. Both evaluate the same IEEE operations on every
-// element, in the same order and without fused multiply-adds, so every
-// element of every result must agree bit for bit.
+// The kernels as built for this machine's vector unit, in every variant the
+// processor runs (a build for the whole x86-64 family carries one per vector
+// unit), against the same sources built for the plain architecture (two
+// doubles per SSE2 register on x86-64), compiled into namespace fft_portable.
+// All evaluate the same IEEE operations on every element, in the same order
+// and without fused multiply-adds, so every element of every result must
+// agree bit for bit.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "fft/transform.hpp"
+#include "support/kernel_variants.hpp"
 
 namespace fft_portable {
 void RFFT(int m, double* b);
@@ -39,7 +42,9 @@ std::vector<double> spread_values(std::mt19937_64& gen, int count) {
   return v;
 }
 
-TEST(PortableTest, TransformsAgreeBitForBitForEveryM) {
+class PortableTest : public test_support::EachVariant {};
+
+TEST_P(PortableTest, TransformsAgreeBitForBitForEveryM) {
   for (int m = 1; m <= 19; ++m) {
     const unsigned seed = 9000 + m;
     std::mt19937_64 gen(seed);
@@ -75,7 +80,7 @@ TEST(PortableTest, TransformsAgreeBitForBitForEveryM) {
 
 // The single passes take other loops than the transforms (block lengths of
 // 512 and more are staged chunk by chunk, shorter ones are not).
-TEST(PortableTest, SinglePassesAgreeBitForBit) {
+TEST_P(PortableTest, SinglePassesAgreeBitForBit) {
   for (int m : {6, 10, 14, 18}) {
     const int n = 1 << m;
     for (int span = 8; span <= n; span *= 8) {
@@ -94,5 +99,8 @@ TEST(PortableTest, SinglePassesAgreeBitForBit) {
     }
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Variants, PortableTest, ::testing::ValuesIn(test_support::runnable_variants()),
+                         test_support::variant_name);
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "fft/transform.hpp"
 #include "mul/support.hpp"
+#include "support/kernel_variants.hpp"
 
 namespace {
 
@@ -126,7 +127,17 @@ struct ValueCase {
   Kind kind;
 };
 
-TEST_F(Mult, LargeProductsAgreeWithGmp) {
+// Every kernel variant the processor runs (transforms, splits, slot
+// products, rounding, releases) against the same oracle.
+class MultEachVariant : public test_support::EachVariant {
+ protected:
+  void SetUp() override {
+    EachVariant::SetUp();
+    open_units();
+  }
+};
+
+TEST_P(MultEachVariant, LargeProductsAgreeWithGmp) {
   const ValueCase cases[] = {
       {0, 65536, Kind::random}, {0, 65536, Kind::nines},     {0, 8192, Kind::negative_head},
       {2, 65536, Kind::nines},  {2, 131072, Kind::random},   {2, 131072, Kind::nines},
@@ -172,6 +183,9 @@ TEST_F(Mult, LargeProductsAgreeWithGmp) {
     EXPECT_LE(std::labs(diff), tolerance) << "difference " << diff;
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Variants, MultEachVariant, ::testing::ValuesIn(test_support::runnable_variants()),
+                         test_support::variant_name);
 
 TEST_F(Mult, PairedModesReuseTheSpectraTheyShare) {
   for (int n : {2, 16, 1024, 65536}) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "check.hpp"
 #include "fft/transform.hpp"
 #include "mul/blocked.hpp"
 #include "mul/detail.hpp"
@@ -45,7 +46,11 @@ void half_blocked(int a, int b, int c, double* buf, int n, bool take_a) {
   CORRH(a, b, t, n, 0);
   release_tail(t, c, 2 * q + 1);
 
-  if (!take_a) save_pieces(a, sv, 1, q, buf);
+  if (take_a) {
+    DIGITMILL_CHECK(reuse.holds_pieces(sv, a, q));
+  } else {
+    save_pieces(a, sv, 1, q, buf);
+  }
   if (q == 1) {
     transform_piece(b, 2, buf);
     slot_multiply_in_place(sv, 1, buf, piece_length);
@@ -67,7 +72,7 @@ void BHALF(int a, int b, int c, double* buf, int n) {
 }
 
 // A's leading-half pieces as the call before left them in slots 1 .. q: a
-// mode 5 call whose second operand was A, or a blocked leading-half square
+// full_keeping_b_pieces call whose second operand was A, or a blocked leading-half square
 // of A.
 void BHALF7(int a, int b, int c, double* buf, int n) {
   half_blocked(a, b, c, buf, n, true);

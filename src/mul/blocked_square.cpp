@@ -3,6 +3,9 @@
 // which squares whole pieces. A block sums S(j) S(o) over j + o = k + 1;
 // each pair j < o stands for both orders, so it is taken once, twice over.
 
+#include <algorithm>
+
+#include "check.hpp"
 #include "fft/transform.hpp"
 #include "mul/blocked.hpp"
 #include "mul/detail.hpp"
@@ -75,7 +78,8 @@ namespace detail {
 void blocked_leading_half_square(int a, int c, int n) {
   double* buf = fft::TB1;
   const int d = n / (2 * piece_words) + 1;
-  const int stored = store::agreement_count / piece_words;
+  const int stored = reuse.agreement() / piece_words;
+  DIGITMILL_CHECK(reuse.holds_pieces(store::spectrum_unit_b, a, std::min(stored, d)));
   save_pieces(a, store::spectrum_unit_b, stored + 1, d, buf);
   for (int k = 2 * d - 1; k >= 1; --k) {
     square_block(buf, k, d);

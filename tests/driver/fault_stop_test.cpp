@@ -25,7 +25,6 @@
 #include "rt/rt.hpp"
 #include "store/store.hpp"
 #include "support/pi_reference.hpp"
-
 #include "support/text_files.hpp"
 
 namespace {
@@ -82,7 +81,6 @@ class StopMessages : public testing::Test {
     home_ = fs::current_path();
     fs::current_path(base_ / "cwd");
 
-    store::set_radix_constants();
     for (int unit : store::number_units) {
       if (unit == 11) unit_a_descriptor = next_descriptor();
       store::OPENW(unit, store::record_bytes);
@@ -166,7 +164,8 @@ TEST_F(StopMessages, ProductBeyondDoublePrecisionStops) {
   std::vector<store::Word> rec(store::record_words, 2147483647);
   for (int r = 1; r <= len / store::record_words + 1; ++r)
     store::WRITEW(12, r, rec.data(), store::record_words);
-  EXPECT_EXIT(mul::MULT(12, 12, 12, len, 2), testing::ExitedWithCode(1), stop_line("Not exact in ROUND"));
+  EXPECT_EXIT(mul::MULT(12, 12, 12, len, mul::Mode::square), testing::ExitedWithCode(1),
+              stop_line("Not exact in ROUND"));
 }
 
 }  // namespace

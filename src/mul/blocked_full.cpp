@@ -35,20 +35,20 @@ void full_blocked(int a, int b, int c, double* buf, int n, int a_from, int b_fro
   for (int i = 2; i <= p; ++i) tail.add(a, i, b, p + 2 - i, false);
   double* t = tail.coefficients();
   CORRF(a, b, t, n, 0);
-  release_tail(t, c, p + 1);
+  double carry = release_tail(t, c, p + 1);
 
   save_pieces(a, su, a_from, p, buf);
   if (p == 1) {
     transform_piece(b, 1, buf);
     slot_multiply_in_place(su, 1, buf, piece_length);
-    release_block(buf, c, 1, 0, 1);
+    release_block(buf, c, 1, 0, 1, carry);
     return;
   }
   save_pieces(b, sv, b_from, p, buf);
 
   for (int k = p; k >= 1; --k) {
     for (int i = 1; i <= k; ++i) slot_multiply(su, i, sv, k + 1 - i, buf, piece_length, i > 1);
-    release_block(buf, c, k, 0, k == p ? 1 : 0);
+    carry = release_block(buf, c, k, 0, k == p ? 1 : 0, carry);
   }
 }
 

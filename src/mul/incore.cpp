@@ -22,7 +22,7 @@ void full_product(int a, int b, int c, int n, double* va, double* vb, bool take_
   fft::RIFFT(m, vb);
   ROUND(vb, len);
   CORRF(a, b, vb, n, len);
-  fft::RELFULL(vb, c, n);
+  RELFULL(vb, c, n);
 }
 
 void square(int a, int c, int n, double* v) {
@@ -34,7 +34,7 @@ void square(int a, int c, int n, double* v) {
   fft::RIFFT(m, v);
   ROUND(v, len);
   CORRF(a, a, v, n, len);
-  fft::RELFULL(v, c, n);
+  RELFULL(v, c, n);
 }
 
 void leading_half_square(int a, int c, int n, double* src, double* dst) {
@@ -47,7 +47,7 @@ void leading_half_square(int a, int c, int n, double* src, double* dst) {
   fft::RIFFT(m, dst);
   ROUND(dst, len);
   CORRS(a, dst, n, len);
-  fft::RELFULL(dst, c, n);
+  RELFULL(dst, c, n);
 }
 
 void half_product(int a, int b, int c, int n, double* x, double* y, double* z, bool take_a_spectrum) {
@@ -64,7 +64,7 @@ void half_product(int a, int b, int c, int n, double* x, double* y, double* z, b
   fft::RIFFT(m, z);
   ROUND(z, len);
   CORRH(a, b, z, n, len);
-  fft::RELHALF(z, c, n);
+  RELHALF(z, c, n);
 }
 
 }  // namespace mul::detail

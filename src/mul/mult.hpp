@@ -121,6 +121,21 @@ class ReuseState {
 // MULT, read by MULT and the blocked products.
 extern ReuseState reuse;
 
+// Releases. b holds exact integer coefficients (ROUND has passed); c is the
+// destination unit.
+// Words 1 .. n+2 of c from coefficients 1 .. 2n+5 (full product or square).
+void RELFULL(const double* b, int c, int n);
+// Words n/2+1 .. n+2 of c from the half product's coefficients 1 .. n+5;
+// words 1 .. n/2 of c are kept.
+void RELHALF(const double* b, int c, int n);
+// Block k of a blocked product (transform length l), added into c at word
+// offset (k-1) * l/4. Called for k = kmax down to the lowest block, first = 1
+// only for kmax, second = 1 only for kmax - 1. carry_in is what the call for
+// block k + 1 returned (ignored with first = 1); returns the carry out of
+// this block's word 1 into the block below, 0 for block 1, whose word 1 is
+// the product's and is not reduced.
+double RELBLOCK(const double* b, int c, int l, int k, int first, int second, double carry_in);
+
 // Words first .. first+count-1 of unit u as 2*count half-words into
 // buf(1 .. 2*count): upper half of word k at 2k-1, lower at 2k.
 void LOADH(int u, double* buf, int first, int count);

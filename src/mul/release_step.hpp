@@ -1,6 +1,6 @@
 // The record step shared by the releases: one backward carry pass over the
 // radix-10^4 halves of the words of one record, then the words themselves.
-// Internal to the transform kernels; RELFULL, RELHALF and RELBLOCK use it.
+// Internal to the multiplication; RELFULL, RELHALF and RELBLOCK use it.
 #pragma once
 
 #include <cmath>
@@ -13,7 +13,7 @@
 #pragma GCC push_options
 #pragma GCC optimize("no-trapping-math", "vect-cost-model=dynamic", "fp-contract=off")
 
-namespace fft::detail {
+namespace mul::detail {
 
 // Pair array T(1 .. 2048), 1-based through the pointer: T(2w-1) and T(2w) are
 // the upper and lower halves of word w of the record being formed. Static
@@ -107,6 +107,6 @@ inline store::Word leading_word(double v) {
   return static_cast<store::Word>(static_cast<std::int64_t>(v));
 }
 
-}  // namespace fft::detail
+}  // namespace mul::detail
 
 #pragma GCC pop_options

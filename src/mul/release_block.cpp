@@ -1,14 +1,14 @@
 #include <cmath>
 
-#include "fft/release_step.hpp"
-#include "fft/transform.hpp"
+#include "mul/mult.hpp"
+#include "mul/release_step.hpp"
 #include "store/store.hpp"
 
 // Lets the pair loops vectorise; every result stays the one the scalar code
 // gives. The pragma does not inherit -ffp-contract=off, so it repeats it.
 #pragma GCC optimize("no-trapping-math", "vect-cost-model=dynamic", "fp-contract=off")
 
-namespace fft {
+namespace mul {
 
 namespace {
 
@@ -110,15 +110,12 @@ double add_upper_half(const double* h, int c, int rec_lo, int records) {
 
 }  // namespace
 
-void RELBLOCK(const double* b, int c, int l, int k, int first, int second) {
+double RELBLOCK(const double* b, int c, int l, int k, int first, int second, double carry_in) {
   const int block_words = l / 4;  // P: a block holds 2P words
   const int block_records = block_words / store::record_words;
   const int rec0 = (k - 1) * block_records + 1;  // destination record of block word 1
 
-  if (first == 1) {
-    block_carry = release_top(b, c, rec0);
-    return;
-  }
+  if (first == 1) return release_top(b, c, rec0);
 
   double carry;
   if (second == 1) {
@@ -126,7 +123,7 @@ void RELBLOCK(const double* b, int c, int l, int k, int first, int second) {
   } else {
     carry = add_upper_half(b + l / 2 - 1, c, rec0 + block_records, block_records);
   }
-  carry += block_carry;
+  carry += carry_in;
 
   // Lower half: records the block below has not touched yet, written
   // without being read, from the top down so that one pass carries them.
@@ -156,7 +153,7 @@ void RELBLOCK(const double* b, int c, int l, int k, int first, int second) {
     }
     store::WRITEW(c, rec0 + r, words, store::record_words);
   }
-  if (k > 1) block_carry = carry;
+  return k > 1 ? carry : 0.0;
 }
 
-}  // namespace fft
+}  // namespace mul

@@ -1,15 +1,15 @@
 #include <algorithm>
 #include <cmath>
 
-#include "fft/release_step.hpp"
-#include "fft/transform.hpp"
+#include "mul/mult.hpp"
+#include "mul/release_step.hpp"
 #include "store/store.hpp"
 
 // Lets the copy loop vectorise; every result stays the one the scalar code
 // gives. The pragma does not inherit -ffp-contract=off, so it repeats it.
 #pragma GCC optimize("no-trapping-math", "vect-cost-model=dynamic", "fp-contract=off")
 
-namespace fft {
+namespace mul {
 
 namespace detail {
 alignas(64) double release_pairs[2 * store::record_words];
@@ -73,4 +73,4 @@ void RELHALF(const double* b, int c, int n) {
   release_words(b, c, n / 2, n / 2);
 }
 
-}  // namespace fft
+}  // namespace mul

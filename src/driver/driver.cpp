@@ -10,6 +10,9 @@
 #include "rt/rt.hpp"
 #include "store/store.hpp"
 
+#ifndef DIGITMILL_VERSION
+#error "DIGITMILL_VERSION is defined by the build, from the project's version"
+#endif
 #ifndef DIGITMILL_COMPILER
 #define DIGITMILL_COMPILER "unknown compiler"
 #endif
@@ -27,12 +30,12 @@ constexpr int field_length = 3;  // characters of the argument that count
 
 void print_banner() {
   rt::print(
-      " Version 2.0 of the digitmill for %s\n"
+      " Version %s of the digitmill for %s\n"
       " Built with the compiler\n"
       "   %s\n"
       " and the compile options\n"
       "   \"%s\"\n",
-      "Linux OS", DIGITMILL_COMPILER, DIGITMILL_COMPILE_OPTIONS);
+      DIGITMILL_VERSION, "Linux OS", DIGITMILL_COMPILER, DIGITMILL_COMPILE_OPTIONS);
 }
 
 // Up to four bytes, one read(2) each, stopping after a newline or a failed

@@ -18,10 +18,7 @@
 #include <cstdint>
 #include <cstring>
 
-// The vector type below is only ever passed between inlined functions of one
-// translation unit, so the ABI note about 32-byte vectors without AVX is moot.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wpsabi"
+#include "compiler.hpp"
 
 namespace DIGITMILL_FFT_NS {
 
@@ -78,15 +75,15 @@ inline void for_lanes(std::ptrdiff_t count, F&& f) {
 }
 
 // Rows a0..a3 become columns: on return a_k holds element k of each old row.
-[[gnu::always_inline]] inline void transpose4(v4d& a0, v4d& a1, v4d& a2, v4d& a3) {
-  const v4d t0 = __builtin_shuffle(a0, a1, v4i{0, 4, 2, 6});
-  const v4d t1 = __builtin_shuffle(a0, a1, v4i{1, 5, 3, 7});
-  const v4d t2 = __builtin_shuffle(a2, a3, v4i{0, 4, 2, 6});
-  const v4d t3 = __builtin_shuffle(a2, a3, v4i{1, 5, 3, 7});
-  a0 = __builtin_shuffle(t0, t2, v4i{0, 1, 4, 5});
-  a1 = __builtin_shuffle(t1, t3, v4i{0, 1, 4, 5});
-  a2 = __builtin_shuffle(t0, t2, v4i{2, 3, 6, 7});
-  a3 = __builtin_shuffle(t1, t3, v4i{2, 3, 6, 7});
+DIGITMILL_ALWAYS_INLINE inline void transpose4(v4d& a0, v4d& a1, v4d& a2, v4d& a3) {
+  const v4d t0 = __builtin_shufflevector(a0, a1, 0, 4, 2, 6);
+  const v4d t1 = __builtin_shufflevector(a0, a1, 1, 5, 3, 7);
+  const v4d t2 = __builtin_shufflevector(a2, a3, 0, 4, 2, 6);
+  const v4d t3 = __builtin_shufflevector(a2, a3, 1, 5, 3, 7);
+  a0 = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
+  a1 = __builtin_shufflevector(t1, t3, 0, 1, 4, 5);
+  a2 = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
+  a3 = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
 }
 
 // The nb low bits of t in reverse order (0 <= nb <= 32).
@@ -134,7 +131,7 @@ inline Group group_at(int span, int t) {
 // are within one unit in the last place. Element-wise on vectors, so every
 // lane equals the scalar result.
 template <class T>
-[[gnu::always_inline]] inline void sincos_small(T x, T& s, T& c) {
+DIGITMILL_ALWAYS_INLINE inline void sincos_small(T x, T& s, T& c) {
   const T z = x * x;
   const T ps =
       -1.0 / 6.0 +
@@ -159,7 +156,7 @@ struct Rotations {
 
 // sign = +1 for the forward rotation (s1 = sin theta), -1 for its conjugate.
 template <class T>
-[[gnu::always_inline]] inline Rotations<T> rotations(T theta, double sign) {
+DIGITMILL_ALWAYS_INLINE inline Rotations<T> rotations(T theta, double sign) {
   Rotations<T> w;
   T sn, cs;
   sincos_small(theta, sn, cs);
@@ -178,5 +175,3 @@ template <class T>
 }
 
 }  // namespace DIGITMILL_FFT_NS::detail
-
-#pragma GCC diagnostic pop

@@ -1,10 +1,9 @@
 // Forward real transform: the half-filled first pass, the radix-8 forward
 // pass and the driver that turns a half-filled sequence into its packed
 // spectrum.
+#include "compiler.hpp"
 #include "fft/pass.hpp"
 #include "fft/transform.hpp"
-
-#pragma GCC diagnostic ignored "-Wpsabi"
 
 namespace DIGITMILL_FFT_NS {
 
@@ -19,7 +18,7 @@ struct Forward {
   // Zero angle on super-block 0. With half set the inputs b4..b7 are the
   // zero padding of the sequence and are not looked at.
   template <class T>
-  [[gnu::always_inline]] static void zero(T (&b)[8], bool half) {
+  DIGITMILL_ALWAYS_INLINE static void zero(T (&b)[8], bool half) {
     if (half) {
       const T b0 = b[0], b1 = b[1], b2 = b[2], b3 = b[3];
       const T s02 = b0 + b2, s13 = b1 + b3, d13 = b1 - b3;
@@ -49,7 +48,7 @@ struct Forward {
   // Zero angle on super-block 1: a radix-8 butterfly whose rotations are the
   // odd multiples of pi/8.
   template <class T>
-  [[gnu::always_inline]] static void second(T (&c)[8]) {
+  DIGITMILL_ALWAYS_INLINE static void second(T (&c)[8]) {
     T x = rho * (c[2] - c[6]), y = rho * (c[2] + c[6]);
     const T g0 = c[0] + x, h0 = c[4] + y, g2 = c[0] - x, h2 = c[4] - y;
     x = rho * (c[3] - c[7]), y = rho * (c[3] + c[7]);
@@ -70,10 +69,10 @@ struct Forward {
   // radix-8 butterfly whose outputs are split between the real super-block
   // (r, "J") and the imaginary one (i, "K").
   template <class T>
-  [[gnu::always_inline]] static void general(const Rotations<T>& w, T (&r)[8], T (&i)[8]) {
+  DIGITMILL_ALWAYS_INLINE static void general(const Rotations<T>& w, T (&r)[8], T (&i)[8]) {
     // Inputs k and k + 4 are rotated and folded together, so that few values
     // are live at once; every sum below is one of the butterfly's terms.
-    const auto rotate = [&](int k, T& xr, T& xi) __attribute__((always_inline)) {
+    const auto rotate = [&](int k, T& xr, T& xi) DIGITMILL_ALWAYS_INLINE {
       xr = w.c[k] * r[k] - w.s[k] * i[k];
       xi = w.c[k] * i[k] + w.s[k] * r[k];
     };
@@ -122,18 +121,18 @@ void first_direct(Tree<Forward, false>& tree, int m, double* b) {
   if (m % 3 == 1) {
     // Super-block 1 is a copy of super-block 0 before the pass.
     const std::ptrdiff_t bl = n / 16;
-    over_streams(
-        block_rows<8>(b, bl), block_rows<16>(b, bl), bl,
-        [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j)
-            __attribute__((always_inline)) {
-              T x[8], y[8];
-#pragma GCC unroll 32
-              for (int k = 0; k < 8; ++k) load_to(in[k] + j, x[k]), y[k] = x[k];
-              Forward::zero(x, false);
-              Forward::second(y);
-#pragma GCC unroll 32
-              for (int k = 0; k < 8; ++k) store_from(out[k] + j, x[k]), store_from(out[8 + k] + j, y[k]);
-            });
+    over_streams(block_rows<8>(b, bl), block_rows<16>(b, bl), bl,
+                 [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j)
+                     DIGITMILL_ALWAYS_INLINE {
+                       T x[8], y[8];
+                       DIGITMILL_UNROLL(32)
+                       for (int k = 0; k < 8; ++k) load_to(in[k] + j, x[k]), y[k] = x[k];
+                       Forward::zero(x, false);
+                       Forward::second(y);
+                       DIGITMILL_UNROLL(32)
+                       for (int k = 0; k < 8; ++k)
+                         store_from(out[k] + j, x[k]), store_from(out[8 + k] + j, y[k]);
+                     });
     tree.zero(0, false);
     tree.second(0, false);
     return;
@@ -143,32 +142,31 @@ void first_direct(Tree<Forward, false>& tree, int m, double* b) {
   const std::ptrdiff_t bl = n / 32;
   const Rotations<double> w = tree.rotations_of(0, 2);
   const Rotations<v4d> wv = broadcast<v4d>(w);
-  over_streams(
-      block_rows<16>(b, bl), block_rows<32>(b, bl), bl,
-      [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j)
-          __attribute__((always_inline)) {
-            T s[8], d[8], r[8], i[8];
-#pragma GCC unroll 32
-            for (int k = 0; k < 8; ++k) {
-              load_to(in[k] + j, r[k]);
-              load_to(in[8 + k] + j, i[k]);
-              s[k] = r[k] + i[k];
-              d[k] = r[k] - i[k];
-            }
-            Forward::zero(s, false);
-            Forward::second(d);
-            if constexpr (std::is_same_v<T, double>)
-              Forward::general(w, r, i);
-            else
-              Forward::general(wv, r, i);
-#pragma GCC unroll 32
-            for (int k = 0; k < 8; ++k) {
-              store_from(out[k] + j, s[k]);
-              store_from(out[8 + k] + j, d[k]);
-              store_from(out[16 + k] + j, r[k]);
-              store_from(out[24 + k] + j, i[k]);
-            }
-          });
+  over_streams(block_rows<16>(b, bl), block_rows<32>(b, bl), bl,
+               [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j)
+                   DIGITMILL_ALWAYS_INLINE {
+                     T s[8], d[8], r[8], i[8];
+                     DIGITMILL_UNROLL(32)
+                     for (int k = 0; k < 8; ++k) {
+                       load_to(in[k] + j, r[k]);
+                       load_to(in[8 + k] + j, i[k]);
+                       s[k] = r[k] + i[k];
+                       d[k] = r[k] - i[k];
+                     }
+                     Forward::zero(s, false);
+                     Forward::second(d);
+                     if constexpr (std::is_same_v<T, double>)
+                       Forward::general(w, r, i);
+                     else
+                       Forward::general(wv, r, i);
+                     DIGITMILL_UNROLL(32)
+                     for (int k = 0; k < 8; ++k) {
+                       store_from(out[k] + j, s[k]);
+                       store_from(out[8 + k] + j, d[k]);
+                       store_from(out[16 + k] + j, r[k]);
+                       store_from(out[24 + k] + j, i[k]);
+                     }
+                   });
   tree.zero(0, false);
   tree.second(0, false);
   tree.pair(0, 2, 3, w, false);
@@ -186,17 +184,17 @@ void first_staged(Tree<Forward, false>& tree, int m, double* b) {
     double* const sb[2] = {b, b + 8 * bl};
     tree.sweep(
         0, sb, 64,
-        [&]<int C>(double* buf) __attribute__((always_inline)) {
+        [&]<int C>(double* buf) DIGITMILL_ALWAYS_INLINE {
           for (int k = 0; k < 8; ++k) {
             double* p = buf + k * C;
-#pragma GCC unroll 8
+            DIGITMILL_UNROLL(8)
             for (int j = 0; j < C; j += 4) {
               v4d x[8], y[8];
-#pragma GCC unroll 8
+              DIGITMILL_UNROLL(8)
               for (int q = 0; q < 8; ++q) x[q] = y[q] = load4(p + 8 * C * q + j);
               Forward::zero(x, false);
               Forward::second(y);
-#pragma GCC unroll 8
+              DIGITMILL_UNROLL(8)
               for (int q = 0; q < 8; ++q)
                 store4(p + 8 * C * q + j, x[q]), store4(p + 8 * C * (8 + q) + j, y[q]);
             }
@@ -210,13 +208,13 @@ void first_staged(Tree<Forward, false>& tree, int m, double* b) {
     double* const sb[4] = {b, b + 8 * bl, b + 16 * bl, b + 24 * bl};
     tree.sweep(
         0, sb, 128,
-        [&]<int C>(double* buf) __attribute__((always_inline)) {
+        [&]<int C>(double* buf) DIGITMILL_ALWAYS_INLINE {
           for (int k = 0; k < 8; ++k) {
             double* p = buf + k * C;
-#pragma GCC unroll 8
+            DIGITMILL_UNROLL(8)
             for (int j = 0; j < C; j += 4) {
               v4d s[8], d[8], r[8], i[8];
-#pragma GCC unroll 8
+              DIGITMILL_UNROLL(8)
               for (int q = 0; q < 8; ++q) {
                 r[q] = load4(p + 8 * C * q + j);
                 i[q] = load4(p + 8 * C * (8 + q) + j);
@@ -226,7 +224,7 @@ void first_staged(Tree<Forward, false>& tree, int m, double* b) {
               Forward::zero(s, false);
               Forward::second(d);
               Forward::general(wv, r, i);
-#pragma GCC unroll 8
+              DIGITMILL_UNROLL(8)
               for (int q = 0; q < 8; ++q) {
                 store4(p + 8 * C * q + j, s[q]);
                 store4(p + 8 * C * (8 + q) + j, d[q]);

@@ -1,10 +1,9 @@
 // Inverse real transform: the radix-8 inverse pass, the radix-2 and radix-4
 // last passes and the driver that turns a packed spectrum back into samples
 // divided by the length.
+#include "compiler.hpp"
 #include "fft/pass.hpp"
 #include "fft/transform.hpp"
-
-#pragma GCC diagnostic ignored "-Wpsabi"
 
 namespace DIGITMILL_FFT_NS {
 
@@ -19,7 +18,7 @@ struct Inverse {
   // Zero angle on super-block 0; the doubled terms undo the halving that the
   // packed layout implies for the conjugate-symmetric half of the spectrum.
   template <class T>
-  [[gnu::always_inline]] static void zero(T (&b)[8], bool) {
+  DIGITMILL_ALWAYS_INLINE static void zero(T (&b)[8], bool) {
     const T t0 = b[0] + b[1], t1 = b[0] - b[1], t2 = 2.0 * b[2], t3 = 2.0 * b[3];
     const T a = t0 + t2, q = 2.0 * (b[4] + b[6]);
     const T c = t1 + t3, e = sqrt2 * ((b[5] + b[7]) + (b[4] - b[6]));
@@ -38,7 +37,7 @@ struct Inverse {
   // Zero angle on super-block 1, the conjugate of the forward odd-eighths
   // butterfly.
   template <class T>
-  [[gnu::always_inline]] static void second(T (&c)[8]) {
+  DIGITMILL_ALWAYS_INLINE static void second(T (&c)[8]) {
     const T t0 = c[0] + c[6], t1 = c[2] + c[4], u0 = c[7] - c[1], u1 = c[5] - c[3];
     const T d06 = c[0] - c[6], s71 = c[7] + c[1], s53 = c[5] + c[3], d24 = c[2] - c[4];
     const T p = d06 * gam + s71 * sig, r = s53 * gam - d24 * sig;
@@ -57,9 +56,9 @@ struct Inverse {
   // and the imaginary one (i, "K"), then the conjugate rotations of outputs
   // 1..7.
   template <class T>
-  [[gnu::always_inline]] static void general(const Rotations<T>& w, T (&r)[8], T (&i)[8]) {
+  DIGITMILL_ALWAYS_INLINE static void general(const Rotations<T>& w, T (&r)[8], T (&i)[8]) {
     // Output k is (x, y) turned by the conjugate rotation k.
-    const auto rotate = [&](int k, T x, T y) __attribute__((always_inline)) {
+    const auto rotate = [&](int k, T x, T y) DIGITMILL_ALWAYS_INLINE {
       r[k] = w.c[k] * x - w.s[k] * y;
       i[k] = w.s[k] * x + w.c[k] * y;
     };
@@ -96,36 +95,34 @@ void last_direct(Tree<Inverse, true>& tree, int m, double* b, double r) {
   if (m % 3 == 0) {
     const std::ptrdiff_t bl = n / 8;
     const auto rows = block_rows<8>(b, bl);
-    over_streams(
-        rows, rows, bl,
-        [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j)
-            __attribute__((always_inline)) {
-              T x[8];
-#pragma GCC unroll 32
-              for (int k = 0; k < 8; ++k) load_to(in[k] + j, x[k]);
-              Inverse::zero(x, false);
-#pragma GCC unroll 32
-              for (int k = 0; k < 8; ++k) store_from(out[k] + j, x[k] * r);
-            });
+    over_streams(rows, rows, bl,
+                 [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j)
+                     DIGITMILL_ALWAYS_INLINE {
+                       T x[8];
+                       DIGITMILL_UNROLL(32)
+                       for (int k = 0; k < 8; ++k) load_to(in[k] + j, x[k]);
+                       Inverse::zero(x, false);
+                       DIGITMILL_UNROLL(32)
+                       for (int k = 0; k < 8; ++k) store_from(out[k] + j, x[k] * r);
+                     });
   } else if (m % 3 == 1) {
     tree.second(0, false);
     const std::ptrdiff_t bl = n / 16;
     const auto rows = block_rows<16>(b, bl);
-    over_streams(
-        rows, rows, bl,
-        [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j)
-            __attribute__((always_inline)) {
-              T x[8], y[8];
-#pragma GCC unroll 32
-              for (int k = 0; k < 8; ++k) load_to(in[k] + j, x[k]), load_to(in[8 + k] + j, y[k]);
-              Inverse::zero(x, false);
-              Inverse::second(y);
-#pragma GCC unroll 32
-              for (int k = 0; k < 8; ++k) {
-                store_from(out[k] + j, (x[k] + y[k]) * r);
-                store_from(out[8 + k] + j, (x[k] - y[k]) * r);
-              }
-            });
+    over_streams(rows, rows, bl,
+                 [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j)
+                     DIGITMILL_ALWAYS_INLINE {
+                       T x[8], y[8];
+                       DIGITMILL_UNROLL(32)
+                       for (int k = 0; k < 8; ++k) load_to(in[k] + j, x[k]), load_to(in[8 + k] + j, y[k]);
+                       Inverse::zero(x, false);
+                       Inverse::second(y);
+                       DIGITMILL_UNROLL(32)
+                       for (int k = 0; k < 8; ++k) {
+                         store_from(out[k] + j, (x[k] + y[k]) * r);
+                         store_from(out[8 + k] + j, (x[k] - y[k]) * r);
+                       }
+                     });
   } else {
     tree.second(0, false);
     const Rotations<double> w = tree.rotations_of(0, 2);
@@ -133,34 +130,33 @@ void last_direct(Tree<Inverse, true>& tree, int m, double* b, double r) {
     tree.pair(0, 2, 3, w, false);
     const std::ptrdiff_t bl = n / 32;
     const auto rows = block_rows<32>(b, bl);
-    over_streams(
-        rows, rows, bl,
-        [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j)
-            __attribute__((always_inline)) {
-              T x[8], y[8], re[8], im[8];
-#pragma GCC unroll 32
-              for (int k = 0; k < 8; ++k) {
-                load_to(in[k] + j, x[k]);
-                load_to(in[8 + k] + j, y[k]);
-                load_to(in[16 + k] + j, re[k]);
-                load_to(in[24 + k] + j, im[k]);
-              }
-              Inverse::zero(x, false);
-              Inverse::second(y);
-              if constexpr (std::is_same_v<T, double>)
-                Inverse::general(w, re, im);
-              else
-                Inverse::general(wv, re, im);
-// The radix-4 last pass on quarters 0..3, then the division by n.
-#pragma GCC unroll 32
-              for (int k = 0; k < 8; ++k) {
-                const T t0 = x[k] + y[k], t1 = x[k] - y[k], t2 = 2.0 * re[k], t3 = 2.0 * im[k];
-                store_from(out[k] + j, (t0 + t2) * r);
-                store_from(out[16 + k] + j, (t0 - t2) * r);
-                store_from(out[8 + k] + j, (t1 + t3) * r);
-                store_from(out[24 + k] + j, (t1 - t3) * r);
-              }
-            });
+    over_streams(rows, rows, bl,
+                 [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j)
+                     DIGITMILL_ALWAYS_INLINE {
+                       T x[8], y[8], re[8], im[8];
+                       DIGITMILL_UNROLL(32)
+                       for (int k = 0; k < 8; ++k) {
+                         load_to(in[k] + j, x[k]);
+                         load_to(in[8 + k] + j, y[k]);
+                         load_to(in[16 + k] + j, re[k]);
+                         load_to(in[24 + k] + j, im[k]);
+                       }
+                       Inverse::zero(x, false);
+                       Inverse::second(y);
+                       if constexpr (std::is_same_v<T, double>)
+                         Inverse::general(w, re, im);
+                       else
+                         Inverse::general(wv, re, im);
+                       // The radix-4 last pass on quarters 0..3, then the division by n.
+                       DIGITMILL_UNROLL(32)
+                       for (int k = 0; k < 8; ++k) {
+                         const T t0 = x[k] + y[k], t1 = x[k] - y[k], t2 = 2.0 * re[k], t3 = 2.0 * im[k];
+                         store_from(out[k] + j, (t0 + t2) * r);
+                         store_from(out[16 + k] + j, (t0 - t2) * r);
+                         store_from(out[8 + k] + j, (t1 + t3) * r);
+                         store_from(out[24 + k] + j, (t1 - t3) * r);
+                       }
+                     });
   }
 }
 
@@ -177,16 +173,16 @@ void last_staged(Tree<Inverse, true>& tree, int m, double* b, double r) {
     double* const sb[1] = {b};
     tree.sweep(
         0, sb, 64,
-        [&]<int C>(double* buf) __attribute__((always_inline)) {
+        [&]<int C>(double* buf) DIGITMILL_ALWAYS_INLINE {
           for (int k = 0; k < 8; ++k) {
             double* p = buf + k * C;
-#pragma GCC unroll 8
+            DIGITMILL_UNROLL(8)
             for (int j = 0; j < C; j += 4) {
               v4d x[8];
-#pragma GCC unroll 8
+              DIGITMILL_UNROLL(8)
               for (int q = 0; q < 8; ++q) x[q] = load4(p + 8 * C * q + j);
               Inverse::zero(x, false);
-#pragma GCC unroll 8
+              DIGITMILL_UNROLL(8)
               for (int q = 0; q < 8; ++q) store4(p + 8 * C * q + j, x[q] * r);
             }
           }
@@ -197,18 +193,18 @@ void last_staged(Tree<Inverse, true>& tree, int m, double* b, double r) {
     double* const sb[2] = {b, b + 8 * bl};
     tree.sweep(
         0, sb, 128,
-        [&]<int C>(double* buf) __attribute__((always_inline)) {
+        [&]<int C>(double* buf) DIGITMILL_ALWAYS_INLINE {
           for (int k = 0; k < 8; ++k) {
             double* p = buf + k * C;
-#pragma GCC unroll 8
+            DIGITMILL_UNROLL(8)
             for (int j = 0; j < C; j += 4) {
               v4d x[8], y[8];
-#pragma GCC unroll 8
+              DIGITMILL_UNROLL(8)
               for (int q = 0; q < 8; ++q)
                 x[q] = load4(p + 8 * C * q + j), y[q] = load4(p + 8 * C * (8 + q) + j);
               Inverse::zero(x, false);
               Inverse::second(y);
-#pragma GCC unroll 8
+              DIGITMILL_UNROLL(8)
               for (int q = 0; q < 8; ++q) {
                 store4(p + 8 * C * q + j, (x[q] + y[q]) * r);
                 store4(p + 8 * C * (8 + q) + j, (x[q] - y[q]) * r);
@@ -223,13 +219,13 @@ void last_staged(Tree<Inverse, true>& tree, int m, double* b, double r) {
     double* const sb[4] = {b, b + 8 * bl, b + 16 * bl, b + 24 * bl};
     tree.sweep(
         0, sb, 256,
-        [&]<int C>(double* buf) __attribute__((always_inline)) {
+        [&]<int C>(double* buf) DIGITMILL_ALWAYS_INLINE {
           for (int k = 0; k < 8; ++k) {
             double* p = buf + k * C;
-#pragma GCC unroll 8
+            DIGITMILL_UNROLL(8)
             for (int j = 0; j < C; j += 4) {
               v4d x[8], y[8], re[8], im[8];
-#pragma GCC unroll 8
+              DIGITMILL_UNROLL(8)
               for (int q = 0; q < 8; ++q) {
                 x[q] = load4(p + 8 * C * q + j);
                 y[q] = load4(p + 8 * C * (8 + q) + j);
@@ -239,8 +235,8 @@ void last_staged(Tree<Inverse, true>& tree, int m, double* b, double r) {
               Inverse::zero(x, false);
               Inverse::second(y);
               Inverse::general(wv, re, im);
-          // The radix-4 last pass on quarters 0..3, then the division by n.
-#pragma GCC unroll 8
+              // The radix-4 last pass on quarters 0..3, then the division by n.
+              DIGITMILL_UNROLL(8)
               for (int q = 0; q < 8; ++q) {
                 const v4d t0 = x[q] + y[q], t1 = x[q] - y[q], t2 = 2.0 * re[q], t3 = 2.0 * im[q];
                 store4(p + 8 * C * q + j, (t0 + t2) * r);

@@ -37,10 +37,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "compiler.hpp"
 #include "fft/detail.hpp"
-
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wpsabi"
 
 namespace DIGITMILL_FFT_NS::detail {
 
@@ -54,23 +52,22 @@ constexpr std::ptrdiff_t stage_min = 512;
 // input streams in[0..NI) and writes element j of the output streams
 // out[0..NO) (an output may be an input). Only input streams are read.
 template <std::size_t NI, std::size_t NO, class F>
-[[gnu::always_inline]] inline void over_streams(const std::array<double*, NI>& in,
-                                                const std::array<double*, NO>& out, std::ptrdiff_t bl,
-                                                F&& f) {
+DIGITMILL_ALWAYS_INLINE inline void over_streams(const std::array<double*, NI>& in,
+                                                 const std::array<double*, NO>& out, std::ptrdiff_t bl,
+                                                 F&& f) {
   constexpr int chunk = 1024 / (NI > NO ? NI : NO);  // 8 KiB per buffer
   if (bl < stage_min || bl % chunk != 0) {
-    for_lanes(
-        bl, [&]<class T>(std::ptrdiff_t j)
-                __attribute__((always_inline)) { f.template operator()<T>(in.data(), out.data(), j); });
+    for_lanes(bl, [&]<class T>(std::ptrdiff_t j)
+                      DIGITMILL_ALWAYS_INLINE { f.template operator()<T>(in.data(), out.data(), j); });
     return;
   }
   alignas(64) double bin[NI][chunk];
   alignas(64) double bout[NO][chunk];
   double* rin[NI];
   double* rout[NO];
-#pragma GCC unroll 32
+  DIGITMILL_UNROLL(32)
   for (std::size_t k = 0; k < NI; ++k) rin[k] = bin[k];
-#pragma GCC unroll 32
+  DIGITMILL_UNROLL(32)
   for (std::size_t k = 0; k < NO; ++k) rout[k] = bout[k];
   for (std::ptrdiff_t j0 = 0; j0 < bl; j0 += chunk) {
     for (std::size_t k = 0; k < NI; ++k) std::memcpy(bin[k], in[k] + j0, sizeof bin[k]);
@@ -83,15 +80,15 @@ template <std::size_t NI, std::size_t NO, class F>
 template <std::size_t N>
 inline std::array<double*, N> block_rows(double* p, std::ptrdiff_t bl) {
   std::array<double*, N> rows;
-#pragma GCC unroll 32
+  DIGITMILL_UNROLL(32)
   for (std::size_t k = 0; k < N; ++k) rows[k] = p + static_cast<std::ptrdiff_t>(k) * bl;
   return rows;
 }
 
 template <class T>
-[[gnu::always_inline]] inline Rotations<T> broadcast(const Rotations<double>& w) {
+DIGITMILL_ALWAYS_INLINE inline Rotations<T> broadcast(const Rotations<double>& w) {
   Rotations<T> v;
-#pragma GCC unroll 32
+  DIGITMILL_UNROLL(32)
   for (int k = 0; k < 8; ++k) v.c[k] = T{} + w.c[k], v.s[k] = T{} + w.s[k];
   return v;
 }
@@ -102,56 +99,54 @@ void unit_single(double* p, std::ptrdiff_t bl, bool half, bool zero) {
   if (half) {
     // The half-filled form never reads b4..b7.
     const auto in = block_rows<4>(p, bl);
-    over_streams(
-        in, rows, bl,
-        [&]<class T>(const double* const* i, double* const* o, std::ptrdiff_t j)
-            __attribute__((always_inline)) {
-              T x[8] = {};
-#pragma GCC unroll 32
-              for (int k = 0; k < 4; ++k) load_to(i[k] + j, x[k]);
-              K::zero(x, true);
-#pragma GCC unroll 32
-              for (int k = 0; k < 8; ++k) store_from(o[k] + j, x[k]);
-            });
+    over_streams(in, rows, bl,
+                 [&]<class T>(const double* const* i, double* const* o, std::ptrdiff_t j)
+                     DIGITMILL_ALWAYS_INLINE {
+                       T x[8] = {};
+                       DIGITMILL_UNROLL(32)
+                       for (int k = 0; k < 4; ++k) load_to(i[k] + j, x[k]);
+                       K::zero(x, true);
+                       DIGITMILL_UNROLL(32)
+                       for (int k = 0; k < 8; ++k) store_from(o[k] + j, x[k]);
+                     });
     return;
   }
-  over_streams(
-      rows, rows, bl,
-      [&]<class T>(const double* const* i, double* const* o, std::ptrdiff_t j)
-          __attribute__((always_inline)) {
-            T x[8];
-#pragma GCC unroll 32
-            for (int k = 0; k < 8; ++k) load_to(i[k] + j, x[k]);
-            if (zero)
-              K::zero(x, false);
-            else
-              K::second(x);
-#pragma GCC unroll 32
-            for (int k = 0; k < 8; ++k) store_from(o[k] + j, x[k]);
-          });
+  over_streams(rows, rows, bl,
+               [&]<class T>(const double* const* i, double* const* o, std::ptrdiff_t j)
+                   DIGITMILL_ALWAYS_INLINE {
+                     T x[8];
+                     DIGITMILL_UNROLL(32)
+                     for (int k = 0; k < 8; ++k) load_to(i[k] + j, x[k]);
+                     if (zero)
+                       K::zero(x, false);
+                     else
+                       K::second(x);
+                     DIGITMILL_UNROLL(32)
+                     for (int k = 0; k < 8; ++k) store_from(o[k] + j, x[k]);
+                   });
 }
 
 // The group (pr, pi_) with bl >= 1 butterflies and one set of rotations.
 template <class K>
 void unit_pair(double* pr, double* pi_, std::ptrdiff_t bl, const Rotations<double>& w) {
   std::array<double*, 16> rows;
-#pragma GCC unroll 32
+  DIGITMILL_UNROLL(32)
   for (int k = 0; k < 8; ++k) rows[k] = pr + k * bl, rows[8 + k] = pi_ + k * bl;
   const Rotations<v4d> wv = broadcast<v4d>(w);
-  over_streams(
-      rows, rows, bl,
-      [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j)
-          __attribute__((always_inline)) {
-            T r[8], i[8];
-#pragma GCC unroll 32
-            for (int k = 0; k < 8; ++k) load_to(in[k] + j, r[k]), load_to(in[8 + k] + j, i[k]);
-            if constexpr (std::is_same_v<T, double>)
-              K::general(w, r, i);
-            else
-              K::general(wv, r, i);
-#pragma GCC unroll 32
-            for (int k = 0; k < 8; ++k) store_from(out[k] + j, r[k]), store_from(out[8 + k] + j, i[k]);
-          });
+  over_streams(rows, rows, bl,
+               [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j)
+                   DIGITMILL_ALWAYS_INLINE {
+                     T r[8], i[8];
+                     DIGITMILL_UNROLL(32)
+                     for (int k = 0; k < 8; ++k) load_to(in[k] + j, r[k]), load_to(in[8 + k] + j, i[k]);
+                     if constexpr (std::is_same_v<T, double>)
+                       K::general(w, r, i);
+                     else
+                       K::general(wv, r, i);
+                     DIGITMILL_UNROLL(32)
+                     for (int k = 0; k < 8; ++k)
+                       store_from(out[k] + j, r[k]), store_from(out[8 + k] + j, i[k]);
+                   });
 }
 
 // The exchange of one reordering folded into the last forward pass (after
@@ -161,7 +156,7 @@ void unit_pair(double* pr, double* pi_, std::ptrdiff_t bl, const Rotations<doubl
 // pair x of one with that of pair 3 - x of the other; inside super-blocks 0
 // and 1 it reverses the second elements of pairs 2..3 and 4..7.
 template <class T>
-[[gnu::always_inline]] inline void fold_pair(T (&r)[8], T (&i)[8]) {
+DIGITMILL_ALWAYS_INLINE inline void fold_pair(T (&r)[8], T (&i)[8]) {
   std::swap(r[1], i[7]);
   std::swap(r[3], i[5]);
   std::swap(r[5], i[3]);
@@ -188,7 +183,7 @@ inline void fold_second(double* p) {
 template <class K, bool fold, bool post>
 void leaf_four(double* pr, double* pi_, const Rotations<v4d>& w) {
   v4d r[8], i[8];
-#pragma GCC unroll 32
+  DIGITMILL_UNROLL(32)
   for (int l = 0; l < 4; ++l) {
     r[l] = load4(pr + 16 * l);
     r[l + 4] = load4(pr + 16 * l + 4);
@@ -206,7 +201,7 @@ void leaf_four(double* pr, double* pi_, const Rotations<v4d>& w) {
   transpose4(r[4], r[5], r[6], r[7]);
   transpose4(i[0], i[1], i[2], i[3]);
   transpose4(i[4], i[5], i[6], i[7]);
-#pragma GCC unroll 32
+  DIGITMILL_UNROLL(32)
   for (int l = 0; l < 4; ++l) {
     store4(pr + 16 * l, r[l]);
     store4(pr + 16 * l + 4, r[l + 4]);
@@ -217,7 +212,7 @@ void leaf_four(double* pr, double* pi_, const Rotations<v4d>& w) {
 
 inline Rotations<double> lane(const Rotations<v4d>& w, int l) {
   Rotations<double> s;
-#pragma GCC unroll 32
+  DIGITMILL_UNROLL(32)
   for (int k = 0; k < 8; ++k) s.c[k] = w.c[k][l], s.s[k] = w.s[k][l];
   return s;
 }
@@ -240,31 +235,31 @@ struct Unit {
 // The butterflies of one unit on C consecutive elements of each of its
 // streams; stream k starts S doubles after stream k - 1.
 template <class K, Kind kind, int C, std::ptrdiff_t S>
-[[gnu::always_inline]] inline void chunk_single(double* p) {
+DIGITMILL_ALWAYS_INLINE inline void chunk_single(double* p) {
   constexpr int inputs = kind == Kind::half ? 4 : 8;
-#pragma GCC unroll 8
+  DIGITMILL_UNROLL(8)
   for (int j = 0; j < C; j += 4) {
     v4d x[8] = {};
-#pragma GCC unroll 8
+    DIGITMILL_UNROLL(8)
     for (int k = 0; k < inputs; ++k) x[k] = load4(p + k * S + j);
     if constexpr (kind == Kind::second)
       K::second(x);
     else
       K::zero(x, kind == Kind::half);
-#pragma GCC unroll 8
+    DIGITMILL_UNROLL(8)
     for (int k = 0; k < 8; ++k) store4(p + k * S + j, x[k]);
   }
 }
 
 template <class K, int C, std::ptrdiff_t S>
-[[gnu::always_inline]] inline void chunk_pair(double* pr, double* pi_, const Rotations<v4d>& w) {
-#pragma GCC unroll 8
+DIGITMILL_ALWAYS_INLINE inline void chunk_pair(double* pr, double* pi_, const Rotations<v4d>& w) {
+  DIGITMILL_UNROLL(8)
   for (int j = 0; j < C; j += 4) {
     v4d r[8], i[8];
-#pragma GCC unroll 8
+    DIGITMILL_UNROLL(8)
     for (int k = 0; k < 8; ++k) r[k] = load4(pr + k * S + j), i[k] = load4(pi_ + k * S + j);
     K::general(w, r, i);
-#pragma GCC unroll 8
+    DIGITMILL_UNROLL(8)
     for (int k = 0; k < 8; ++k) store4(pr + k * S + j, r[k]), store4(pi_ + k * S + j, i[k]);
   }
 }
@@ -272,7 +267,7 @@ template <class K, int C, std::ptrdiff_t S>
 // A staged chunk of C elements per stream, stream 8b + k being sub-block k
 // of local block b: the butterflies of unit u of the lower pass.
 template <class K, int C>
-[[gnu::always_inline]] inline void chunk_unit(double* buf, const Unit& u) {
+DIGITMILL_ALWAYS_INLINE inline void chunk_unit(double* buf, const Unit& u) {
   switch (u.kind) {
     case Kind::zero:
       chunk_single<K, Kind::zero, C, C>(buf + 8 * C * u.lr);
@@ -422,7 +417,7 @@ class Tree {
     for (std::ptrdiff_t j0 = 0; j0 < sub; j0 += C) {
       for (int s = 0; s < in; ++s) {
         const double* src = sb[s / 64] + (s % 64) * sub + j0;
-#pragma GCC unroll 8
+        DIGITMILL_UNROLL(8)
         for (int j = 0; j < C; j += 4) store4(buf + s * C + j, load4(src + j));
       }
       if constexpr (!post) own.template operator()<C>(buf);
@@ -430,7 +425,7 @@ class Tree {
       if constexpr (post) own.template operator()<C>(buf);
       for (int s = 0; s < streams; ++s) {
         double* dst = sb[s / 64] + (s % 64) * sub + j0;
-#pragma GCC unroll 8
+        DIGITMILL_UNROLL(8)
         for (int j = 0; j < C; j += 4) store4(dst + j, load4(buf + s * C + j));
       }
     }
@@ -485,7 +480,7 @@ class Tree {
       double* const sb[2] = {pr, b_ + 8 * bl_[lv] * si};
       sweep(
           lv, sb, 128,
-          [&]<int C>(double* buf) __attribute__((always_inline)) {
+          [&]<int C>(double* buf) DIGITMILL_ALWAYS_INLINE {
             for (int k = 0; k < 8; ++k) chunk_pair<K, C, 8 * C>(buf + k * C, buf + (64 + k) * C, wv);
           },
           kids, nk);
@@ -494,7 +489,7 @@ class Tree {
       const int in = kind == Kind::half ? 32 : 64;
       sweep(
           lv, sb, in,
-          [&]<int C>(double* buf) __attribute__((always_inline)) {
+          [&]<int C>(double* buf) DIGITMILL_ALWAYS_INLINE {
             for (int k = 0; k < 8; ++k) {
               if (kind == Kind::half)
                 chunk_single<K, Kind::half, C, 8 * C>(buf + k * C);
@@ -527,7 +522,7 @@ class Tree {
         bottom<false>(lv, sr, si, w);
       return;
     }
-#pragma GCC unroll 32
+    DIGITMILL_UNROLL(32)
     for (int l = 0; l < 4; ++l) pair(lv, sr + 2 * l, si - 2 * l, lane(w, l));
   }
 
@@ -537,7 +532,7 @@ class Tree {
   template <bool fold>
   void bottom(int lv, int sr, int si, const Rotations<v4d>& w) {
     Rotations<v4d> leaf_w[8];
-#pragma GCC unroll 8
+    DIGITMILL_UNROLL(8)
     for (int l = 0; l < 4; ++l) {
       leaf_w[2 * l] = four_rotations(lv + 1, 8 * (sr + 2 * l));
       leaf_w[2 * l + 1] = four_rotations(lv + 1, 8 * (si - 2 * l));
@@ -573,5 +568,3 @@ void run_pass(int bl, int span, double* b) {
 }
 
 }  // namespace DIGITMILL_FFT_NS::detail
-
-#pragma GCC diagnostic pop

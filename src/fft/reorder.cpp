@@ -8,8 +8,6 @@
 #include "fft/detail.hpp"
 #include "fft/transform.hpp"
 
-#pragma GCC diagnostic ignored "-Wpsabi"
-
 namespace DIGITMILL_FFT_NS {
 
 namespace {
@@ -51,7 +49,7 @@ void reord2_tiles(int mb, double* b) {
       if constexpr (row_len >= 4) {
         // Unrolled: as a loop it would become a call to memcpy for a few
         // cache lines.
-#pragma GCC unroll 8
+        DIGITMILL_UNROLL(8)
         for (int k = 0; k < row_len; k += 4) detail::store4(tile[a] + k, detail::load4(row + k));
       } else {
         for (int k = 0; k < row_len; ++k) tile[a][k] = row[k];
@@ -97,10 +95,10 @@ void REORD1(int m, double* b) {
     // (re_2, im_2, re_1, im_1) exchange their odd lanes crosswise.
     for (; hi - lo >= 4; lo += 4, hi -= 4) {
       const v4d f = detail::load4(lo), k = detail::load4(hi);
-      const v4d fs = __builtin_shuffle(f, v4i{0, 3, 2, 1});  // re0, im1, re1, im0
-      const v4d ks = __builtin_shuffle(k, v4i{0, 3, 2, 1});  // re_2, im_1, re_1, im_2
-      detail::store4(lo, __builtin_shuffle(f, ks, v4i{0, 5, 2, 7}));
-      detail::store4(hi, __builtin_shuffle(k, fs, v4i{0, 5, 2, 7}));
+      const v4d fs = __builtin_shufflevector(f, f, 0, 3, 2, 1);  // re0, im1, re1, im0
+      const v4d ks = __builtin_shufflevector(k, k, 0, 3, 2, 1);  // re_2, im_1, re_1, im_2
+      detail::store4(lo, __builtin_shufflevector(f, ks, 0, 5, 2, 7));
+      detail::store4(hi, __builtin_shufflevector(k, fs, 0, 5, 2, 7));
     }
     if (hi == lo) {
       // The two middle pairs of the octave (or the whole octave of two).

@@ -3,12 +3,9 @@
 #include <cmath>
 #include <cstdint>
 
+#include "compiler.hpp"
 #include "mp/elementwise.hpp"
 #include "mp/record_span.hpp"
-
-// Lets the carry passes vectorise; every result stays the one the scalar
-// code gives. The pragma does not inherit -ffp-contract=off, so it repeats it.
-#pragma GCC optimize("no-trapping-math", "vect-cost-model=dynamic", "fp-contract=off")
 
 namespace mp {
 
@@ -50,7 +47,7 @@ alignas(64) std::int32_t carries[record_words + 1];
 // carries. Otherwise (a last word left at 10^8 by RSUB, say) the plain loop
 // runs.
 template <bool Subtract>
-double carry_run(Word* __restrict a, const Word* __restrict b, int lo, int hi, double carry) {
+double carry_run(Word* DIGITMILL_RESTRICT a, const Word* DIGITMILL_RESTRICT b, int lo, int hi, double carry) {
   const double radix = store::radix;
   const double inverse_radix = store::inverse_radix;
   const double radix_less_one = radix - 1.0;

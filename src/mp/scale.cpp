@@ -6,10 +6,6 @@
 #include "mp/elementwise.hpp"
 #include "mp/record_span.hpp"
 
-// Lets the loops vectorise; every result stays the one the scalar code
-// gives. The pragma does not inherit -ffp-contract=off, so it repeats it.
-#pragma GCC optimize("no-trapping-math", "vect-cost-model=dynamic", "fp-contract=off")
-
 namespace mp {
 
 using detail::RecordSpan;

@@ -1,14 +1,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include "compiler.hpp"
 #include "mul/detail.hpp"
 #include "mul/mult.hpp"
 #include "store/store.hpp"
-
-// Lets floor vectorise; every result stays the one the scalar code gives.
-// The pragma does not inherit -ffp-contract=off, so it repeats it: a fused
-// multiply-add would change the products' rounding.
-#pragma GCC optimize("no-trapping-math", "vect-cost-model=dynamic", "fp-contract=off")
 
 namespace mul {
 
@@ -21,7 +17,7 @@ constexpr int slot_records = 1024;
 
 // count words into 2 * count half-words: upper = floor(w * 10^-4) with the
 // product rounded first, lower = w - upper * 10^4.
-inline void split_words(const Word* __restrict words, int count, double* __restrict out) {
+inline void split_words(const Word* DIGITMILL_RESTRICT words, int count, double* DIGITMILL_RESTRICT out) {
   const double big = store::half_radix;
   const double small = store::inverse_half_radix;
   for (int i = 0; i < count; ++i) {
@@ -52,9 +48,9 @@ inline void store4(double* p, v4d v) {
 // multiply-adds (its complex-multiplication pattern ignores
 // -ffp-contract=off); the sign flip is exact, so a + (-b) is a - b.
 inline v4d complex_mul2(v4d x, v4d y) {
-  const v4d xr = __builtin_shuffle(x, v4i{0, 0, 2, 2});
-  const v4d xi = __builtin_shuffle(x, v4i{1, 1, 3, 3});
-  const v4d ys = __builtin_shuffle(y, v4i{1, 0, 3, 2});
+  const v4d xr = __builtin_shufflevector(x, x, 0, 0, 2, 2);
+  const v4d xi = __builtin_shufflevector(x, x, 1, 1, 3, 3);
+  const v4d ys = __builtin_shufflevector(y, y, 1, 0, 3, 2);
   const v4d a = xr * y;   // xr*yr, xr*yi
   const v4d b = xi * ys;  // xi*yi, xi*yr
   const v4i flip = {static_cast<long long>(0x8000000000000000ull), 0,

@@ -5,10 +5,6 @@
 #include "mul/release_step.hpp"
 #include "store/store.hpp"
 
-// Lets the copy loop vectorise; every result stays the one the scalar code
-// gives. The pragma does not inherit -ffp-contract=off, so it repeats it.
-#pragma GCC optimize("no-trapping-math", "vect-cost-model=dynamic", "fp-contract=off")
-
 namespace mul {
 
 namespace detail {

@@ -4,10 +4,6 @@
 #include "mul/release_step.hpp"
 #include "store/store.hpp"
 
-// Lets the pair loops vectorise; every result stays the one the scalar code
-// gives. The pragma does not inherit -ffp-contract=off, so it repeats it.
-#pragma GCC optimize("no-trapping-math", "vect-cost-model=dynamic", "fp-contract=off")
-
 namespace mul {
 
 namespace {

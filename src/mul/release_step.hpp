@@ -8,11 +8,6 @@
 
 #include "store/store.hpp"
 
-// Lets the word loop vectorise; every result stays the one the scalar code
-// gives. The pragma does not inherit -ffp-contract=off, so it repeats it.
-#pragma GCC push_options
-#pragma GCC optimize("no-trapping-math", "vect-cost-model=dynamic", "fp-contract=off")
-
 namespace mul::detail {
 
 // Pair array T(1 .. 2048), 1-based through the pointer: T(2w-1) and T(2w) are
@@ -108,5 +103,3 @@ inline store::Word leading_word(double v) {
 }
 
 }  // namespace mul::detail
-
-#pragma GCC pop_options

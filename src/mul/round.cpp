@@ -1,12 +1,8 @@
 #include <cmath>
 
+#include "compiler.hpp"
 #include "mul/mult.hpp"
 #include "rt/rt.hpp"
-
-// Lets floor vectorise; every result stays the one the scalar code gives.
-// The pragma does not inherit -ffp-contract=off, so it repeats it: a fused
-// multiply-add would change the products' rounding.
-#pragma GCC optimize("no-trapping-math", "fp-contract=off")
 
 namespace mul {
 
@@ -19,7 +15,7 @@ constexpr double exactness_limit = 0.49999;
 // Rounds x(1 .. count) to the nearest integers; true if one of them was not
 // close enough to one. Written negated so that NaN, and an infinity (whose
 // distance to itself is NaN), count as inexact.
-inline bool round_run(double* __restrict x, int count) {
+inline bool round_run(double* DIGITMILL_RESTRICT x, int count) {
   long long inexact = 0;
   for (int i = 0; i < count; ++i) {
     const double v = x[i];

@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "compiler.hpp"
+
 namespace rt {
 
 // Exit statuses of the failure paths.
@@ -40,7 +42,7 @@ void run_shell(const char* command);
 // Formatted output to standard output, flushed at once; a failed write ends
 // the run (status 2) rather than letting the benchmark report success with
 // lost lines.
-void print(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void print(const char* format, ...) DIGITMILL_PRINTF_FORMAT(1, 2);
 void flush_stdout();
 
 // Puts /dev/null on any of the descriptors 0, 1, 2 that the caller left

@@ -57,40 +57,44 @@ double* whole_buffer() {
   return TB1;
 }
 
+using Blocked = void (*)(int a, int b, int c, double* buf, int n);
+
+// Full products: in core, or by the blocked member of the mode.
+void full(int a, int b, int c, int n, bool take_a, Blocked blocked) {
+  if (n < full_in_core_below) {
+    full_in_core(a, b, c, n, take_a);
+  } else {
+    blocked(a, b, c, whole_buffer(), n);
+  }
+}
+
+// Half products that take nothing in core: A in the first view, B in the
+// second, the product over A's view.
+void half(int a, int b, int c, int n, Blocked blocked) {
+  if (n < full_in_core_below) {
+    half_in_core(a, b, c, n, TB2, TB3, TB2, false);
+  } else if (n < half_in_core_below) {
+    half_in_core(a, b, c, n, TB1, TB2, TB1, false);
+  } else {
+    blocked(a, b, c, whole_buffer(), n);
+  }
+}
+
 }  // namespace
 
 void MULT(int a, int b, int c, int n, Mode mode) {
   switch (mode) {
     case Mode::full:
-      if (n < full_in_core_below) {
-        full_in_core(a, b, c, n, false);
-      } else {
-        BMUL0(a, b, c, whole_buffer(), n);
-      }
+      full(a, b, c, n, false, BMUL0);
       break;
-
     case Mode::full_keeping_a_pieces:
-      if (n < full_in_core_below) {
-        full_in_core(a, b, c, n, false);
-      } else {
-        BMUL4(a, b, c, whole_buffer(), n);
-      }
+      full(a, b, c, n, false, BMUL4);
       break;
-
     case Mode::full_keeping_b_pieces:
-      if (n < full_in_core_below) {
-        full_in_core(a, b, c, n, false);
-      } else {
-        BMUL5(a, b, c, whole_buffer(), n);
-      }
+      full(a, b, c, n, false, BMUL5);
       break;
-
     case Mode::full_taking_a:
-      if (n < full_in_core_below) {
-        full_in_core(a, b, c, n, true);
-      } else {
-        BMUL6(a, b, c, whole_buffer(), n);
-      }
+      full(a, b, c, n, true, BMUL6);
       break;
 
     case Mode::square:
@@ -121,37 +125,19 @@ void MULT(int a, int b, int c, int n, Mode mode) {
       break;
 
     case Mode::half:
-      if (n < full_in_core_below) {
-        half_in_core(a, b, c, n, TB2, TB3, TB2, false);
-      } else if (n < half_in_core_below) {
-        half_in_core(a, b, c, n, TB1, TB2, TB1, false);
-      } else {
-        BHALF(a, b, c, whole_buffer(), n);
-      }
+      half(a, b, c, n, BHALF);
       break;
-
     case Mode::half_taking_a_pieces:
-      if (n < full_in_core_below) {
-        half_in_core(a, b, c, n, TB2, TB3, TB2, false);
-      } else if (n < half_in_core_below) {
-        half_in_core(a, b, c, n, TB1, TB2, TB1, false);
-      } else {
-        BHALF7(a, b, c, whole_buffer(), n);
-      }
+      half(a, b, c, n, BHALF7);
       break;
-
     case Mode::half_taking_leading_half:
       // A's leading-half spectrum as the leading-half square left it: in TB2
       // below 131072 words, in the slots from 524288 words; in between it
       // was not kept, and A is transformed again.
       if (n < full_in_core_below) {
         half_in_core(a, b, c, n, TB2, TB3, TB3, true);
-      } else if (n < half_in_core_below) {
-        half_in_core(a, b, c, n, TB1, TB2, TB1, false);
-      } else if (n < leading_half_in_core_below) {
-        BHALF(a, b, c, whole_buffer(), n);
       } else {
-        BHALF7(a, b, c, whole_buffer(), n);
+        half(a, b, c, n, n < leading_half_in_core_below ? BHALF : BHALF7);
       }
       break;
   }

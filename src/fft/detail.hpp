@@ -42,13 +42,22 @@ constexpr double pi = 3.14159265358979323846264338327950288;  // 3.1415926535897
 using v4d = double __attribute__((vector_size(32)));
 using v4i = long long __attribute__((vector_size(32)));
 
-inline v4d load4(const double* p) {
-  v4d v;
+// A vector of type V from or to p, whatever p's alignment.
+template <class V>
+inline V load_vec(const double* p) {
+  V v;
   std::memcpy(&v, p, sizeof v);
   return v;
 }
-inline void store4(double* p, v4d v) {
+template <class V>
+inline void store_vec(double* p, V v) {
   std::memcpy(p, &v, sizeof v);
+}
+inline v4d load4(const double* p) {
+  return load_vec<v4d>(p);
+}
+inline void store4(double* p, v4d v) {
+  store_vec(p, v);
 }
 
 // Uniform element access for code written once for doubles and vectors.

@@ -33,3 +33,15 @@ inline Word trunc_word(double x) {
 }
 
 }  // namespace mp::detail
+
+namespace mp {
+
+// The names every elementwise operation works with.
+using detail::RecordSpan;
+using detail::span_of;
+using detail::trunc_word;
+using store::record_words;
+using store::Word;
+using store::word_buffer_a;
+
+}  // namespace mp

@@ -80,22 +80,17 @@ void half(int a, int b, int c, int n, Blocked blocked) {
   }
 }
 
-}  // namespace
-
-void MULT(int a, int b, int c, int n, Mode mode) {
+// Every path of every mode.
+void dispatch(int a, int b, int c, int n, Mode mode) {
   switch (mode) {
     case Mode::full:
-      full(a, b, c, n, false, BMUL0);
-      break;
+      return full(a, b, c, n, false, BMUL0);
     case Mode::full_keeping_a_pieces:
-      full(a, b, c, n, false, BMUL4);
-      break;
+      return full(a, b, c, n, false, BMUL4);
     case Mode::full_keeping_b_pieces:
-      full(a, b, c, n, false, BMUL5);
-      break;
+      return full(a, b, c, n, false, BMUL5);
     case Mode::full_taking_a:
-      full(a, b, c, n, true, BMUL6);
-      break;
+      return full(a, b, c, n, true, BMUL6);
 
     case Mode::square:
       if (n < full_in_core_below) {
@@ -125,11 +120,9 @@ void MULT(int a, int b, int c, int n, Mode mode) {
       break;
 
     case Mode::half:
-      half(a, b, c, n, BHALF);
-      break;
+      return half(a, b, c, n, BHALF);
     case Mode::half_taking_a_pieces:
-      half(a, b, c, n, BHALF7);
-      break;
+      return half(a, b, c, n, BHALF7);
     case Mode::half_taking_leading_half:
       // A's leading-half spectrum as the leading-half square left it: in TB2
       // below 131072 words, in the slots from 524288 words; in between it
@@ -141,6 +134,12 @@ void MULT(int a, int b, int c, int n, Mode mode) {
       }
       break;
   }
+}
+
+}  // namespace
+
+void MULT(int a, int b, int c, int n, Mode mode) {
+  dispatch(a, b, c, n, mode);
   reuse.result_written(c);
 }
 

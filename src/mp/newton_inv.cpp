@@ -22,15 +22,7 @@ void INV(int x, int b, int c, int n, int maxit) {
   int len = 2;
   for (int i = 1; i <= maxit - 3; ++i) {
     mul::MULT(x, c, b, len, mul::Mode::full_keeping_b_pieces);
-    if (CMPI(b, 1, len) < 1) {
-      RSUB(1, b, b, len);
-      mul::MULT(c, b, b, len, mul::Mode::half_taking_a_pieces);
-      ADD(c, b, b, len);
-    } else {
-      SUBC(b, 1.0, n);
-      mul::MULT(c, b, b, len, mul::Mode::half_taking_a_pieces);
-      SUB(c, b, b, len);
-    }
+    detail::newton_update(c, b, len, n, mul::Mode::half_taking_a_pieces, false);
     mul::reuse.record_agreement(AGREE(b, c, len, mul::reuse.agreement()));
     if (mul::reuse.agreement() >= n / 2 - 1) {
       // Converged short of full length only when 1/x terminates within

@@ -37,17 +37,7 @@ void SQR(int x, int b, int c, int n, int maxit, int k, int g) {
   for (; i <= maxit - 3; ++i) {
     mul::MULT(c, c, b, len, mul::Mode::leading_half_square);
     mul::MULT(x, b, b, len, mul::Mode::full_keeping_a_pieces);
-    if (CMPI(b, 1, len) < 1) {
-      RSUB(1, b, b, len);
-      mul::MULT(c, b, b, len, mul::Mode::half);
-      HALF(b, len);
-      ADD(c, b, b, len);
-    } else {
-      SUBC(b, 1.0, n);
-      mul::MULT(c, b, b, len, mul::Mode::half);
-      HALF(b, len);
-      SUB(c, b, b, len);
-    }
+    detail::newton_update(c, b, len, n, mul::Mode::half, true);
     mul::reuse.record_agreement(AGREE(b, c, len, mul::reuse.agreement()));
     if (mul::reuse.agreement() >= n / 2 - 1) {
       converged = true;

@@ -21,17 +21,7 @@ void SQR05(int a, int b, int n, int maxit) {
   for (int i = 1; i <= maxit - 3; ++i) {
     mul::MULT(b, b, a, len, mul::Mode::leading_half_square);
     MULI(a, 2, a, len);
-    if (CMPI(a, 1, len) < 1) {
-      RSUB(1, a, a, len);
-      mul::MULT(b, a, a, len, mul::Mode::half_taking_leading_half);
-      HALF(a, len);
-      ADD(b, a, a, len);
-    } else {
-      SUBC(a, 1.0, len);
-      mul::MULT(b, a, a, len, mul::Mode::half_taking_leading_half);
-      HALF(a, len);
-      SUB(b, a, a, len);
-    }
+    detail::newton_update(b, a, len, len, mul::Mode::half_taking_leading_half, true);
     mul::reuse.record_agreement(AGREE(a, b, len, mul::reuse.agreement()));
     if (mul::reuse.agreement() >= n / 2 - 1) return;
     COPY(a, b, len);

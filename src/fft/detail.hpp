@@ -95,6 +95,13 @@ DIGITMILL_ALWAYS_INLINE inline void transpose4(v4d& a0, v4d& a1, v4d& a2, v4d& a
   a3 = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
 }
 
+// The two outputs a + b and a - b of a radix-2 butterfly.
+template <class T>
+DIGITMILL_ALWAYS_INLINE inline void sum_dif(T& plus, T& minus, T a, T b) {
+  plus = a + b;
+  minus = a - b;
+}
+
 // The nb low bits of t in reverse order (0 <= nb <= 32).
 inline std::uint32_t bit_reverse(std::uint32_t t, int nb) {
   t = ((t >> 1) & 0x55555555u) | ((t & 0x55555555u) << 1);

@@ -22,8 +22,7 @@ struct Forward {
     if (half) {
       const T b0 = b[0], b1 = b[1], b2 = b[2], b3 = b[3];
       const T s02 = b0 + b2, s13 = b1 + b3, d13 = b1 - b3;
-      b[0] = s02 + s13;
-      b[1] = s02 - s13;
+      sum_dif(b[0], b[1], s02, s13);
       b[2] = b0 - b2;
       b[3] = d13;
       b[4] = b0 + rho * d13;
@@ -39,8 +38,7 @@ struct Forward {
     b[1] = (t0 + t2) - (t1 + t3);
     b[2] = t0 - t2;
     b[3] = t1 - t3;
-    b[4] = t4 + x;
-    b[6] = t4 - x;
+    sum_dif(b[4], b[6], t4, x);
     b[7] = t6 + y;
     b[5] = y - t6;
   }
@@ -54,13 +52,11 @@ struct Forward {
     x = rho * (c[3] - c[7]), y = rho * (c[3] + c[7]);
     const T g1 = c[1] + x, h1 = c[5] + y, g3 = c[1] - x, h3 = c[5] - y;
     x = g1 * gam - h1 * sig, y = h1 * gam + g1 * sig;
-    c[0] = g0 + x;
-    c[6] = g0 - x;
+    sum_dif(c[0], c[6], g0, x);
     c[7] = h0 + y;
     c[1] = y - h0;
     x = -g3 * sig - h3 * gam, y = g3 * gam - h3 * sig;
-    c[2] = g2 + x;
-    c[4] = g2 - x;
+    sum_dif(c[2], c[4], g2, x);
     c[5] = h2 + y;
     c[3] = y - h2;
   }

@@ -24,14 +24,10 @@ struct Inverse {
     const T c = t1 + t3, e = sqrt2 * ((b[5] + b[7]) + (b[4] - b[6]));
     const T f = 2.0 * (b[7] - b[5]), g = t0 - t2;
     const T h = sqrt2 * ((b[5] + b[7]) - (b[4] - b[6])), i = t1 - t3;
-    b[0] = a + q;
-    b[4] = a - q;
-    b[1] = c + e;
-    b[5] = c - e;
-    b[2] = g + f;
-    b[6] = g - f;
-    b[3] = i + h;
-    b[7] = i - h;
+    sum_dif(b[0], b[4], a, q);
+    sum_dif(b[1], b[5], c, e);
+    sum_dif(b[2], b[6], g, f);
+    sum_dif(b[3], b[7], i, h);
   }
 
   // Zero angle on super-block 1, the conjugate of the forward odd-eighths

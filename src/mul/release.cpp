@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "check.hpp"
 #include "mul/mult.hpp"
 #include "mul/release_step.hpp"
 #include "store/store.hpp"
@@ -18,6 +19,8 @@ namespace {
 // made of coefficient 2W-2 (upper half) and 2W-1 (lower half); coefficients
 // 2len+4 and 2len+5 only contribute their carry, and later ones nothing.
 void release_words(const double* b, int c, int len, int off) {
+  DIGITMILL_CHECK(len >= 1 && off >= 0);
+  DIGITMILL_CHECK(detail::exact_coefficients(b, 2 * len + 5));
   const double small = store::inverse_half_radix;
   double carry = std::floor((b[2 * len + 3] + std::floor(b[2 * len + 4] * small)) * small);
 

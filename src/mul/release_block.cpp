@@ -1,5 +1,6 @@
 #include <cmath>
 
+#include "check.hpp"
 #include "mul/mult.hpp"
 #include "mul/release_step.hpp"
 #include "store/store.hpp"
@@ -110,6 +111,9 @@ double RELBLOCK(const double* b, int c, int l, int k, int first, int second, dou
   const int block_words = l / 4;  // P: a block holds 2P words
   const int block_records = block_words / store::record_words;
   const int rec0 = (k - 1) * block_records + 1;  // destination record of block word 1
+  DIGITMILL_CHECK(k >= 1 && block_records >= 1 && block_words % store::record_words == 0);
+  DIGITMILL_CHECK(detail::exact_coefficients(b, first == 1 ? 5 : l - 1));
+  DIGITMILL_CHECK(first == 1 || std::fabs(carry_in) < 0x1p52);
 
   if (first == 1) return release_top(b, c, rec0);
 

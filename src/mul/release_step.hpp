@@ -3,9 +3,11 @@
 // Internal to the multiplication; RELFULL, RELHALF and RELBLOCK use it.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
+#include "check.hpp"
 #include "store/store.hpp"
 
 namespace mul::detail {
@@ -52,6 +54,7 @@ inline double ripple(double* t, int top, int bottom, double q, double big, doubl
 // quotient is still floor(v * r), exact for the integers that occur (below
 // 2^52 in magnitude), so the digits are those of the single backward pass.
 inline double record_step(const double* from, double* t, int s, int m, double c) {
+  DIGITMILL_CHECK(std::fabs(c) < 0x1p52);
   const double big = store::half_radix;
   const double small = store::inverse_half_radix;
   const int lo = s - 1;  // 0-based
@@ -93,6 +96,15 @@ inline void form_words(const double* t, int first, int last, store::Word* out) {
   for (int w = first; w <= last; ++w) {
     out[w - first] = static_cast<store::Word>(big * t[2 * w - 2] + t[2 * w - 1]);
   }
+  DIGITMILL_CHECK(
+      std::all_of(out, out + (last - first + 1), [](store::Word x) { return x >= 0 && x < 100000000; }));
+}
+
+// Whether b(1 .. count) are integers below 2^52 in magnitude, the values for
+// which every carry step above is exact (ROUND has rounded them; their size
+// is what the transform length and the operands' words allow).
+inline bool exact_coefficients(const double* b, int count) {
+  return std::all_of(b, b + count, [](double x) { return std::floor(x) == x && std::fabs(x) < 0x1p52; });
 }
 
 // Word 1 of a number is not reduced by the radix and holds the integer part:

@@ -22,8 +22,16 @@
 
 namespace DIGITMILL_FFT_NS {
 
-// The reorderings that the drivers call, declared for whichever namespace
-// the kernels are compiled into (in fft they are those of transform.hpp).
+// The passes and reorderings that make up RFFT and RIFFT, each an operation
+// of its own so that the tests can compose a transform from them, declared
+// for whichever namespace the kernels are compiled into.
+void VCOPY(int count, const double* src, double* dst);
+void HALF4F(int count, double* b0, double* b1, double* b2, double* b3);
+void PASS8F(int bl, int span, double* b);
+void PASS8I(int bl, int span, double* b);
+void PASS2(int count, double* b0, double* b1);
+void PASS4I(int count, double* b0, double* b1, double* b2, double* b3);
+// In-place permutations, each its own inverse.
 void REORD1(int m, double* b);
 void REORD2(int m, double* b);
 

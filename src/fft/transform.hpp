@@ -32,16 +32,4 @@ void RFFT(int m, double* b);
 // Inverse transform of a packed spectrum, divided by N = 2^m.
 void RIFFT(int m, double* b);
 
-// The passes, each an operation of its own (the blocked products may call
-// them one at a time).
-void VCOPY(int count, const double* src, double* dst);
-void HALF4F(int count, double* b0, double* b1, double* b2, double* b3);
-void PASS8F(int bl, int span, double* b);
-void PASS8I(int bl, int span, double* b);
-void PASS2(int count, double* b0, double* b1);
-void PASS4I(int count, double* b0, double* b1, double* b2, double* b3);
-// In-place permutations, each its own inverse.
-void REORD1(int m, double* b);
-void REORD2(int m, double* b);
-
 }  // namespace fft

@@ -11,6 +11,7 @@
 #include <random>
 #include <vector>
 
+#include "fft/detail.hpp"
 #include "fft/transform.hpp"
 
 namespace fft_portable {

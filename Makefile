@@ -9,7 +9,7 @@ PACKAGES := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev \
 # What make bench needs beyond them: the plot and the system-call count.
 BENCH_PACKAGES := gnuplot-nox linux-perf
 
-.PHONY: all deps deps-debian deps-check build run test test-quick test-clang bench check-aarch64 clean
+.PHONY: all deps deps-debian deps-check build run test test-quick test-clang test-sanitize bench check-aarch64 clean
 
 all: build
 
@@ -88,6 +88,12 @@ test-clang: deps
 	cmake -S . -B $(CLANG_BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=clang++ -DDIGITMILL_NATIVE=OFF
 	cmake --build $(CLANG_BUILD) -j $(JOBS)
 	cd $(CLANG_BUILD) && ctest --output-on-failure -j $(JOBS) -LE slow
+
+# The checked build under AddressSanitizer and UndefinedBehaviorSanitizer, quick tests only.
+test-sanitize: deps
+	cmake -S . -B $(BUILD)-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDIGITMILL_SANITIZE=ON
+	cmake --build $(BUILD)-sanitize -j $(JOBS)
+	cd $(BUILD)-sanitize && ctest --output-on-failure -j $(JOBS) -LE slow
 
 bench: build
 	@$(MAKE) --no-print-directory deps PACKAGES="$(BENCH_PACKAGES)"

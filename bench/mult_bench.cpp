@@ -19,7 +19,6 @@ namespace {
 void prepare(int n) {
   static bool opened = false;
   if (!opened) {
-    store::set_radix_constants();
     for (int unit : {11, 12, 13, 14, 15, 21, 22}) store::OPENW(unit, 4096);
     opened = true;
   }
@@ -40,7 +39,7 @@ void BM_Mult(benchmark::State& state) {
   prepare(n);
   const double io0 = store::io_time;
   for (auto _ : state) {
-    mul::MULT(11, 12, 13, n, mode);
+    mul::MULT(11, 12, 13, n, static_cast<mul::Mode>(mode));
     benchmark::ClobberMemory();
   }
   state.counters["io_cpu_ms"] =

@@ -130,9 +130,8 @@ int MAIN(int argc, char** argv) {
   rt::print(" Start of PI calculation up to %i decimal digits\n", 1 << m);
   int n = (1 << m) / 8;
 
-  store::spectrum_unit_a = 21;
-  store::spectrum_unit_b = 22;
-  store::set_radix_constants();
+  store::spectrum_unit_a = store::spectrum_units[0];
+  store::spectrum_unit_b = store::spectrum_units[1];
 
   for (int unit : store::number_units) store::OPENW(unit, store::record_bytes);
   store::OPENW(store::spectrum_unit_a, store::record_bytes);
@@ -152,7 +151,7 @@ int MAIN(int argc, char** argv) {
   double t2 = rt::CPUSEC();
   rt::print(" End of calculation.    Time=%12.3f Sec.\n", t2 - start);
 
-  output::PIOUT(11, 35, n);
+  output::PIOUT(result_unit, result_file_unit, n);
   double t3 = rt::CPUSEC();
   rt::print(" End of data output.    Time=%12.3f Sec.\n Total calculation(I/O) time=%12.3f(%12.3f) Sec.\n",
             t3 - t2, t3 - start, store::io_time);

@@ -17,8 +17,13 @@ int read_m(int argc, char** argv);
 // The whole run; returns the process exit status.
 int MAIN(int argc, char** argv);
 
+// The number unit in which the pi iteration leaves pi, and the unit number
+// the result file is known by.
+constexpr int result_unit = 11;
+constexpr int result_file_unit = 35;
+
 // The pi iteration: initial values (after the five number files are cleared
-// at length n) and main loop with final steps; pi is left in unit 11.
+// at length n) and main loop with final steps; pi is left in result_unit.
 // t1 is the end-of-initialization stamp the first step line is timed from.
 void initial_values(int n, int m);
 void pi_iteration(int n, int m, double t1);

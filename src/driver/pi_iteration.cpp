@@ -11,7 +11,7 @@ namespace driver {
 // 14 the leading words of the last inverse square root (for SQR's restart),
 // 15 a(k-1) * b(k-1).
 namespace {
-constexpr int unit_a = 11;
+constexpr int unit_a = result_unit;
 constexpr int unit_b = 12;
 constexpr int unit_t = 13;
 constexpr int unit_y = 14;
@@ -28,27 +28,27 @@ void initial_values(int n, int m) {
 void pi_iteration(int n, int m, double t1) {
   double previous = t1;
   int k = 1;
-  store::outer_agreement_count = 0;
+  mul::reuse.start_outer();
   for (;;) {
     mp::ADD(unit_a, unit_b, unit_a, n);
-    mp::HALF(unit_a, n);                        // a(k)
-    mp::SUB(unit_a, unit_b, unit_b, n);         // c(k) = a(k) - b(k-1)
-    mul::MULT(unit_b, unit_b, unit_b, n, 2);    // c(k)^2
+    mp::HALF(unit_a, n);                                      // a(k)
+    mp::SUB(unit_a, unit_b, unit_b, n);                       // c(k) = a(k) - b(k-1)
+    mul::MULT(unit_b, unit_b, unit_b, n, mul::Mode::square);  // c(k)^2
     if (k >= 2) {
       // a(k-1) b(k-1) = a(k)^2 - c(k)^2: two squares instead of a product.
-      mul::MULT(unit_a, unit_a, unit_ab, n, 2);
+      mul::MULT(unit_a, unit_a, unit_ab, n, mul::Mode::square);
       mp::SUB(unit_ab, unit_b, unit_ab, n);
     }
     mp::MUL2P(unit_b, k - 1, n);
-    mp::SUB(unit_t, unit_b, unit_t, n);         // t(k)
-    mp::SQR(unit_ab, unit_b, unit_y, n, m, k, store::outer_agreement_count);  // b(k)
-    store::outer_agreement_count = mp::AGREE(unit_a, unit_b, n, store::outer_agreement_count);
+    mp::SUB(unit_t, unit_b, unit_t, n);                                       // t(k)
+    mp::SQR(unit_ab, unit_b, unit_y, n, m, k, mul::reuse.outer_agreement());  // b(k)
+    mul::reuse.record_outer_agreement(mp::AGREE(unit_a, unit_b, n, mul::reuse.outer_agreement()));
 
     double now = rt::CPUSEC();
-    rt::print(" I=%2i L=%8i        Time=%12.3f Sec.\n", k, store::outer_agreement_count, now - previous);
+    rt::print(" I=%2i L=%8i        Time=%12.3f Sec.\n", k, mul::reuse.outer_agreement(), now - previous);
     previous = now;
 
-    if (store::outer_agreement_count >= n / 2) break;
+    if (mul::reuse.outer_agreement() >= n / 2) break;
     ++k;
     if (k > m) rt::stop(" ERROR     Not convergent in MAIN");
   }
@@ -56,9 +56,9 @@ void pi_iteration(int n, int m, double t1) {
 
   mp::ADD(unit_a, unit_b, unit_a, n);
   mp::HALF(unit_a, n);
-  mul::MULT(unit_a, unit_a, unit_a, n, 2);      // ((a + b) / 2)^2
-  mp::INV(unit_t, unit_b, unit_y, n, m);        // 1 / t
-  mul::MULT(unit_a, unit_b, unit_a, n, 0);      // pi
+  mul::MULT(unit_a, unit_a, unit_a, n, mul::Mode::square);  // ((a + b) / 2)^2
+  mp::INV(unit_t, unit_b, unit_y, n, m);                    // 1 / t
+  mul::MULT(unit_a, unit_b, unit_a, n, mul::Mode::full);    // pi
 }
 
 }  // namespace driver

@@ -22,8 +22,16 @@
 
 namespace DIGITMILL_FFT_NS {
 
-// The reorderings that the drivers call, declared for whichever namespace
-// the kernels are compiled into (in fft they are those of transform.hpp).
+// The passes and reorderings that make up RFFT and RIFFT, each an operation
+// of its own so that the tests can compose a transform from them, declared
+// for whichever namespace the kernels are compiled into.
+void VCOPY(int count, const double* src, double* dst);
+void HALF4F(int count, double* b0, double* b1, double* b2, double* b3);
+void PASS8F(int bl, int span, double* b);
+void PASS8I(int bl, int span, double* b);
+void PASS2(int count, double* b0, double* b1);
+void PASS4I(int count, double* b0, double* b1, double* b2, double* b3);
+// In-place permutations, each its own inverse.
 void REORD1(int m, double* b);
 void REORD2(int m, double* b);
 
@@ -42,13 +50,22 @@ constexpr double pi = 3.14159265358979323846264338327950288;  // 3.1415926535897
 using v4d = double __attribute__((vector_size(32)));
 using v4i = long long __attribute__((vector_size(32)));
 
-inline v4d load4(const double* p) {
-  v4d v;
+// A vector of type V from or to p, whatever p's alignment.
+template <class V>
+inline V load_vec(const double* p) {
+  V v;
   std::memcpy(&v, p, sizeof v);
   return v;
 }
-inline void store4(double* p, v4d v) {
+template <class V>
+inline void store_vec(double* p, V v) {
   std::memcpy(p, &v, sizeof v);
+}
+inline v4d load4(const double* p) {
+  return load_vec<v4d>(p);
+}
+inline void store4(double* p, v4d v) {
+  store_vec(p, v);
 }
 
 // Uniform element access for code written once for doubles and vectors.
@@ -84,6 +101,13 @@ DIGITMILL_ALWAYS_INLINE inline void transpose4(v4d& a0, v4d& a1, v4d& a2, v4d& a
   a1 = __builtin_shufflevector(t1, t3, 0, 1, 4, 5);
   a2 = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
   a3 = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
+}
+
+// The two outputs a + b and a - b of a radix-2 butterfly.
+template <class T>
+DIGITMILL_ALWAYS_INLINE inline void sum_dif(T& plus, T& minus, T a, T b) {
+  plus = a + b;
+  minus = a - b;
 }
 
 // The nb low bits of t in reverse order (0 <= nb <= 32).

@@ -22,8 +22,7 @@ struct Forward {
     if (half) {
       const T b0 = b[0], b1 = b[1], b2 = b[2], b3 = b[3];
       const T s02 = b0 + b2, s13 = b1 + b3, d13 = b1 - b3;
-      b[0] = s02 + s13;
-      b[1] = s02 - s13;
+      sum_dif(b[0], b[1], s02, s13);
       b[2] = b0 - b2;
       b[3] = d13;
       b[4] = b0 + rho * d13;
@@ -39,8 +38,7 @@ struct Forward {
     b[1] = (t0 + t2) - (t1 + t3);
     b[2] = t0 - t2;
     b[3] = t1 - t3;
-    b[4] = t4 + x;
-    b[6] = t4 - x;
+    sum_dif(b[4], b[6], t4, x);
     b[7] = t6 + y;
     b[5] = y - t6;
   }
@@ -54,13 +52,11 @@ struct Forward {
     x = rho * (c[3] - c[7]), y = rho * (c[3] + c[7]);
     const T g1 = c[1] + x, h1 = c[5] + y, g3 = c[1] - x, h3 = c[5] - y;
     x = g1 * gam - h1 * sig, y = h1 * gam + g1 * sig;
-    c[0] = g0 + x;
-    c[6] = g0 - x;
+    sum_dif(c[0], c[6], g0, x);
     c[7] = h0 + y;
     c[1] = y - h0;
     x = -g3 * sig - h3 * gam, y = g3 * gam - h3 * sig;
-    c[2] = g2 + x;
-    c[4] = g2 - x;
+    sum_dif(c[2], c[4], g2, x);
     c[5] = h2 + y;
     c[3] = y - h2;
   }
@@ -113,60 +109,66 @@ struct Forward {
   }
 };
 
-// The first radix-2 (m mod 3 = 1) or radix-4 (m mod 3 = 2) pass fused with
-// the first radix-8 pass, element by element over the block length, and
+// The first radix-2 pass (m mod 3 = 1) fused with the first radix-8 pass:
+// super-block 1 is a copy of super-block 0 before the pass. Streams 0..7
+// in, 0..15 out.
+template <class S>
+DIGITMILL_ALWAYS_INLINE inline void first_radix2(const S& s) {
+  using T = typename S::type;
+  T x[8], y[8];
+  DIGITMILL_UNROLL(8)
+  for (int k = 0; k < 8; ++k) x[k] = y[k] = s.load(k);
+  Forward::zero(x, false);
+  Forward::second(y);
+  DIGITMILL_UNROLL(8)
+  for (int k = 0; k < 8; ++k) s.store(k, x[k]), s.store(8 + k, y[k]);
+}
+
+// The first radix-4 pass (m mod 3 = 2) fused with the first radix-8 pass:
+// quarters 0..3 become a + c, a - c, a, c (a, c the first two quarters) and
+// are then super-blocks 0, 1 and the pair (2, 3). Streams 0..15 in, 0..31
+// out.
+template <class S>
+DIGITMILL_ALWAYS_INLINE inline void first_radix4(const S& s, const Rotations<typename S::type>& w) {
+  using T = typename S::type;
+  T sum[8], dif[8], r[8], i[8];
+  DIGITMILL_UNROLL(8)
+  for (int k = 0; k < 8; ++k) {
+    r[k] = s.load(k);
+    i[k] = s.load(8 + k);
+    sum[k] = r[k] + i[k];
+    dif[k] = r[k] - i[k];
+  }
+  Forward::zero(sum, false);
+  Forward::second(dif);
+  Forward::general(w, r, i);
+  DIGITMILL_UNROLL(8)
+  for (int k = 0; k < 8; ++k) {
+    s.store(k, sum[k]);
+    s.store(8 + k, dif[k]);
+    s.store(16 + k, r[k]);
+    s.store(24 + k, i[k]);
+  }
+}
+
+// The fused first passes element by element over the block length, and
 // then everything below.
 void first_direct(Tree<Forward, false>& tree, int m, double* b) {
   const std::ptrdiff_t n = std::ptrdiff_t{1} << m;
   if (m % 3 == 1) {
-    // Super-block 1 is a copy of super-block 0 before the pass.
     const std::ptrdiff_t bl = n / 16;
-    over_streams(block_rows<8>(b, bl), block_rows<16>(b, bl), bl,
-                 [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j)
-                     DIGITMILL_ALWAYS_INLINE {
-                       T x[8], y[8];
-                       DIGITMILL_UNROLL(32)
-                       for (int k = 0; k < 8; ++k) load_to(in[k] + j, x[k]), y[k] = x[k];
-                       Forward::zero(x, false);
-                       Forward::second(y);
-                       DIGITMILL_UNROLL(32)
-                       for (int k = 0; k < 8; ++k)
-                         store_from(out[k] + j, x[k]), store_from(out[8 + k] + j, y[k]);
-                     });
+    for_direct(block_rows<8>(b, bl), block_rows<16>(b, bl), bl,
+               [&](const auto& s) DIGITMILL_ALWAYS_INLINE { first_radix2(s); });
     tree.zero(0, false);
     tree.second(0, false);
     return;
   }
-  // Quarters 0..3 become a + c, a - c, a, c (a, c the first two quarters)
-  // and are then super-blocks 0, 1 and the pair (2, 3).
   const std::ptrdiff_t bl = n / 32;
   const Rotations<double> w = tree.rotations_of(0, 2);
   const Rotations<v4d> wv = broadcast<v4d>(w);
-  over_streams(block_rows<16>(b, bl), block_rows<32>(b, bl), bl,
-               [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j)
-                   DIGITMILL_ALWAYS_INLINE {
-                     T s[8], d[8], r[8], i[8];
-                     DIGITMILL_UNROLL(32)
-                     for (int k = 0; k < 8; ++k) {
-                       load_to(in[k] + j, r[k]);
-                       load_to(in[8 + k] + j, i[k]);
-                       s[k] = r[k] + i[k];
-                       d[k] = r[k] - i[k];
-                     }
-                     Forward::zero(s, false);
-                     Forward::second(d);
-                     if constexpr (std::is_same_v<T, double>)
-                       Forward::general(w, r, i);
-                     else
-                       Forward::general(wv, r, i);
-                     DIGITMILL_UNROLL(32)
-                     for (int k = 0; k < 8; ++k) {
-                       store_from(out[k] + j, s[k]);
-                       store_from(out[8 + k] + j, d[k]);
-                       store_from(out[16 + k] + j, r[k]);
-                       store_from(out[24 + k] + j, i[k]);
-                     }
-                   });
+  for_direct(block_rows<16>(b, bl), block_rows<32>(b, bl), bl, [&](const auto& s) DIGITMILL_ALWAYS_INLINE {
+    first_radix4(s, rotations_for<typename std::decay_t<decltype(s)>::type>(w, wv));
+  });
   tree.zero(0, false);
   tree.second(0, false);
   tree.pair(0, 2, 3, w, false);
@@ -185,20 +187,7 @@ void first_staged(Tree<Forward, false>& tree, int m, double* b) {
     tree.sweep(
         0, sb, 64,
         [&]<int C>(double* buf) DIGITMILL_ALWAYS_INLINE {
-          for (int k = 0; k < 8; ++k) {
-            double* p = buf + k * C;
-            DIGITMILL_UNROLL(8)
-            for (int j = 0; j < C; j += 4) {
-              v4d x[8], y[8];
-              DIGITMILL_UNROLL(8)
-              for (int q = 0; q < 8; ++q) x[q] = y[q] = load4(p + 8 * C * q + j);
-              Forward::zero(x, false);
-              Forward::second(y);
-              DIGITMILL_UNROLL(8)
-              for (int q = 0; q < 8; ++q)
-                store4(p + 8 * C * q + j, x[q]), store4(p + 8 * C * (8 + q) + j, y[q]);
-            }
-          }
+          for_staged<C>(buf, [&](const auto& s) DIGITMILL_ALWAYS_INLINE { first_radix2(s); });
         },
         kids, nk);
   } else {
@@ -209,30 +198,7 @@ void first_staged(Tree<Forward, false>& tree, int m, double* b) {
     tree.sweep(
         0, sb, 128,
         [&]<int C>(double* buf) DIGITMILL_ALWAYS_INLINE {
-          for (int k = 0; k < 8; ++k) {
-            double* p = buf + k * C;
-            DIGITMILL_UNROLL(8)
-            for (int j = 0; j < C; j += 4) {
-              v4d s[8], d[8], r[8], i[8];
-              DIGITMILL_UNROLL(8)
-              for (int q = 0; q < 8; ++q) {
-                r[q] = load4(p + 8 * C * q + j);
-                i[q] = load4(p + 8 * C * (8 + q) + j);
-                s[q] = r[q] + i[q];
-                d[q] = r[q] - i[q];
-              }
-              Forward::zero(s, false);
-              Forward::second(d);
-              Forward::general(wv, r, i);
-              DIGITMILL_UNROLL(8)
-              for (int q = 0; q < 8; ++q) {
-                store4(p + 8 * C * q + j, s[q]);
-                store4(p + 8 * C * (8 + q) + j, d[q]);
-                store4(p + 8 * C * (16 + q) + j, r[q]);
-                store4(p + 8 * C * (24 + q) + j, i[q]);
-              }
-            }
-          }
+          for_staged<C>(buf, [&](const auto& s) DIGITMILL_ALWAYS_INLINE { first_radix4(s, wv); });
         },
         kids, nk);
   }

@@ -24,14 +24,10 @@ struct Inverse {
     const T c = t1 + t3, e = sqrt2 * ((b[5] + b[7]) + (b[4] - b[6]));
     const T f = 2.0 * (b[7] - b[5]), g = t0 - t2;
     const T h = sqrt2 * ((b[5] + b[7]) - (b[4] - b[6])), i = t1 - t3;
-    b[0] = a + q;
-    b[4] = a - q;
-    b[1] = c + e;
-    b[5] = c - e;
-    b[2] = g + f;
-    b[6] = g - f;
-    b[3] = i + h;
-    b[7] = i - h;
+    sum_dif(b[0], b[4], a, q);
+    sum_dif(b[1], b[5], c, e);
+    sum_dif(b[2], b[6], g, f);
+    sum_dif(b[3], b[7], i, h);
   }
 
   // Zero angle on super-block 1, the conjugate of the forward odd-eighths
@@ -86,169 +82,94 @@ struct Inverse {
   }
 };
 
-// Everything below the first radix-8 pass, then that pass fused with the
-// radix-2 or radix-4 last pass and the division by n, element by element
-// over the block length.
-void last_direct(Tree<Inverse, true>& tree, int m, double* b, double r) {
-  const std::ptrdiff_t n = std::ptrdiff_t{1} << m;
-  tree.zero(0, false);
-  if (m % 3 == 0) {
-    const std::ptrdiff_t bl = n / 8;
-    const auto rows = block_rows<8>(b, bl);
-    over_streams(rows, rows, bl,
-                 [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j)
-                     DIGITMILL_ALWAYS_INLINE {
-                       T x[8];
-                       DIGITMILL_UNROLL(32)
-                       for (int k = 0; k < 8; ++k) load_to(in[k] + j, x[k]);
-                       Inverse::zero(x, false);
-                       DIGITMILL_UNROLL(32)
-                       for (int k = 0; k < 8; ++k) store_from(out[k] + j, x[k] * r);
-                     });
-  } else if (m % 3 == 1) {
-    tree.second(0, false);
-    const std::ptrdiff_t bl = n / 16;
-    const auto rows = block_rows<16>(b, bl);
-    over_streams(rows, rows, bl,
-                 [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j)
-                     DIGITMILL_ALWAYS_INLINE {
-                       T x[8], y[8];
-                       DIGITMILL_UNROLL(32)
-                       for (int k = 0; k < 8; ++k) load_to(in[k] + j, x[k]), load_to(in[8 + k] + j, y[k]);
-                       Inverse::zero(x, false);
-                       Inverse::second(y);
-                       DIGITMILL_UNROLL(32)
-                       for (int k = 0; k < 8; ++k) {
-                         store_from(out[k] + j, (x[k] + y[k]) * r);
-                         store_from(out[8 + k] + j, (x[k] - y[k]) * r);
-                       }
-                     });
-  } else {
-    tree.second(0, false);
-    const Rotations<double> w = tree.rotations_of(0, 2);
-    const Rotations<v4d> wv = broadcast<v4d>(w);
-    tree.pair(0, 2, 3, w, false);
-    const std::ptrdiff_t bl = n / 32;
-    const auto rows = block_rows<32>(b, bl);
-    over_streams(rows, rows, bl,
-                 [&]<class T>(const double* const* in, double* const* out, std::ptrdiff_t j)
-                     DIGITMILL_ALWAYS_INLINE {
-                       T x[8], y[8], re[8], im[8];
-                       DIGITMILL_UNROLL(32)
-                       for (int k = 0; k < 8; ++k) {
-                         load_to(in[k] + j, x[k]);
-                         load_to(in[8 + k] + j, y[k]);
-                         load_to(in[16 + k] + j, re[k]);
-                         load_to(in[24 + k] + j, im[k]);
-                       }
-                       Inverse::zero(x, false);
-                       Inverse::second(y);
-                       if constexpr (std::is_same_v<T, double>)
-                         Inverse::general(w, re, im);
-                       else
-                         Inverse::general(wv, re, im);
-                       // The radix-4 last pass on quarters 0..3, then the division by n.
-                       DIGITMILL_UNROLL(32)
-                       for (int k = 0; k < 8; ++k) {
-                         const T t0 = x[k] + y[k], t1 = x[k] - y[k], t2 = 2.0 * re[k], t3 = 2.0 * im[k];
-                         store_from(out[k] + j, (t0 + t2) * r);
-                         store_from(out[16 + k] + j, (t0 - t2) * r);
-                         store_from(out[8 + k] + j, (t1 + t3) * r);
-                         store_from(out[24 + k] + j, (t1 - t3) * r);
-                       }
-                     });
+// The radix-4 last pass on quarters x, y, re, im (super-blocks 0, 1 and the
+// pair (2, 3) of the first radix-8 pass), each output multiplied by r.
+template <class T>
+DIGITMILL_ALWAYS_INLINE inline void last_radix4(T x, T y, T re, T im, double r, T& o0, T& o1, T& o2, T& o3) {
+  const T t0 = x + y, t1 = x - y, t2 = 2.0 * re, t3 = 2.0 * im;
+  o0 = (t0 + t2) * r;
+  o2 = (t0 - t2) * r;
+  o1 = (t1 + t3) * r;
+  o3 = (t1 - t3) * r;
+}
+
+// The first radix-8 pass fused with the last pass of radix 1 (m mod 3 = 0),
+// 2 or 4 and the division by n, on the first 8, 16 or 32 streams in place.
+template <int radix, class S>
+DIGITMILL_ALWAYS_INLINE inline void last_pass(const S& s, const Rotations<typename S::type>& w, double r) {
+  using T = typename S::type;
+  T x[8], y[8], re[8], im[8];
+  DIGITMILL_UNROLL(8)
+  for (int k = 0; k < 8; ++k) {
+    x[k] = s.load(k);
+    if constexpr (radix >= 2) y[k] = s.load(8 + k);
+    if constexpr (radix == 4) re[k] = s.load(16 + k), im[k] = s.load(24 + k);
   }
+  Inverse::zero(x, false);
+  if constexpr (radix >= 2) Inverse::second(y);
+  if constexpr (radix == 4) Inverse::general(w, re, im);
+  DIGITMILL_UNROLL(8)
+  for (int k = 0; k < 8; ++k) {
+    if constexpr (radix == 1) {
+      s.store(k, x[k] * r);
+    } else if constexpr (radix == 2) {
+      s.store(k, (x[k] + y[k]) * r);
+      s.store(8 + k, (x[k] - y[k]) * r);
+    } else {
+      T o0, o1, o2, o3;
+      last_radix4(x[k], y[k], re[k], im[k], r, o0, o1, o2, o3);
+      s.store(k, o0);
+      s.store(8 + k, o1);
+      s.store(16 + k, o2);
+      s.store(24 + k, o3);
+    }
+  }
+}
+
+// Everything below the first radix-8 pass, then that pass fused with the
+// last pass and the division by n, element by element over the block
+// length.
+template <int radix>
+void last_direct(Tree<Inverse, true>& tree, double* b, std::ptrdiff_t n, double r) {
+  tree.zero(0, false);
+  if constexpr (radix >= 2) tree.second(0, false);
+  const Rotations<double> w = radix == 4 ? tree.rotations_of(0, 2) : Rotations<double>{};
+  const Rotations<v4d> wv = broadcast<v4d>(w);
+  if constexpr (radix == 4) tree.pair(0, 2, 3, w, false);
+  const std::ptrdiff_t bl = n / (8 * radix);
+  const auto rows = block_rows<8 * radix>(b, bl);
+  for_direct(rows, rows, bl, [&](const auto& s) DIGITMILL_ALWAYS_INLINE {
+    last_pass<radix>(s, rotations_for<typename std::decay_t<decltype(s)>::type>(w, wv), r);
+  });
 }
 
 // The same as last_direct, with the second radix-8 pass in the same staged
 // sweep. Staged stream 8b + k is sub-block k of block b of the first pass.
-void last_staged(Tree<Inverse, true>& tree, int m, double* b, double r) {
-  const std::ptrdiff_t n = std::ptrdiff_t{1} << m;
+template <int radix>
+void last_staged(Tree<Inverse, true>& tree, double* b, std::ptrdiff_t n, double r) {
   Unit kids[17];
   int nk = tree.children(0, Kind::zero, 0, 0, 0, 0, kids);
-  if (m % 3 != 0) nk += tree.children(0, Kind::second, 1, 0, 8, 0, kids + nk);
-  if (m % 3 == 2) nk += tree.children(0, Kind::pair, 2, 3, 16, 24, kids + nk);
+  if constexpr (radix >= 2) nk += tree.children(0, Kind::second, 1, 0, 8, 0, kids + nk);
+  if constexpr (radix == 4) nk += tree.children(0, Kind::pair, 2, 3, 16, 24, kids + nk);
   for (int u = 0; u < nk; ++u) tree.below(1, kids[u]);
-  if (m % 3 == 0) {
-    double* const sb[1] = {b};
-    tree.sweep(
-        0, sb, 64,
-        [&]<int C>(double* buf) DIGITMILL_ALWAYS_INLINE {
-          for (int k = 0; k < 8; ++k) {
-            double* p = buf + k * C;
-            DIGITMILL_UNROLL(8)
-            for (int j = 0; j < C; j += 4) {
-              v4d x[8];
-              DIGITMILL_UNROLL(8)
-              for (int q = 0; q < 8; ++q) x[q] = load4(p + 8 * C * q + j);
-              Inverse::zero(x, false);
-              DIGITMILL_UNROLL(8)
-              for (int q = 0; q < 8; ++q) store4(p + 8 * C * q + j, x[q] * r);
-            }
-          }
-        },
-        kids, nk);
-  } else if (m % 3 == 1) {
-    const std::ptrdiff_t bl = n / 16;
-    double* const sb[2] = {b, b + 8 * bl};
-    tree.sweep(
-        0, sb, 128,
-        [&]<int C>(double* buf) DIGITMILL_ALWAYS_INLINE {
-          for (int k = 0; k < 8; ++k) {
-            double* p = buf + k * C;
-            DIGITMILL_UNROLL(8)
-            for (int j = 0; j < C; j += 4) {
-              v4d x[8], y[8];
-              DIGITMILL_UNROLL(8)
-              for (int q = 0; q < 8; ++q)
-                x[q] = load4(p + 8 * C * q + j), y[q] = load4(p + 8 * C * (8 + q) + j);
-              Inverse::zero(x, false);
-              Inverse::second(y);
-              DIGITMILL_UNROLL(8)
-              for (int q = 0; q < 8; ++q) {
-                store4(p + 8 * C * q + j, (x[q] + y[q]) * r);
-                store4(p + 8 * C * (8 + q) + j, (x[q] - y[q]) * r);
-              }
-            }
-          }
-        },
-        kids, nk);
-  } else {
-    const std::ptrdiff_t bl = n / 32;
-    const Rotations<v4d> wv = broadcast<v4d>(tree.rotations_of(0, 2));
-    double* const sb[4] = {b, b + 8 * bl, b + 16 * bl, b + 24 * bl};
-    tree.sweep(
-        0, sb, 256,
-        [&]<int C>(double* buf) DIGITMILL_ALWAYS_INLINE {
-          for (int k = 0; k < 8; ++k) {
-            double* p = buf + k * C;
-            DIGITMILL_UNROLL(8)
-            for (int j = 0; j < C; j += 4) {
-              v4d x[8], y[8], re[8], im[8];
-              DIGITMILL_UNROLL(8)
-              for (int q = 0; q < 8; ++q) {
-                x[q] = load4(p + 8 * C * q + j);
-                y[q] = load4(p + 8 * C * (8 + q) + j);
-                re[q] = load4(p + 8 * C * (16 + q) + j);
-                im[q] = load4(p + 8 * C * (24 + q) + j);
-              }
-              Inverse::zero(x, false);
-              Inverse::second(y);
-              Inverse::general(wv, re, im);
-              // The radix-4 last pass on quarters 0..3, then the division by n.
-              DIGITMILL_UNROLL(8)
-              for (int q = 0; q < 8; ++q) {
-                const v4d t0 = x[q] + y[q], t1 = x[q] - y[q], t2 = 2.0 * re[q], t3 = 2.0 * im[q];
-                store4(p + 8 * C * q + j, (t0 + t2) * r);
-                store4(p + 8 * C * (16 + q) + j, (t0 - t2) * r);
-                store4(p + 8 * C * (8 + q) + j, (t1 + t3) * r);
-                store4(p + 8 * C * (24 + q) + j, (t1 - t3) * r);
-              }
-            }
-          }
-        },
-        kids, nk);
-  }
+  const Rotations<v4d> wv = radix == 4 ? broadcast<v4d>(tree.rotations_of(0, 2)) : Rotations<v4d>{};
+  const std::ptrdiff_t bl = n / (8 * radix);
+  double* sb[radix];
+  for (int q = 0; q < radix; ++q) sb[q] = b + 8 * q * bl;
+  tree.sweep(
+      0, sb, 64 * radix,
+      [&]<int C>(double* buf) DIGITMILL_ALWAYS_INLINE {
+        for_staged<C>(buf, [&](const auto& s) DIGITMILL_ALWAYS_INLINE { last_pass<radix>(s, wv, r); });
+      },
+      kids, nk);
+}
+
+template <int radix>
+void last(Tree<Inverse, true>& tree, double* b, std::ptrdiff_t n, double r) {
+  if (tree.stages(0))
+    last_staged<radix>(tree, b, n, r);
+  else
+    last_direct<radix>(tree, b, n, r);
 }
 
 }  // namespace
@@ -265,14 +186,9 @@ void PASS2(int count, double* b0, double* b1) {
   }
 }
 
+// Multiplying by 1 leaves every value as it is.
 void PASS4I(int count, double* b0, double* b1, double* b2, double* b3) {
-  for (int i = 0; i < count; ++i) {
-    const double t0 = b0[i] + b1[i], t1 = b0[i] - b1[i], t2 = 2.0 * b2[i], t3 = 2.0 * b3[i];
-    b0[i] = t0 + t2;
-    b2[i] = t0 - t2;
-    b1[i] = t1 + t3;
-    b3[i] = t1 - t3;
-  }
+  for (int i = 0; i < count; ++i) last_radix4(b0[i], b1[i], b2[i], b3[i], 1.0, b0[i], b1[i], b2[i], b3[i]);
 }
 
 void RIFFT(int m, double* b) {
@@ -293,10 +209,12 @@ void RIFFT(int m, double* b) {
   // (together with the second pass when the blocks are long).
   const int first_span = m % 3 == 0 ? 8 : m % 3 == 1 ? 16 : 32;
   Tree<Inverse, true> tree(b, n, first_span, levels, true);
-  if (tree.stages(0))
-    last_staged(tree, m, b, r);
+  if (m % 3 == 0)
+    last<1>(tree, b, n, r);
+  else if (m % 3 == 1)
+    last<2>(tree, b, n, r);
   else
-    last_direct(tree, m, b, r);
+    last<4>(tree, b, n, r);
 }
 
 }  // namespace DIGITMILL_FFT_NS

@@ -93,6 +93,73 @@ DIGITMILL_ALWAYS_INLINE inline Rotations<T> broadcast(const Rotations<double>& w
   return v;
 }
 
+// The rotations for elements of type T: w itself for one element at a time,
+// wv (w in every lane) for four.
+template <class T>
+DIGITMILL_ALWAYS_INLINE inline const Rotations<T>& rotations_for(const Rotations<double>& w,
+                                                                 const Rotations<v4d>& wv) {
+  if constexpr (std::is_same_v<T, double>)
+    return w;
+  else
+    return wv;
+}
+
+// Element j (as T: one double or four) of numbered streams, read from
+// in[s] and written to out[s]: the view a butterfly written once takes of
+// the direct loops over block rows.
+template <class T>
+struct DirectStreams {
+  using type = T;
+  const double* const* in;
+  double* const* out;
+  std::ptrdiff_t j;
+  DIGITMILL_ALWAYS_INLINE T load(int s) const {
+    T v;
+    load_to(in[s] + j, v);
+    return v;
+  }
+  DIGITMILL_ALWAYS_INLINE void store(int s, T v) const {
+    store_from(out[s] + j, v);
+  }
+};
+
+// Elements j .. j+3 of stream s of a staged chunk, stream s starting 8C s
+// doubles after p, read and written in place: the same view of a sweep.
+template <int C>
+struct StagedStreams {
+  using type = v4d;
+  double* p;
+  int j;
+  DIGITMILL_ALWAYS_INLINE v4d load(int s) const {
+    return load4(p + 8 * C * s + j);
+  }
+  DIGITMILL_ALWAYS_INLINE void store(int s, v4d v) const {
+    store4(p + 8 * C * s + j, v);
+  }
+};
+
+// f(streams) for every element of the streams in and out, bl long.
+template <std::size_t NI, std::size_t NO, class F>
+DIGITMILL_ALWAYS_INLINE inline void for_direct(const std::array<double*, NI>& in,
+                                               const std::array<double*, NO>& out, std::ptrdiff_t bl, F&& f) {
+  over_streams(in, out, bl,
+               [&]<class T>(const double* const* i, double* const* o, std::ptrdiff_t j)
+                   DIGITMILL_ALWAYS_INLINE {
+                     f(DirectStreams<T>{i, o, j});
+                   });
+}
+
+// f(streams) for every four elements of a staged chunk of C per stream,
+// stream 8b + k being sub-block k of local block b.
+template <int C, class F>
+DIGITMILL_ALWAYS_INLINE inline void for_staged(double* buf, F&& f) {
+  for (int k = 0; k < 8; ++k) {
+    double* p = buf + k * C;
+    DIGITMILL_UNROLL(8)
+    for (int j = 0; j < C; j += 4) f(StagedStreams<C>{p, j});
+  }
+}
+
 template <class K>
 void unit_single(double* p, std::ptrdiff_t bl, bool half, bool zero) {
   const auto rows = block_rows<8>(p, bl);

@@ -18,12 +18,10 @@ using v2d = double __attribute__((vector_size(16)));
 
 // Pairs (element 2t+1, 2t+2) are moved as one 16-byte value.
 inline v2d load_pair(const double* p) {
-  v2d v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
+  return detail::load_vec<v2d>(p);
 }
 inline void store_pair(double* p, v2d v) {
-  std::memcpy(p, &v, sizeof v);
+  detail::store_vec(p, v);
 }
 
 // Write t = (a, mid, c) with a and c of h bits each, so that

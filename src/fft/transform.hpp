@@ -1,7 +1,6 @@
 // Transform kernels: the radix-8 real-valued FFT (forward on a half-filled
-// sequence, inverse with the division by the length), the shared transform
-// buffer, and the releases that carry a product's coefficients into the
-// radix-10^8 words of a work file.
+// sequence, inverse with the division by the length) and the shared
+// transform buffer.
 //
 // Arrays are passed as pointers to their element 1: element k of an array B
 // is B[k - 1] and holds sample x(k - 1).
@@ -32,33 +31,5 @@ inline double* const TB3 = transform_buffer + 393216;
 void RFFT(int m, double* b);
 // Inverse transform of a packed spectrum, divided by N = 2^m.
 void RIFFT(int m, double* b);
-
-// The passes, each an operation of its own (the blocked products may call
-// them one at a time).
-void VCOPY(int count, const double* src, double* dst);
-void HALF4F(int count, double* b0, double* b1, double* b2, double* b3);
-void PASS8F(int bl, int span, double* b);
-void PASS8I(int bl, int span, double* b);
-void PASS2(int count, double* b0, double* b1);
-void PASS4I(int count, double* b0, double* b1, double* b2, double* b3);
-// In-place permutations, each its own inverse.
-void REORD1(int m, double* b);
-void REORD2(int m, double* b);
-
-// Releases. B holds exact integer coefficients (ROUND has passed); c is the
-// destination unit.
-// Words 1 .. n+2 of c from coefficients 1 .. 2n+5 (full product or square).
-void RELFULL(const double* b, int c, int n);
-// Words n/2+1 .. n+2 of c from the half product's coefficients 1 .. n+5;
-// words 1 .. n/2 of c are kept.
-void RELHALF(const double* b, int c, int n);
-// Block k of a blocked product (transform length l), added into c at word
-// offset (k-1) * l/4. Called for k = kmax down to the lowest block, first = 1
-// only for kmax, second = 1 only for kmax - 1.
-void RELBLOCK(const double* b, int c, int l, int k, int first, int second);
-
-// Carry from one RELBLOCK call to the next (k > 1); set by the first call of
-// every product before it is read.
-extern double block_carry;
 
 }  // namespace fft

@@ -10,21 +10,9 @@
 
 namespace mp {
 
-using detail::RecordSpan;
-using detail::span_of;
-using detail::trunc_word;
-using store::record_words;
-using store::Word;
-using store::word_buffer_a;
 using store::word_buffer_b;
 
 namespace {
-
-// trunc_word under this file's options: a function compiled with other
-// options is not inlined here, and a call keeps the loop from vectorising.
-DIGITMILL_ALWAYS_INLINE inline Word to_word(double x) {
-  return static_cast<Word>(x);
-}
 
 // Scratch of the carry passes over one record: [i] out of word i, [i + 1]
 // into it.
@@ -91,10 +79,10 @@ DIGITMILL_ALWAYS_INLINE inline double carry_run(Word* DIGITMILL_RESTRICT a, cons
         const double out = c[i];
         if constexpr (Subtract) {
           const double t = static_cast<double>(a[i]) - static_cast<double>(b[i]) - in;
-          a[i] = to_word(out * radix + t);
+          a[i] = trunc_word(out * radix + t);
         } else {
           const double t = static_cast<double>(a[i]) + static_cast<double>(b[i]) + in;
-          a[i] = to_word(t - out * radix);
+          a[i] = trunc_word(t - out * radix);
         }
       }
       return c[lo];
@@ -104,11 +92,11 @@ DIGITMILL_ALWAYS_INLINE inline double carry_run(Word* DIGITMILL_RESTRICT a, cons
     if constexpr (Subtract) {
       const double t = static_cast<double>(a[i]) - static_cast<double>(b[i]) - carry;
       carry = std::floor((radix_less_one - t) * inverse_radix);
-      a[i] = to_word(carry * radix + t);
+      a[i] = trunc_word(carry * radix + t);
     } else {
       const double t = static_cast<double>(a[i]) + static_cast<double>(b[i]) + carry;
       carry = std::floor(t * inverse_radix);
-      a[i] = to_word(t - carry * radix);
+      a[i] = trunc_word(t - carry * radix);
     }
   }
   return carry;

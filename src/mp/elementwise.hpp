@@ -12,20 +12,20 @@ namespace mp {
 
 using store::LOG2I;
 
-void ZERO(int u, int len);                 // u := 0
-void CLEAR(int u, int k, int len);         // words k .. 1024*r of u := 0
-void COPY(int s, int d, int len);          // d := s over words 1 .. len+2
-void ADD(int a, int b, int c, int len);    // c := a + b
-void SUB(int a, int b, int c, int len);    // c := a - b (word 1 may go negative)
-void MULI(int a, int k, int c, int len);   // c := k * a, |k| * 10^8 < 2^53
-void MUL2P(int u, int b, int len);         // u := 2^b * u
-void RSUB(int k, int b, int c, int len);   // c := k - b (last word may be 10^8)
-void HALF(int u, int len);                 // u := u / 2, rounded down
-void ADDC(int u, double x, int len);       // word 1 of u += trunc(10^8 x)
-void SUBC(int u, double x, int len);       // word 1 of u -= trunc(10^8 x)
-void SETDBL(double x, int u);              // words 1, 2 of u from x
-double TODBL(int u);                       // (w1 + w2 / 10^8) / 10^8
-int CMPI(int u, int k, int len);           // -1 if u < k, else +1 (0 if len < 1)
-int AGREE(int a, int b, int len, int s);   // leading words that agree, from record s/1024 + 1
+void ZERO(int u, int len);                // u := 0
+void CLEAR(int u, int k, int len);        // words k .. 1024*r of u := 0
+void COPY(int s, int d, int len);         // d := s over words 1 .. len+2
+void ADD(int a, int b, int c, int len);   // c := a + b
+void SUB(int a, int b, int c, int len);   // c := a - b (word 1 may go negative)
+void MULI(int a, int k, int c, int len);  // c := k * a, |k| * 10^8 < 2^53
+void MUL2P(int u, int b, int len);        // u := 2^b * u
+void RSUB(int k, int b, int c, int len);  // c := k - b (last word may be 10^8)
+void HALF(int u, int len);                // u := u / 2, rounded down
+void ADDC(int u, double x, int len);      // word 1 of u += trunc(10^8 x)
+void SUBC(int u, double x, int len);      // word 1 of u -= trunc(10^8 x)
+void SETDBL(double x, int u);             // words 1, 2 of u from x
+double TODBL(int u);                      // (w1 + w2 / 10^8) / 10^8
+int CMPI(int u, int k, int len);          // -1 if u < k, else +1 (0 if len < 1)
+int AGREE(int a, int b, int len, int s);  // leading words that agree, from record s/1024 + 1
 
 }  // namespace mp

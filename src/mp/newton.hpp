@@ -3,6 +3,8 @@
 // " ERROR     Not convergent in <name>" when its budget runs out.
 #pragma once
 
+#include "mul/mult.hpp"
+
 namespace mp {
 
 // b := 1/x to length n; c holds the previous iterate.
@@ -13,5 +15,17 @@ void SQR05(int a, int b, int n, int maxit);
 // k >= 3, keeps its leading n/4 + 2 words for the restart of the next call.
 // k is the caller's main-loop step, g the outer agreement count it left.
 void SQR(int x, int b, int c, int n, int maxit, int k, int g);
+
+namespace detail {
+
+// The step shared by the three routines: with r holding the residual of the
+// iterate y (x y, x y^2 or 2 y^2, close to 1), r := y + y (1 - r), the
+// correction halved with `halve`. The correction is formed as whichever of
+// 1 - r and r - 1 is not negative, so every stored value stays
+// non-negative, and multiplied by y through `mode`, a half product (the
+// leading half of 1 - r is zero). subc_len is the length SUBC is given.
+void newton_update(int y, int r, int len, int subc_len, mul::Mode mode, bool halve);
+
+}  // namespace detail
 
 }  // namespace mp

@@ -32,25 +32,14 @@ void SQR(int x, int b, int c, int n, int maxit, int k, int g) {
     // Keep words 1 .. L/2 + 2: the half products rely on zeros beyond them.
     CLEAR(c, len / 2 + 3, n);
   }
-  store::fresh_operand_flag = 1;
-  store::agreement_count = 0;
+  mul::reuse.start_newton(true);
   bool converged = false;
   for (; i <= maxit - 3; ++i) {
-    mul::MULT(c, c, b, len, 3);
-    mul::MULT(x, b, b, len, 4);
-    if (CMPI(b, 1, len) < 1) {
-      RSUB(1, b, b, len);
-      mul::MULT(c, b, b, len, 1);
-      HALF(b, len);
-      ADD(c, b, b, len);
-    } else {
-      SUBC(b, 1.0, n);
-      mul::MULT(c, b, b, len, 1);
-      HALF(b, len);
-      SUB(c, b, b, len);
-    }
-    store::agreement_count = AGREE(b, c, len, store::agreement_count);
-    if (store::agreement_count >= n / 2 - 1) {
+    mul::MULT(c, c, b, len, mul::Mode::leading_half_square);
+    mul::MULT(x, b, b, len, mul::Mode::full_keeping_a_pieces);
+    detail::newton_update(c, b, len, n, mul::Mode::half, true);
+    mul::reuse.record_agreement(AGREE(b, c, len, mul::reuse.agreement()));
+    if (mul::reuse.agreement() >= n / 2 - 1) {
       converged = true;
       break;
     }
@@ -63,9 +52,10 @@ void SQR(int x, int b, int c, int n, int maxit, int k, int g) {
   bool short_of_full = len < n;
   if (short_of_full) CLEAR(b, len + 3, n);
   if (k >= 3) COPY(b, c, n / 4);
-  // Mode 6 takes x's spectrum from the last mode 4 call, which ran at full
-  // length unless the loop ended early; then x is transformed afresh.
-  mul::MULT(x, b, b, n, short_of_full ? 0 : 6);
+  // x's spectrum is taken from the last full_keeping_a_pieces call, which
+  // ran at full length unless the loop ended early; then x is transformed
+  // afresh.
+  mul::MULT(x, b, b, n, short_of_full ? mul::Mode::full : mul::Mode::full_taking_a);
 }
 
 }  // namespace mp

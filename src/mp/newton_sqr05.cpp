@@ -11,29 +11,19 @@ namespace mp {
 
 // y := y (3 - 2y^2) / 2 converging to 1/sqrt(2) = sqrt(1/2). The iterate in b
 // has zeros past word L/2 + 2 at the step of length L (b was cleared and is
-// only written by COPY at half the length), so the leading-half square of
-// mode 3 gives y^2; mode 8 then reuses y's spectrum from that square.
+// only written by COPY at half the length), so the leading-half square
+// gives y^2, and the half product then takes y's spectrum from that square.
 void SQR05(int a, int b, int n, int maxit) {
   ZERO(b, n);
   SETDBL(1.0 / std::sqrt(2.0), b);
-  store::agreement_count = 0;
+  mul::reuse.start_newton(false);
   int len = 2;
   for (int i = 1; i <= maxit - 3; ++i) {
-    mul::MULT(b, b, a, len, 3);
+    mul::MULT(b, b, a, len, mul::Mode::leading_half_square);
     MULI(a, 2, a, len);
-    if (CMPI(a, 1, len) < 1) {
-      RSUB(1, a, a, len);
-      mul::MULT(b, a, a, len, 8);
-      HALF(a, len);
-      ADD(b, a, a, len);
-    } else {
-      SUBC(a, 1.0, len);
-      mul::MULT(b, a, a, len, 8);
-      HALF(a, len);
-      SUB(b, a, a, len);
-    }
-    store::agreement_count = AGREE(a, b, len, store::agreement_count);
-    if (store::agreement_count >= n / 2 - 1) return;
+    detail::newton_update(b, a, len, len, mul::Mode::half_taking_leading_half, true);
+    mul::reuse.record_agreement(AGREE(a, b, len, mul::reuse.agreement()));
+    if (mul::reuse.agreement() >= n / 2 - 1) return;
     COPY(a, b, len);
     len = 2 * std::min(n / 2, len);
   }

@@ -2,6 +2,7 @@
 // elementwise operations only.
 #pragma once
 
+#include "compiler.hpp"
 #include "store/store.hpp"
 
 namespace mp::detail {
@@ -28,8 +29,22 @@ inline RecordSpan span_of(int len) {
 }
 
 // Conversion of an exact integer-valued double to a word, toward zero.
-inline Word trunc_word(double x) {
+// Always inlined, so that it stays inside the vector loops of the variants
+// compiled for another target.
+DIGITMILL_ALWAYS_INLINE inline Word trunc_word(double x) {
   return static_cast<Word>(x);
 }
 
 }  // namespace mp::detail
+
+namespace mp {
+
+// The names every elementwise operation works with.
+using detail::RecordSpan;
+using detail::span_of;
+using detail::trunc_word;
+using store::record_words;
+using store::Word;
+using store::word_buffer_a;
+
+}  // namespace mp

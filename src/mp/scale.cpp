@@ -8,27 +8,14 @@
 
 namespace mp {
 
-using detail::RecordSpan;
-using detail::span_of;
-using detail::trunc_word;
-using store::record_words;
-using store::Word;
-using store::word_buffer_a;
-
 namespace {
-
-// trunc_word under this file's options: a function compiled with other
-// options is not inlined here, and a call keeps the loop from vectorising.
-inline Word to_word(double x) {
-  return static_cast<Word>(x);
-}
 
 // One step of the product's carry chain at word i: t = k * a[i] + carry,
 // the carry floor(t * 10^-8) goes on, the rest stays.
 inline double product_step(Word* a, int i, double factor, double carry, double radix, double inverse_radix) {
   const double t = factor * static_cast<double>(a[i]) + carry;
   const double out = std::floor(t * inverse_radix);
-  a[i] = to_word(t - out * radix);
+  a[i] = trunc_word(t - out * radix);
   return out;
 }
 

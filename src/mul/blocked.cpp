@@ -25,16 +25,17 @@ void transform_piece(int u, int k, double* buf) {
 }
 
 void save_pieces(int u, int w, int from, int to, double* buf) {
+  reuse.store_pieces(w, u, from, to);
   for (int k = from; k <= to; ++k) {
     transform_piece(u, k, buf);
     SPSAVE(buf, w, piece_length, k);
   }
 }
 
-void release_block(double* buf, int c, int k, int first, int second) {
+double release_block(double* buf, int c, int k, int first, int second, double carry) {
   fft::RIFFT(piece_exponent, buf);
   ROUND(buf, piece_length);
-  fft::RELBLOCK(buf, c, piece_length, k, first, second);
+  return RELBLOCK(buf, c, piece_length, k, first, second, carry);
 }
 
 void TailBlock::add(int u, int i, int v, int j, bool twice) {
@@ -78,8 +79,8 @@ double* TailBlock::coefficients() {
   return sum_;
 }
 
-void release_tail(const double* tail, int c, int k) {
-  fft::RELBLOCK(tail, c, piece_length, k, 1, 0);
+double release_tail(const double* tail, int c, int k) {
+  return RELBLOCK(tail, c, piece_length, k, 1, 0, 0.0);
 }
 
 }  // namespace mul::detail

@@ -24,8 +24,9 @@ void transform_piece(int u, int k, double* buf);
 // slot of the same number in spectrum unit w. Nothing when from > to.
 void save_pieces(int u, int w, int from, int to, double* buf);
 // The block spectrum in buf back to coefficients, checked by ROUND and
-// released as block k of the product into unit c.
-void release_block(double* buf, int c, int k, int first, int second);
+// released as block k of the product into unit c, with the carry that the
+// block above returned; returns the carry for the block below (RELBLOCK).
+double release_block(double* buf, int c, int k, int first, int second, double carry);
 
 // The partial top block: coefficients 1 .. 5 of it give the guard words of
 // the result and come from the pieces' first four words only, so a
@@ -51,7 +52,8 @@ class TailBlock {
   bool empty_ = true;
 };
 
-// Releases the tail coefficients as block k, the product's top block.
-void release_tail(const double* tail, int c, int k);
+// Releases the tail coefficients as block k, the product's top block;
+// returns the carry for the block below.
+double release_tail(const double* tail, int c, int k);
 
 }  // namespace mul::detail

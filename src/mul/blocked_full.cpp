@@ -1,6 +1,9 @@
 // Full products A*B of n >= 131072 words from piece spectra: A's pieces in
 // spectrum unit a (21), B's in unit b (22), p = n / 131072 of each.
 
+#include <algorithm>
+
+#include "check.hpp"
 #include "mul/blocked.hpp"
 #include "mul/detail.hpp"
 #include "mul/mult.hpp"
@@ -22,6 +25,9 @@ void full_blocked(int a, int b, int c, double* buf, int n, int a_from, int b_fro
   const int su = store::spectrum_unit_a;
   const int sv = store::spectrum_unit_b;
   const int p = n / piece_words;
+  // Pieces below a start are taken from their slots as stored.
+  DIGITMILL_CHECK(reuse.holds_pieces(su, a, std::min(a_from - 1, p)));
+  DIGITMILL_CHECK(p == 1 || reuse.holds_pieces(sv, b, std::min(b_from - 1, p)));
 
   // The tail block first, while A's and B's guard words are those of the
   // operands (C may be either of them): pieces i + j = p + 2 reach
@@ -29,20 +35,20 @@ void full_blocked(int a, int b, int c, double* buf, int n, int a_from, int b_fro
   for (int i = 2; i <= p; ++i) tail.add(a, i, b, p + 2 - i, false);
   double* t = tail.coefficients();
   CORRF(a, b, t, n, 0);
-  release_tail(t, c, p + 1);
+  double carry = release_tail(t, c, p + 1);
 
   save_pieces(a, su, a_from, p, buf);
   if (p == 1) {
     transform_piece(b, 1, buf);
     slot_multiply_in_place(su, 1, buf, piece_length);
-    release_block(buf, c, 1, 0, 1);
+    release_block(buf, c, 1, 0, 1, carry);
     return;
   }
   save_pieces(b, sv, b_from, p, buf);
 
   for (int k = p; k >= 1; --k) {
     for (int i = 1; i <= k; ++i) slot_multiply(su, i, sv, k + 1 - i, buf, piece_length, i > 1);
-    release_block(buf, c, k, 0, k == p ? 1 : 0);
+    carry = release_block(buf, c, k, 0, k == p ? 1 : 0, carry);
   }
 }
 
@@ -64,9 +70,8 @@ void BMUL0(int a, int b, int c, double* buf, int n) {
 // half of pieces.
 void BMUL4(int a, int b, int c, double* buf, int n) {
   int a_from;
-  if (store::fresh_operand_flag == 1) {
-    a_from = after(store::outer_agreement_count);
-    store::fresh_operand_flag = 0;
+  if (reuse.take_fresh_operand()) {
+    a_from = after(reuse.outer_agreement());
   } else {
     a_from = after(n / 2);
   }
@@ -77,16 +82,15 @@ void BMUL4(int a, int b, int c, double* buf, int n) {
 // leading agreement-count words are unchanged since the last call.
 void BMUL5(int a, int b, int c, double* buf, int n) {
   int a_from;
-  if (store::fresh_operand_flag == 1) {
+  if (reuse.take_fresh_operand()) {
     a_from = 1;
-    store::fresh_operand_flag = 0;
   } else {
     a_from = after(n / 2);
   }
-  full_blocked(a, b, c, buf, n, a_from, after(store::agreement_count));
+  full_blocked(a, b, c, buf, n, a_from, after(reuse.agreement()));
 }
 
-// A's pieces as the mode 4 call before it stored them.
+// A's pieces as the full_keeping_a_pieces call before it stored them.
 void BMUL6(int a, int b, int c, double* buf, int n) {
   full_blocked(a, b, c, buf, n, n / piece_words + 1, 1);
 }

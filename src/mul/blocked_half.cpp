@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "check.hpp"
 #include "fft/transform.hpp"
 #include "mul/blocked.hpp"
 #include "mul/detail.hpp"
@@ -22,9 +23,8 @@ detail::TailBlock tail;
 // The half product's word 1 (word e + 1 of C) is the integer part of the
 // product with its first eight decimals and is not reduced, as the in-core
 // release leaves it; the lowest block reduced it like any block's first
-// word and kept what it took off as the block carry, which goes back here.
-void restore_leading_word(int c, int e) {
-  const double taken = fft::block_carry;
+// word and returned what it took off as its carry, which goes back here.
+void restore_leading_word(int c, int e, double taken) {
   if (taken == 0.0) return;
   const int rec = e / store::record_words + 1;  // e is a multiple of 1024
   store::Word* words = store::word_buffer_a;
@@ -43,21 +43,25 @@ void half_blocked(int a, int b, int c, double* buf, int n, bool take_a) {
   for (int i = 2; i <= q; ++i) tail.add(a, i, b, 2 * q + 2 - i, false);
   double* t = tail.coefficients();
   CORRH(a, b, t, n, 0);
-  release_tail(t, c, 2 * q + 1);
+  double carry = release_tail(t, c, 2 * q + 1);
 
-  if (!take_a) save_pieces(a, sv, 1, q, buf);
+  if (take_a) {
+    DIGITMILL_CHECK(reuse.holds_pieces(sv, a, q));
+  } else {
+    save_pieces(a, sv, 1, q, buf);
+  }
   if (q == 1) {
     transform_piece(b, 2, buf);
     slot_multiply_in_place(sv, 1, buf, piece_length);
-    release_block(buf, c, 2, 0, 1);
+    carry = release_block(buf, c, 2, 0, 1, carry);
   } else {
     save_pieces(b, sv, q + 1, 2 * q, buf);
     for (int k = q; k >= 1; --k) {
       for (int i = 1; i <= k; ++i) slot_multiply(sv, i, sv, k + 1 - i + q, buf, piece_length, i > 1);
-      release_block(buf, c, q + k, 0, k == q ? 1 : 0);
+      carry = release_block(buf, c, q + k, 0, k == q ? 1 : 0, carry);
     }
   }
-  restore_leading_word(c, n / 2);
+  restore_leading_word(c, n / 2, carry);
 }
 
 }  // namespace
@@ -67,7 +71,7 @@ void BHALF(int a, int b, int c, double* buf, int n) {
 }
 
 // A's leading-half pieces as the call before left them in slots 1 .. q: a
-// mode 5 call whose second operand was A, or a blocked leading-half square
+// full_keeping_b_pieces call whose second operand was A, or a blocked leading-half square
 // of A.
 void BHALF7(int a, int b, int c, double* buf, int n) {
   half_blocked(a, b, c, buf, n, true);

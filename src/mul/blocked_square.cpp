@@ -3,6 +3,9 @@
 // which squares whole pieces. A block sums S(j) S(o) over j + o = k + 1;
 // each pair j < o stands for both orders, so it is taken once, twice over.
 
+#include <algorithm>
+
+#include "check.hpp"
 #include "fft/transform.hpp"
 #include "mul/blocked.hpp"
 #include "mul/detail.hpp"
@@ -54,12 +57,12 @@ void BSQR(int a, int c, double* buf, int n) {
   }
   double* t = tail.coefficients();
   CORRF(a, a, t, n, 0);
-  release_tail(t, c, p + 1);
+  double carry = release_tail(t, c, p + 1);
 
   save_pieces(a, store::spectrum_unit_b, 1, p, buf);
   for (int k = p; k >= 1; --k) {
     square_block(buf, k, p);
-    release_block(buf, c, k, 0, k == p ? 1 : 0);
+    carry = release_block(buf, c, k, 0, k == p ? 1 : 0, carry);
   }
 }
 
@@ -75,11 +78,13 @@ namespace detail {
 void blocked_leading_half_square(int a, int c, int n) {
   double* buf = fft::TB1;
   const int d = n / (2 * piece_words) + 1;
-  const int stored = store::agreement_count / piece_words;
+  const int stored = reuse.agreement() / piece_words;
+  DIGITMILL_CHECK(reuse.holds_pieces(store::spectrum_unit_b, a, std::min(stored, d)));
   save_pieces(a, store::spectrum_unit_b, stored + 1, d, buf);
+  double carry = 0.0;
   for (int k = 2 * d - 1; k >= 1; --k) {
     square_block(buf, k, d);
-    release_block(buf, c, k, k == 2 * d - 1 ? 1 : 0, k == 2 * d - 2 ? 1 : 0);
+    carry = release_block(buf, c, k, k == 2 * d - 1 ? 1 : 0, k == 2 * d - 2 ? 1 : 0, carry);
   }
 }
 

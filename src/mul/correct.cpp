@@ -35,12 +35,12 @@ void read_four(int u, int first, int second, Word* buf, double* w) {
   read_word_pair(u, second, buf, loaded, w + 2);
 }
 
-// Four words into eight half-words: h(2k-1) the upper, h(2k) the lower half
-// of word k, as the transforms see them.
-void split_four(const double* w, double* h) {
+// count words into 2 count half-words: h(2k-1) the upper, h(2k) the lower
+// half of word k, as the transforms see them.
+void split_words(const double* w, int count, double* h) {
   const double big = store::half_radix;
   const double small = store::inverse_half_radix;
-  for (int k = 3; k >= 0; --k) {
+  for (int k = count - 1; k >= 0; --k) {
     const double upper = std::floor(w[k] * small);
     h[2 * k] = upper;
     h[2 * k + 1] = w[k] - upper * big;
@@ -75,8 +75,8 @@ void CORRF(int a, int b, double* x, int n, int f) {
   double wa[4], wb[4], y[8], z[8];
   read_four(a, 1, n + 1, store::word_buffer_a, wa);
   read_four(b, 1, n + 1, store::word_buffer_b, wb);
-  split_four(wa, y);
-  split_four(wb, z);
+  split_words(wa, 4, y);
+  split_words(wb, 4, z);
   const int h = f / 2;
   clear_beyond(x, h, f);
   add_cross_terms(y, z, x, h);
@@ -87,8 +87,8 @@ void CORRH(int a, int b, double* x, int n, int f) {
   double wa[4], wb[4], y[8], z[8];
   read_four(a, 1, e + 1, store::word_buffer_a, wa);
   read_four(b, e + 1, n + 1, store::word_buffer_b, wb);
-  split_four(wa, y);
-  split_four(wb, z);
+  split_words(wa, 4, y);
+  split_words(wb, 4, z);
   // At n = 2, b's word e+2 is its guard word n+1, which already meets a's
   // first two words through z(5), z(6); it must not count twice.
   if (e + 2 > n) z[2] = z[3] = 0.0;
@@ -100,22 +100,9 @@ void CORRH(int a, int b, double* x, int n, int f) {
 void CORRS(int a, double* x, int n, int f) {
   const int e = n / 2;
   double g[2], hw[4];
-  {
-    double pair[2];
-    read_word_pair(a, e + 1, store::word_buffer_a, 0, pair);
-    g[0] = pair[0];
-    g[1] = pair[1];
-  }
+  read_word_pair(a, e + 1, store::word_buffer_a, 0, g);
   // Half-words of the leading half's guard words e+1 and e+2.
-  {
-    const double big = store::half_radix;
-    const double small = store::inverse_half_radix;
-    for (int k = 1; k >= 0; --k) {
-      const double upper = std::floor(g[k] * small);
-      hw[2 * k] = upper;
-      hw[2 * k + 1] = g[k] - upper * big;
-    }
-  }
+  split_words(g, 2, hw);
   const double h1 = hw[0], h2 = hw[1], h3 = hw[2], h4 = hw[3];
 
   for (int i = 1; i <= 5; ++i) x[f + i - 1] = 0.0;

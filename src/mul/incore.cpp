@@ -9,62 +9,59 @@ namespace mul::detail {
 // elements; the lower half of a transform's length is the data, the upper
 // half the zero padding of the linear convolution.
 
+namespace {
+
+// Words first .. first+count-1 of u into v as half-words, transformed.
+void load_spectrum(int u, int first, int count, int m, double* v) {
+  LOADH(u, v, first, count);
+  fft::RFFT(m, v);
+}
+
+// The product spectrum in v (length 2^m) back to exact coefficients.
+void coefficients(int m, double* v) {
+  fft::RIFFT(m, v);
+  ROUND(v, 1 << m);
+}
+
+}  // namespace
+
 void full_product(int a, int b, int c, int n, double* va, double* vb, bool take_a_spectrum) {
   const int m = store::LOG2I(n) + 2;
-  const int len = 4 * n;
-  if (!take_a_spectrum) {
-    LOADH(a, va, 1, n);
-    fft::RFFT(m, va);
-  }
-  LOADH(b, vb, 1, n);
-  fft::RFFT(m, vb);
-  PMUL(va, vb, vb, len);
-  fft::RIFFT(m, vb);
-  ROUND(vb, len);
-  CORRF(a, b, vb, n, len);
-  fft::RELFULL(vb, c, n);
+  if (!take_a_spectrum) load_spectrum(a, 1, n, m, va);
+  load_spectrum(b, 1, n, m, vb);
+  PMUL(va, vb, vb, 4 * n);
+  coefficients(m, vb);
+  CORRF(a, b, vb, n, 4 * n);
+  RELFULL(vb, c, n);
 }
 
 void square(int a, int c, int n, double* v) {
   const int m = store::LOG2I(n) + 2;
-  const int len = 4 * n;
-  LOADH(a, v, 1, n);
-  fft::RFFT(m, v);
-  PSQR(v, v, len);
-  fft::RIFFT(m, v);
-  ROUND(v, len);
-  CORRF(a, a, v, n, len);
-  fft::RELFULL(v, c, n);
+  load_spectrum(a, 1, n, m, v);
+  PSQR(v, v, 4 * n);
+  coefficients(m, v);
+  CORRF(a, a, v, n, 4 * n);
+  RELFULL(v, c, n);
 }
 
 void leading_half_square(int a, int c, int n, double* src, double* dst) {
-  const int e = n / 2;
   const int m = store::LOG2I(n) + 1;
-  const int len = 2 * n;
-  LOADH(a, src, 1, e);
-  fft::RFFT(m, src);
-  PSQR(src, dst, len);
-  fft::RIFFT(m, dst);
-  ROUND(dst, len);
-  CORRS(a, dst, n, len);
-  fft::RELFULL(dst, c, n);
+  load_spectrum(a, 1, n / 2, m, src);
+  PSQR(src, dst, 2 * n);
+  coefficients(m, dst);
+  CORRS(a, dst, n, 2 * n);
+  RELFULL(dst, c, n);
 }
 
 void half_product(int a, int b, int c, int n, double* x, double* y, double* z, bool take_a_spectrum) {
   const int e = n / 2;
   const int m = store::LOG2I(n) + 1;
-  const int len = 2 * n;
-  if (!take_a_spectrum) {
-    LOADH(a, x, 1, e);
-    fft::RFFT(m, x);
-  }
-  LOADH(b, y, e + 1, e);
-  fft::RFFT(m, y);
-  PMUL(x, y, z, len);
-  fft::RIFFT(m, z);
-  ROUND(z, len);
-  CORRH(a, b, z, n, len);
-  fft::RELHALF(z, c, n);
+  if (!take_a_spectrum) load_spectrum(a, 1, e, m, x);
+  load_spectrum(b, e + 1, e, m, y);
+  PMUL(x, y, z, 2 * n);
+  coefficients(m, z);
+  CORRH(a, b, z, n, 2 * n);
+  RELHALF(z, c, n);
 }
 
 }  // namespace mul::detail

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "check.hpp"
 #include "compiler.hpp"
 #include "kernel_variant.hpp"
 #include "mul/detail.hpp"
@@ -157,6 +158,10 @@ void slot_product(int u, int v, double* buf, int n, int j, int o) {
 }  // namespace
 
 void LOADH(int u, double* buf, int first, int count) {
+  // A short run that does not open a record must lie inside record 1.
+  DIGITMILL_CHECK(first >= 1 && count >= 1);
+  DIGITMILL_CHECK(count >= store::record_words || (first - 1) % store::record_words == 0 ||
+                  first - 1 + count <= store::record_words);
   Word* words = store::word_buffer_a;
   if (count < store::record_words && (first - 1) % store::record_words != 0) {
     // A short run that does not open a record lies inside record 1.

@@ -1,91 +1,146 @@
 #include "mul/mult.hpp"
 
+#include "check.hpp"
 #include "fft/transform.hpp"
 #include "mul/detail.hpp"
 
 namespace mul {
 
-void MULT(int a, int b, int c, int n, int mode) {
-  using fft::TB1;
-  using fft::TB2;
-  using fft::TB3;
-  using namespace detail;
+namespace {
 
+using fft::TB1;
+using fft::TB2;
+using fft::TB3;
+using namespace detail;
+
+// Each path tells the reuse state which elements of the buffer it is about
+// to write (a product's view takes up to 5 elements past its length for the
+// guard-word terms) and which spectrum it leaves or takes.
+
+void full_in_core(int a, int b, int c, int n, bool take_a) {
+  const int len = 4 * n;
+  if (take_a) {
+    DIGITMILL_CHECK(reuse.holds_spectrum(TB1, a, n));
+  } else {
+    reuse.overwrite(TB1, len);
+  }
+  reuse.overwrite(TB2, len + 5);
+  full_product(a, b, c, n, TB1, TB2, take_a);
+  reuse.leave_spectrum(TB1, len, a, n);
+}
+
+void square_in_core(int a, int c, int n, double* v) {
+  reuse.overwrite(v, 4 * n + 5);
+  square(a, c, n, v);
+}
+
+void leading_half_square_in_core(int a, int c, int n, double* src, double* dst) {
+  reuse.overwrite(src, 2 * n);
+  reuse.overwrite(dst, 2 * n + 5);
+  leading_half_square(a, c, n, src, dst);
+}
+
+void half_in_core(int a, int b, int c, int n, double* x, double* y, double* z, bool take_a) {
+  if (take_a) {
+    DIGITMILL_CHECK(reuse.holds_spectrum(x, a, n));
+  } else {
+    reuse.overwrite(x, 2 * n);
+  }
+  reuse.overwrite(y, 2 * n);
+  reuse.overwrite(z, 2 * n + 5);
+  half_product(a, b, c, n, x, y, z, take_a);
+}
+
+// The blocked paths use all of the buffer.
+double* whole_buffer() {
+  reuse.overwrite(fft::transform_buffer, fft::transform_length + fft::transform_spare);
+  return TB1;
+}
+
+using Blocked = void (*)(int a, int b, int c, double* buf, int n);
+
+// Full products: in core, or by the blocked member of the mode.
+void full(int a, int b, int c, int n, bool take_a, Blocked blocked) {
+  if (n < full_in_core_below) {
+    full_in_core(a, b, c, n, take_a);
+  } else {
+    blocked(a, b, c, whole_buffer(), n);
+  }
+}
+
+// Half products that take nothing in core: A in the first view, B in the
+// second, the product over A's view.
+void half(int a, int b, int c, int n, Blocked blocked) {
+  if (n < full_in_core_below) {
+    half_in_core(a, b, c, n, TB2, TB3, TB2, false);
+  } else if (n < half_in_core_below) {
+    half_in_core(a, b, c, n, TB1, TB2, TB1, false);
+  } else {
+    blocked(a, b, c, whole_buffer(), n);
+  }
+}
+
+// Every path of every mode.
+void dispatch(int a, int b, int c, int n, Mode mode) {
   switch (mode) {
-    case 0:
-    case 4:
-    case 5:
-      // A's spectrum stays in TB1 for a following mode 6.
-      if (n < full_in_core_below) {
-        full_product(a, b, c, n, TB1, TB2, false);
-      } else if (mode == 0) {
-        BMUL0(a, b, c, TB1, n);
-      } else if (mode == 4) {
-        BMUL4(a, b, c, TB1, n);
-      } else {
-        BMUL5(a, b, c, TB1, n);
-      }
-      return;
+    case Mode::full:
+      return full(a, b, c, n, false, BMUL0);
+    case Mode::full_keeping_a_pieces:
+      return full(a, b, c, n, false, BMUL4);
+    case Mode::full_keeping_b_pieces:
+      return full(a, b, c, n, false, BMUL5);
+    case Mode::full_taking_a:
+      return full(a, b, c, n, true, BMUL6);
 
-    case 6:
+    case Mode::square:
       if (n < full_in_core_below) {
-        full_product(a, b, c, n, TB1, TB2, true);
-      } else {
-        BMUL6(a, b, c, TB1, n);
-      }
-      return;
-
-    case 2:
-      if (n < full_in_core_below) {
-        square(a, c, n, TB2);
+        square_in_core(a, c, n, TB2);
       } else if (n < square_in_core_below) {
-        square(a, c, n, TB1);
+        square_in_core(a, c, n, TB1);
       } else {
-        BSQR(a, c, TB1, n);
+        BSQR(a, c, whole_buffer(), n);
       }
-      return;
+      break;
 
-    case 3:
+    case Mode::leading_half_square:
       // Below 131072 words the spectrum of A's leading half is kept apart
-      // from the square, in TB2, for a following mode 8; the square's
+      // from the square, in TB2, for half_taking_leading_half; the square's
       // correction then reaches past TB3 into the buffer's spare elements.
       if (n < full_in_core_below) {
-        leading_half_square(a, c, n, TB2, TB3);
+        leading_half_square_in_core(a, c, n, TB2, TB3);
+        reuse.leave_spectrum(TB2, 2 * n, a, n);
       } else if (n < square_in_core_below) {
-        leading_half_square(a, c, n, TB2, TB2);
+        leading_half_square_in_core(a, c, n, TB2, TB2);
       } else if (n < leading_half_in_core_below) {
-        leading_half_square(a, c, n, TB1, TB1);
+        leading_half_square_in_core(a, c, n, TB1, TB1);
       } else {
+        whole_buffer();
         blocked_leading_half_square(a, c, n);
       }
-      return;
+      break;
 
-    case 1:
-    case 7:
+    case Mode::half:
+      return half(a, b, c, n, BHALF);
+    case Mode::half_taking_a_pieces:
+      return half(a, b, c, n, BHALF7);
+    case Mode::half_taking_leading_half:
+      // A's leading-half spectrum as the leading-half square left it: in TB2
+      // below 131072 words, in the slots from 524288 words; in between it
+      // was not kept, and A is transformed again.
       if (n < full_in_core_below) {
-        half_product(a, b, c, n, TB2, TB3, TB2, false);
-      } else if (n < half_in_core_below) {
-        half_product(a, b, c, n, TB1, TB2, TB1, false);
-      } else if (mode == 1) {
-        BHALF(a, b, c, TB1, n);
+        half_in_core(a, b, c, n, TB2, TB3, TB3, true);
       } else {
-        BHALF7(a, b, c, TB1, n);
+        half(a, b, c, n, n < leading_half_in_core_below ? BHALF : BHALF7);
       }
-      return;
-
-    default:
-      // Takes A's leading-half spectrum from the mode 3 call before it.
-      if (n < full_in_core_below) {
-        half_product(a, b, c, n, TB2, TB3, TB3, true);
-      } else if (n < half_in_core_below) {
-        half_product(a, b, c, n, TB1, TB2, TB1, false);
-      } else if (n < leading_half_in_core_below) {
-        BHALF(a, b, c, TB1, n);
-      } else {
-        BHALF7(a, b, c, TB1, n);
-      }
-      return;
+      break;
   }
+}
+
+}  // namespace
+
+void MULT(int a, int b, int c, int n, Mode mode) {
+  dispatch(a, b, c, n, mode);
+  reuse.result_written(c);
 }
 
 }  // namespace mul

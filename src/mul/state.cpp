@@ -1,8 +1,84 @@
+#include "check.hpp"
+#include "fft/transform.hpp"
 #include "mul/mult.hpp"
+#include "store/store.hpp"
 
 namespace mul {
 
 alignas(64) double spectrum_record_a[512];
 alignas(64) double spectrum_record_b[512];
+
+ReuseState reuse;
+
+void ReuseState::start_newton(bool fresh_operand) {
+  if (fresh_operand) fresh_operand_flag = 1;
+  agreement_count = 0;
+}
+
+void ReuseState::record_agreement(int words) {
+  DIGITMILL_CHECK(words >= 0);
+  agreement_count = words;
+}
+
+bool ReuseState::take_fresh_operand() {
+  const bool fresh = fresh_operand_flag == 1;
+  fresh_operand_flag = 0;
+  return fresh;
+}
+
+void ReuseState::overwrite(const double* view, int len) {
+  for (Held& h : held_) {
+    if (h.view != nullptr && view < h.view + h.len && h.view < view + len) h = Held{};
+  }
+}
+
+void ReuseState::leave_spectrum(const double* view, int len, int unit, int n) {
+  DIGITMILL_CHECK(view >= fft::transform_buffer &&
+                  view + len <= fft::transform_buffer + fft::transform_length);
+  overwrite(view, len);
+  Held* free = &held_[0];
+  if (held_[0].view != nullptr) free = &held_[1];
+  *free = Held{view, len, unit, n};
+}
+
+bool ReuseState::holds_spectrum(const double* view, int unit, int n) const {
+  for (const Held& h : held_) {
+    if (h.view == view && h.unit == unit && h.n == n) return true;
+  }
+  return false;
+}
+
+void ReuseState::result_written(int unit) {
+  for (Held& h : held_) {
+    if (h.unit == unit) h = Held{};
+  }
+}
+
+ReuseState::Slots& ReuseState::slots_of(int file) {
+  DIGITMILL_CHECK(file == store::spectrum_unit_a || file == store::spectrum_unit_b);
+  return slots_[file == store::spectrum_unit_a ? 0 : 1];
+}
+
+const ReuseState::Slots& ReuseState::slots_of(int file) const {
+  DIGITMILL_CHECK(file == store::spectrum_unit_a || file == store::spectrum_unit_b);
+  return slots_[file == store::spectrum_unit_a ? 0 : 1];
+}
+
+void ReuseState::store_pieces(int file, int unit, int from, int to) {
+  DIGITMILL_CHECK(from >= 1);
+  Slots& s = slots_of(file);
+  if (to < from) return;
+  if (from == 1 || (s.unit == unit && s.count >= from - 1)) {
+    s.count = s.unit == unit && s.count > to ? s.count : to;
+    s.unit = unit;
+  } else if (from <= s.count) {
+    s.count = from - 1;  // another number's pieces end the run of this one's
+  }
+}
+
+bool ReuseState::holds_pieces(int file, int unit, int count) const {
+  const Slots& s = slots_of(file);
+  return count <= 0 || (s.unit == unit && s.count >= count);
+}
 
 }  // namespace mul

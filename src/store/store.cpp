@@ -12,20 +12,11 @@
 
 namespace store {
 
-int spectrum_unit_a = 21;
-int spectrum_unit_b = 22;
+int spectrum_unit_a = spectrum_units[0];
+int spectrum_unit_b = spectrum_units[1];
 
 alignas(64) Word word_buffer_a[record_words];
 alignas(64) Word word_buffer_b[record_words];
-
-double radix = 100000000.0;
-double inverse_radix = 1.0e-8;
-double half_radix = 10000.0;
-double inverse_half_radix = 1.0e-4;
-
-int agreement_count = 0;
-int fresh_operand_flag = 0;
-int outer_agreement_count = 0;
 
 double io_time = 0.0;
 
@@ -314,13 +305,6 @@ void write_record(int unit, int record, const void* buffer, std::size_t bytes) {
 }
 
 }  // namespace
-
-void set_radix_constants() {
-  half_radix = 10000.0;
-  inverse_half_radix = 1.0e-4;
-  radix = 100000000.0;
-  inverse_radix = 1.0e-8;
-}
 
 void OPENW(int unit, int record_length) {
   work_dir = rt::work_directory();

@@ -1,7 +1,6 @@
 // The number store: the format of an MpNumber in the records of a work file,
-// the seven work files, the shared record buffers, the timed record
-// transfers and the state shared between the Newton routines and the
-// multiplication.
+// the seven work files, the shared record buffers and the timed record
+// transfers.
 //
 // An MpNumber of length n is n + 2 signed 32-bit words in radix 10^8,
 // numbered from 1: value = w1 * 10^-8 + w2 * 10^-16 + ... Word 1 holds the
@@ -24,8 +23,9 @@ using Word = std::int32_t;
 constexpr int number_units[5] = {11, 12, 13, 14, 15};
 constexpr int max_unit = 99;
 
-// Spectrum work files; set by the driver to 21 and 22, read by the blocked
-// products.
+// Spectrum work files: their unit numbers, and the two globals that the
+// driver sets to them and the blocked products read.
+constexpr int spectrum_units[2] = {21, 22};
 extern int spectrum_unit_a;
 extern int spectrum_unit_b;
 
@@ -36,21 +36,14 @@ extern int spectrum_unit_b;
 extern Word word_buffer_a[record_words];
 extern Word word_buffer_b[record_words];
 
-// Radix constants, stored by the driver before any number is touched and
-// read by every carry, split and release.
-extern double radix;               // 10^8
-extern double inverse_radix;       // 10^-8
-extern double half_radix;          // 10^4
-extern double inverse_half_radix;  // 10^-4
-void set_radix_constants();
-
-// Written by the Newton routines, read by the multiplication to tell which
-// stored piece spectra are still valid.
-extern int agreement_count;
-extern int fresh_operand_flag;
-// Written by the pi iteration after each step, read by the square root's
-// restart and the blocked products.
-extern int outer_agreement_count;
+// Radix constants of every carry, split and release. A carry is
+// floor(sum * inverse), never a division: the inverses are the doubles
+// nearest to 10^-8 and 10^-4, and for every sum that occurs the product
+// rounds to a value whose floor is the exact quotient.
+constexpr double radix = 100000000.0;
+constexpr double inverse_radix = 1.0e-8;
+constexpr double half_radix = 10000.0;
+constexpr double inverse_half_radix = 1.0e-4;
 
 // CPU seconds spent inside the system calls that move records between the
 // transfers below and the work files (a window read ahead, held records

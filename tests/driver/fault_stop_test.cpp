@@ -25,7 +25,6 @@
 #include "rt/rt.hpp"
 #include "store/store.hpp"
 #include "support/pi_reference.hpp"
-
 #include "support/text_files.hpp"
 
 namespace {
@@ -78,7 +77,6 @@ class StopMessages : public testing::Test {
     home_ = fs::current_path();
     fs::current_path(base_ / "cwd");
 
-    store::set_radix_constants();
     for (int unit : store::number_units) store::OPENW(unit, store::record_bytes);
     store::OPENW(21, store::record_bytes);
     store::OPENW(22, store::record_bytes);
@@ -159,7 +157,8 @@ TEST_F(StopMessages, ProductBeyondDoublePrecisionStops) {
   std::vector<store::Word> rec(store::record_words, 2147483647);
   for (int r = 1; r <= len / store::record_words + 1; ++r)
     store::WRITEW(12, r, rec.data(), store::record_words);
-  EXPECT_EXIT(mul::MULT(12, 12, 12, len, 2), testing::ExitedWithCode(1), stop_line("Not exact in ROUND"));
+  EXPECT_EXIT(mul::MULT(12, 12, 12, len, mul::Mode::square), testing::ExitedWithCode(1),
+              stop_line("Not exact in ROUND"));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <random>
 #include <vector>
 
+#include "fft/detail.hpp"
 #include "fft/transform.hpp"
 #include "support/kernel_variants.hpp"
 

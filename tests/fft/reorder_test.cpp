@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "fft/detail.hpp"
 #include "fft/transform.hpp"
 
 namespace {

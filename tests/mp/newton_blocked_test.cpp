@@ -16,6 +16,7 @@
 
 #include "mp/elementwise.hpp"
 #include "mp/newton.hpp"
+#include "mul/mult.hpp"
 #include "store/store.hpp"
 
 namespace {
@@ -101,7 +102,6 @@ double error_in_last_word(int unit, const mpfr_t expected) {
 class NewtonBlocked : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    store::set_radix_constants();
     for (int unit : {11, 12, 13, 14, 15, 21, 22}) store::OPENW(unit, store::record_bytes);
   }
   void SetUp() override {
@@ -122,7 +122,7 @@ TEST_F(NewtonBlocked, ReciprocalMatchesMpfr) {
     to_mpfr(xv.v, 13);
     mpfr_ui_div(expected.v, 1, xv.v, MPFR_RNDN);
     EXPECT_LT(error_in_last_word(12, expected.v), 1.0) << "seed " << seed << ", word 1 from " << lo;
-    EXPECT_EQ(store::fresh_operand_flag, 0);
+    EXPECT_FALSE(mul::reuse.fresh_operand());
   }
 }
 
@@ -145,7 +145,7 @@ TEST_F(NewtonBlocked, SquareRootColdAndRestartedMatchesMpfr) {
   std::mt19937 rng(seed);
   std::vector<Word> x = random_number(rng, 50000000, 100000000);
   write_words(15, x);
-  store::outer_agreement_count = 0;
+  mul::reuse.record_outer_agreement(0);
   mp::SQR(15, 12, 14, n, maxit, 3, 0);
   Real xv, expected;
   to_mpfr(xv.v, 15);
@@ -155,7 +155,7 @@ TEST_F(NewtonBlocked, SquareRootColdAndRestartedMatchesMpfr) {
   for (int g : {300000, 140000}) {
     for (int i = g; i < n + 2; ++i) x[i] = std::uniform_int_distribution<Word>(0, 99999999)(rng);
     write_words(15, x);
-    store::outer_agreement_count = g;
+    mul::reuse.record_outer_agreement(g);
     mp::SQR(15, 12, 14, n, maxit, 4, g);
     to_mpfr(xv.v, 15);
     mpfr_sqrt(expected.v, xv.v, MPFR_RNDN);

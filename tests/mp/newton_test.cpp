@@ -1,5 +1,7 @@
 // The Newton routines against MPFR: 1/x, sqrt(1/2) and sqrt(x) to n words,
 // cold and restarted, and their budget stops.
+#include "mp/newton.hpp"
+
 #include <gtest/gtest.h>
 #include <mpfr.h>
 
@@ -8,7 +10,6 @@
 #include <vector>
 
 #include "mp/elementwise.hpp"
-#include "mp/newton.hpp"
 #include "store/store.hpp"
 
 namespace {
@@ -18,7 +19,6 @@ using store::Word;
 class NewtonTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    store::set_radix_constants();
     for (int unit : {11, 12, 13, 14, 15, 21, 22}) store::OPENW(unit, store::record_bytes);
   }
 
@@ -30,7 +30,8 @@ class NewtonTest : public ::testing::Test {
     std::vector<Word> words(count);
     Word rec[store::record_words];
     for (int i = 0; i < count; ++i) {
-      if (i % store::record_words == 0) store::READW(unit, i / store::record_words + 1, rec, store::record_words);
+      if (i % store::record_words == 0)
+        store::READW(unit, i / store::record_words + 1, rec, store::record_words);
       words[i] = rec[i % store::record_words];
     }
     return words;
@@ -91,7 +92,9 @@ class NewtonTest : public ::testing::Test {
     return words;
   }
 
-  static int budget_for(int n) { return store::LOG2I(n) + 3; }  // M with n = 2^M / 8
+  static int budget_for(int n) {
+    return store::LOG2I(n) + 3;
+  }  // M with n = 2^M / 8
 };
 
 TEST_F(NewtonTest, ReciprocalMatchesMpfrAtEveryLength) {
@@ -167,12 +170,14 @@ TEST_F(NewtonTest, SquareRootColdAndRestartedMatchesMpfr) {
       std::vector<Word> c = read_words(14, n + 2);
       for (int i = n / 4 + 2; i < n + 2; ++i) c[i] = std::uniform_int_distribution<Word>(0, 99999999)(rng);
       write_words(14, c);
-      for (int i = std::max(g, 1); i < n + 2; ++i) x[i] = std::uniform_int_distribution<Word>(0, 99999999)(rng);
+      for (int i = std::max(g, 1); i < n + 2; ++i)
+        x[i] = std::uniform_int_distribution<Word>(0, 99999999)(rng);
       write_words(15, x);
       mp::SQR(15, 12, 14, n, maxit, 4, g);
       to_mpfr(xv, 15, n);
       mpfr_sqrt(expected, xv, MPFR_RNDN);
-      EXPECT_LT(error_in_last_word(12, n, expected), 1.0) << "restart g=" << g << " n=" << n << " seed=" << seed;
+      EXPECT_LT(error_in_last_word(12, n, expected), 1.0)
+          << "restart g=" << g << " n=" << n << " seed=" << seed;
     }
     mpfr_clear(xv);
     mpfr_clear(expected);

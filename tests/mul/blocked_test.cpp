@@ -33,9 +33,9 @@ class Blocked : public ::testing::Test {
  protected:
   void SetUp() override {
     open_units();
-    store::fresh_operand_flag = 1;
-    store::agreement_count = 0;
-    store::outer_agreement_count = 0;
+    mul::reuse.start_newton(true);
+    mul::reuse.record_agreement(0);
+    mul::reuse.record_outer_agreement(0);
   }
 };
 
@@ -172,7 +172,7 @@ Words incore_leading_half_square(int a, int c, int n) {
 }
 
 Words mult(int a, int b, int c, int n, int mode) {
-  mul::MULT(a, b, c, n, mode);
+  mul::MULT(a, b, c, n, static_cast<mul::Mode>(mode));
   return load_number(c, n + 2);
 }
 
@@ -213,15 +213,15 @@ void check_full_products(const Case& k) {
 
   for (int mode : {0, 4, 5}) {
     SCOPED_TRACE("mode " + std::to_string(mode));
-    store::fresh_operand_flag = 1;
+    mul::reuse.start_newton(true);
     expect_same_but_guard_carry(mult(11, 12, 13, n, mode), want, 1, n + 2, shift);
     if (mode != 0) {
-      EXPECT_EQ(store::fresh_operand_flag, 0);
+      EXPECT_FALSE(mul::reuse.fresh_operand());
     }
   }
   // Mode 6 after a mode 4 call on the same first operand and another
   // second one.
-  store::fresh_operand_flag = 1;
+  mul::reuse.start_newton(true);
   mult(11, 14, 15, n, 4);
   expect_same_but_guard_carry(mult(11, 12, 13, n, 6), want, 1, n + 2, shift);
 
@@ -274,8 +274,8 @@ void check_half_products(const Case& k) {
   }
   expect_near_gmp(Words(half1.begin() + e, half1.end()), a, 1, e + 2, b, e + 1, e + 2, e + 2, 4 + n / 4000);
 
-  store::agreement_count = 0;
-  store::fresh_operand_flag = 1;
+  mul::reuse.record_agreement(0);
+  mul::reuse.start_newton(true);
   mult(14, 11, 15, n, 5);
   store_number(13, c);
   expect_same_but_guard_carry(mult(11, 12, 13, n, 7), want, 1, n + 2, shift);
@@ -306,7 +306,7 @@ void check_leading_half_square(const Case& k) {
   store_number(13, c);
   store_number(14, c);
   const Words want = incore_leading_half_square(11, 13, n);
-  store::agreement_count = 0;
+  mul::reuse.record_agreement(0);
   const Words got = mult(11, 11, 14, n, 3);
   expect_same_but_guard_carry(got, want, 1, n + 2, shift_of(leading_half_split(a, n)));
   expect_near_gmp(got, a, 1, e + 2, a, 1, e + 2, 2, 1);

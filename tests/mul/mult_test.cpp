@@ -39,7 +39,7 @@ std::string first_mismatch(const Words& got, const Words& want) {
 
 // Runs MULT and returns words 1 .. n+2 of c.
 Words mult(int a, int b, int c, int n, int mode) {
-  mul::MULT(a, b, c, n, mode);
+  mul::MULT(a, b, c, n, static_cast<mul::Mode>(mode));
   return load_number(c, n + 2);
 }
 
@@ -261,6 +261,59 @@ TEST_F(Mult, StaleElementsPastShortTransformsDoNotLeakIn) {
       store_number(13, c);
       EXPECT_EQ(first_mismatch(mult(11, 12, 13, n, 8), model_half(a, b, c, n)), "") << "mode 8";
     }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A product that takes over a spectrum nobody left for it would give wrong
+// digits without any other sign; a checked build stops at the call.
+struct UnheldCase {
+  const char* what;
+  int n;
+  void (*before)(int n);  // the calls before the one that takes
+  int a;                  // first operand of the taking call
+  mul::Mode taking;
+};
+
+void kept_for_unit_11(int n) {
+  mul::MULT(11, 12, 13, n, mul::Mode::full_keeping_a_pieces);
+}
+
+const UnheldCase unheld_cases[] = {
+    {"another first operand", 1024, kept_for_unit_11, 12, mul::Mode::full_taking_a},
+    {"another length", 1024, [](int n) { kept_for_unit_11(2 * n); }, 11, mul::Mode::full_taking_a},
+    {"written over by a product", 1024,
+     [](int n) {
+       kept_for_unit_11(n);
+       mul::MULT(12, 12, 14, 131072, mul::Mode::square);  // in TB1
+     },
+     11, mul::Mode::full_taking_a},
+    {"the unit rewritten by MULT", 1024,
+     [](int n) {
+       mul::MULT(11, 11, 14, n, mul::Mode::leading_half_square);
+       mul::MULT(12, 12, 11, n, mul::Mode::square);
+     },
+     11, mul::Mode::half_taking_leading_half},
+    {"slots of another number", 262144,
+     [](int n) {
+       mul::reuse.start_newton(true);
+       mul::MULT(11, 12, 13, n, mul::Mode::full_keeping_b_pieces);
+     },
+     11, mul::Mode::half_taking_a_pieces},
+};
+
+TEST_F(Mult, TakingASpectrumThatIsNotHeldStopsACheckedBuild) {
+#ifndef DIGITMILL_CHECKED
+  GTEST_SKIP() << "only checked builds test the reuse protocol";
+#endif
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  for (const UnheldCase& k : unheld_cases) {
+    SCOPED_TRACE(k.what);
+    k.before(k.n);
+    EXPECT_DEATH(mul::MULT(k.a, 12, 13, k.n, k.taking), "check failed.*holds_");
   }
 }
 

@@ -227,7 +227,6 @@ TEST(Store, Log2iIsTheFloorOfTheBinaryLogarithm) {
 }
 
 TEST(Store, RadixConstantsAreTheNearestDoubles) {
-  store::set_radix_constants();
   EXPECT_EQ(store::radix, 100000000.0);
   EXPECT_EQ(store::half_radix, 10000.0);
   EXPECT_EQ(store::inverse_radix, 1.0 / 100000000.0);

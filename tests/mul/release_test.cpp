@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "fft/release_step.hpp"
-#include "fft/transform.hpp"
+#include "mul/mult.hpp"
+#include "mul/release_step.hpp"
 #include "rt/rt.hpp"
 #include "store/store.hpp"
 
@@ -149,12 +149,12 @@ TEST(ReleaseStep, SegmentedCarriesEqualOneBackwardPass) {
         // that holds something else; the coefficients stay as they were.
         const std::vector<double> source = t;
         std::vector<double> t_apart(2048, -12345.0);
-        const double apart_q = fft::detail::record_step(source.data() + s - 1, t_apart.data(), s, m, c);
+        const double apart_q = mul::detail::record_step(source.data() + s - 1, t_apart.data(), s, m, c);
         EXPECT_EQ(apart_q, want_q);
         for (int u = s; u <= 2 * m; ++u) ASSERT_EQ(t_apart[u - 1], want[u - 1]) << "T(" << u << ") apart";
         EXPECT_EQ(source, t);
         // In place.
-        const double got_q = fft::detail::record_step(t.data(), s, m, c);
+        const double got_q = mul::detail::record_step(t.data(), s, m, c);
         EXPECT_EQ(got_q, want_q);
         for (int u = s; u <= 2 * m; ++u) ASSERT_EQ(t[u - 1], want[u - 1]) << "T(" << u << ")";
       }
@@ -176,7 +176,7 @@ TEST_F(Release, FullKeepsTheRestOfTheLastRecord) {
   std::mt19937_64 rng(seed);
   Words before = fill_unit(13, 1, seed);
   auto c = random_coefficients(rng, 2 * n + 5, 99999999, false);
-  fft::RELFULL(c.data(), 13, n);
+  mul::RELFULL(c.data(), 13, n);
   Words after = read_unit(13, 1);
   EXPECT_EQ(first_mismatch(after, carry_model(c, n), 1, n + 2), "");
   EXPECT_EQ(first_mismatch(after, before, n + 3, 1024), "");
@@ -195,7 +195,7 @@ TEST_F(Release, FullMatchesTheCarryModel) {
       Words before = fill_unit(14, records, seed);
       auto c = random_coefficients(rng, 2 * n + 5, std::int64_t{1} << 40, signed_);
       c[0] = static_cast<double>(std::uniform_int_distribution<int>(-2000, 2000)(rng));
-      fft::RELFULL(c.data(), 14, n);
+      mul::RELFULL(c.data(), 14, n);
       Words after = read_unit(14, records);
       EXPECT_EQ(first_mismatch(after, carry_model(c, n), 1, n + 2), "");
       EXPECT_EQ(first_mismatch(after, before, n + 3, static_cast<std::size_t>(records) * 1024), "");
@@ -211,7 +211,7 @@ TEST_F(Release, CarryRipplesAcrossRecordsIntoWordOne) {
   std::vector<double> c(2 * n + 5, 9999.0);
   c[0] = 150000000.0;
   c[2 * n + 4] = 10000.0;  // coefficient 2n+5 carries 1 into 2n+4 = 9999
-  fft::RELFULL(c.data(), 15, n);
+  mul::RELFULL(c.data(), 15, n);
   Words after = read_unit(15, 3);
   EXPECT_EQ(after[0], 150000001);
   for (int w = 2; w <= n + 2; ++w) ASSERT_EQ(after[w - 1], 0) << "word " << w;
@@ -222,7 +222,7 @@ TEST_F(Release, FullReadsOnlyTheLastRecord) {
   fill_unit(11, n / 1024 + 1, 3);
   std::vector<double> c(2 * n + 5, 1.0);
   TransferCounter count;
-  fft::RELFULL(c.data(), 11, n);
+  mul::RELFULL(c.data(), 11, n);
   EXPECT_EQ(count.reads, 1);
   EXPECT_EQ(count.writes, n / 1024 + 1);
 }
@@ -238,7 +238,7 @@ TEST_F(Release, HalfKeepsTheLeadingHalfOfC) {
     Words before = fill_unit(12, records, seed);
     auto c = random_coefficients(rng, n + 5, std::int64_t{1} << 38, false);
     c[0] = static_cast<double>(std::uniform_int_distribution<int>(0, 2000)(rng));
-    fft::RELHALF(c.data(), 12, n);
+    mul::RELHALF(c.data(), 12, n);
     Words after = read_unit(12, records);
     Words half = carry_model(c, n / 2);
     Words want = before;
@@ -258,7 +258,7 @@ TEST_F(Release, HalfReadsOnlyRecordsItSharesWithC) {
     fill_unit(12, k.n / 1024 + 1, 5);
     std::vector<double> c(k.n + 5, 1.0);
     TransferCounter count;
-    fft::RELHALF(c.data(), 12, k.n);
+    mul::RELHALF(c.data(), 12, k.n);
     EXPECT_EQ(count.reads, k.reads);
     EXPECT_EQ(count.writes, k.writes);
   }

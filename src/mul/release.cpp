@@ -1,12 +1,14 @@
 #include <algorithm>
 #include <cmath>
 
+#include "check.hpp"
 #include "compiler.hpp"
-#include "fft/release_step.hpp"
 #include "fft/transform.hpp"
+#include "mul/mult.hpp"
+#include "mul/release_step.hpp"
 #include "store/store.hpp"
 
-namespace fft {
+namespace mul {
 
 namespace detail {
 alignas(64) double release_pairs[2 * store::record_words];
@@ -26,6 +28,8 @@ namespace {
 // made of coefficient 2W-2 (upper half) and 2W-1 (lower half); coefficients
 // 2len+4 and 2len+5 only contribute their carry, and later ones nothing.
 void release_words(const double* b, int c, int len, int off) {
+  DIGITMILL_CHECK(len >= 1 && off >= 0);
+  DIGITMILL_CHECK(detail::exact_coefficients(b, 2 * len + 5));
   const double small = store::inverse_half_radix;
   double carry = std::floor((b[2 * len + 3] + std::floor(b[2 * len + 4] * small)) * small);
 
@@ -77,4 +81,4 @@ void RELHALF(const double* b, int c, int n) {
   release_words(b, c, n / 2, n / 2);
 }
 
-}  // namespace fft
+}  // namespace mul

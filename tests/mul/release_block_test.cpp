@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "fft/transform.hpp"
+#include "mul/mult.hpp"
 #include "store/store.hpp"
 
 namespace {
@@ -138,12 +138,16 @@ std::vector<Block> random_blocks(std::mt19937_64& rng, int count, int l, bool si
   return blocks;
 }
 
-// Releases the blocks as a product's blocks top .. lowest into unit u.
-void release_all(const std::vector<Block>& blocks, int u, int l, int lowest) {
+// Releases the blocks as a product's blocks top .. lowest into unit u, the
+// top one given `stale` for a carry, as if from an earlier product; returns
+// the carry out of the lowest block.
+double release_all(const std::vector<Block>& blocks, int u, int l, int lowest, double stale = 0.0) {
   const int top = lowest + static_cast<int>(blocks.size()) - 1;
+  double carry = stale;
   for (int k = top; k >= lowest; --k) {
-    fft::RELBLOCK(blocks[k - lowest].data(), u, l, k, k == top ? 1 : 0, k == top - 1 ? 1 : 0);
+    carry = mul::RELBLOCK(blocks[k - lowest].data(), u, l, k, k == top ? 1 : 0, k == top - 1 ? 1 : 0, carry);
   }
+  return carry;
 }
 
 class ReleaseBlock : public ::testing::Test {
@@ -174,8 +178,7 @@ TEST_F(ReleaseBlock, BlocksAddUpToTheCarriedSumOfTheirCoefficients) {
     const int records = (top - 1) * per_block + 1;
     const Words before = fill_unit(13, records, seed);
     const auto blocks = random_blocks(rng, k.count, k.l, k.signed_);
-    fft::block_carry = 12345.0;  // whatever an earlier product left
-    release_all(blocks, 13, k.l, k.lowest);
+    const double carry = release_all(blocks, 13, k.l, k.lowest, 12345.0);
 
     const Expected e = model(blocks, k.l, k.lowest);
     const Words after = read_unit(13, records);
@@ -184,7 +187,7 @@ TEST_F(ReleaseBlock, BlocksAddUpToTheCarriedSumOfTheirCoefficients) {
     for (std::size_t w = 0; w < e.words.size(); ++w) want[offset + w] = e.words[w];
     EXPECT_EQ(first_mismatch(after, want, 1, after.size()), "");
     if (k.lowest > 1) {
-      EXPECT_EQ(fft::block_carry, static_cast<double>(e.carry));
+      EXPECT_EQ(carry, static_cast<double>(e.carry));
     }
   }
 }
@@ -203,18 +206,18 @@ TEST_F(ReleaseBlock, EachCallTouchesOnlyItsRecords) {
   const auto blocks = random_blocks(rng, 3, l, false);
   const std::size_t guard = 2 * per_block * 1024 + 1;  // word n + 1
 
-  fft::RELBLOCK(blocks[2].data(), 14, l, 3, 1, 0);
+  double carry = mul::RELBLOCK(blocks[2].data(), 14, l, 3, 1, 0, 0.0);
   Words after = read_unit(14, records);
   EXPECT_EQ(first_mismatch(after, before, 1, guard - 1), "");
   EXPECT_EQ(first_mismatch(after, before, guard + 2, after.size()), "");
   EXPECT_NE(after[guard - 1], before[guard - 1]);
 
-  fft::RELBLOCK(blocks[1].data(), 14, l, 2, 0, 1);
+  carry = mul::RELBLOCK(blocks[1].data(), 14, l, 2, 0, 1, carry);
   Words after2 = read_unit(14, records);
   EXPECT_EQ(first_mismatch(after2, before, 1, per_block * 1024), "");
   EXPECT_EQ(first_mismatch(after2, before, guard + 2, after2.size()), "");
 
-  fft::RELBLOCK(blocks[0].data(), 14, l, 1, 0, 0);
+  mul::RELBLOCK(blocks[0].data(), 14, l, 1, 0, 0, carry);
   const Words final_words = read_unit(14, records);
   const Expected e = model(blocks, l, 1);
   Words want = before;

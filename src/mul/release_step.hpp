@@ -1,16 +1,18 @@
 // The record step shared by the releases: one backward carry pass over the
 // radix-10^4 halves of the words of one record, then the words themselves.
-// Internal to the transform kernels; RELFULL, RELHALF and RELBLOCK use it.
+// Internal to the multiplication; RELFULL, RELHALF and RELBLOCK use it.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
+#include "check.hpp"
 #include "compiler.hpp"
 #include "kernel_variant.hpp"
 #include "store/store.hpp"
 
-namespace fft::detail {
+namespace mul::detail {
 
 // Pair array T(1 .. 2048), 1-based through the pointer: T(2w-1) and T(2w) are
 // the upper and lower halves of word w of the record being formed. Static
@@ -57,6 +59,7 @@ DIGITMILL_ALWAYS_INLINE inline double ripple(double* t, int top, int bottom, dou
 // 2^52 in magnitude), so the digits are those of the single backward pass.
 DIGITMILL_ALWAYS_INLINE inline double record_step_body(const double* from, double* t, int s, int m,
                                                        double c) {
+  DIGITMILL_CHECK(std::fabs(c) < 0x1p52);
   const double big = store::half_radix;
   const double small = store::inverse_half_radix;
   const int lo = s - 1;  // 0-based
@@ -108,6 +111,15 @@ inline void form_words(const double* t, int first, int last, store::Word* out) {
   for (int w = first; w <= last; ++w) {
     out[w - first] = static_cast<store::Word>(big * t[2 * w - 2] + t[2 * w - 1]);
   }
+  DIGITMILL_CHECK(
+      std::all_of(out, out + (last - first + 1), [](store::Word x) { return x >= 0 && x < 100000000; }));
+}
+
+// Whether b(1 .. count) are integers below 2^52 in magnitude, the values for
+// which every carry step above is exact (ROUND has rounded them; their size
+// is what the transform length and the operands' words allow).
+inline bool exact_coefficients(const double* b, int count) {
+  return std::all_of(b, b + count, [](double x) { return std::floor(x) == x && std::fabs(x) < 0x1p52; });
 }
 
 // Word 1 of a number is not reduced by the radix and holds the integer part:
@@ -117,4 +129,4 @@ inline store::Word leading_word(double v) {
   return static_cast<store::Word>(static_cast<std::int64_t>(v));
 }
 
-}  // namespace fft::detail
+}  // namespace mul::detail

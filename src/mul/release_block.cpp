@@ -1,10 +1,11 @@
 #include <cmath>
 
-#include "fft/release_step.hpp"
-#include "fft/transform.hpp"
+#include "check.hpp"
+#include "mul/mult.hpp"
+#include "mul/release_step.hpp"
 #include "store/store.hpp"
 
-namespace fft {
+namespace mul {
 
 namespace {
 
@@ -106,15 +107,15 @@ double add_upper_half(const double* h, int c, int rec_lo, int records) {
 
 }  // namespace
 
-void RELBLOCK(const double* b, int c, int l, int k, int first, int second) {
+double RELBLOCK(const double* b, int c, int l, int k, int first, int second, double carry_in) {
   const int block_words = l / 4;  // P: a block holds 2P words
   const int block_records = block_words / store::record_words;
   const int rec0 = (k - 1) * block_records + 1;  // destination record of block word 1
+  DIGITMILL_CHECK(k >= 1 && block_records >= 1 && block_words % store::record_words == 0);
+  DIGITMILL_CHECK(detail::exact_coefficients(b, first == 1 ? 5 : l - 1));
+  DIGITMILL_CHECK(first == 1 || std::fabs(carry_in) < 0x1p52);
 
-  if (first == 1) {
-    block_carry = release_top(b, c, rec0);
-    return;
-  }
+  if (first == 1) return release_top(b, c, rec0);
 
   double carry;
   if (second == 1) {
@@ -122,7 +123,7 @@ void RELBLOCK(const double* b, int c, int l, int k, int first, int second) {
   } else {
     carry = add_upper_half(b + l / 2 - 1, c, rec0 + block_records, block_records);
   }
-  carry += block_carry;
+  carry += carry_in;
 
   // Lower half: records the block below has not touched yet, written
   // without being read, from the top down so that one pass carries them.
@@ -152,7 +153,7 @@ void RELBLOCK(const double* b, int c, int l, int k, int first, int second) {
     }
     store::WRITEW(c, rec0 + r, words, store::record_words);
   }
-  if (k > 1) block_carry = carry;
+  return k > 1 ? carry : 0.0;
 }
 
-}  // namespace fft
+}  // namespace mul

@@ -63,12 +63,13 @@ void CLOSEW(int unit);
 // size; 0 or the errno value (EOPNOTSUPP: the file system cannot reserve).
 int reserve(int unit, long long bytes);
 
-// Whole-record transfers; what they cost the kernel is timed into io_time. record is 1-based; count
-// is the number of elements (1024 words or 512 doubles). A failed or short
-// transfer ends the run (status 2), never yields stale data.
-// Writes may be held back in a small window and go to the file together
-// with their neighbours; a read always sees the last write. A held write
-// that fails ends the run at the latest in flush_writes or CLOSEW.
+// Whole-record transfers; the system calls they make are timed into
+// io_time. record is 1-based; count is the number of elements (1024 words
+// or 512 doubles). A failed or short transfer ends the run (status 2),
+// never yields stale data. Writes may be held back in a window and go to
+// the file together with their neighbours, and a record read may come from
+// a window instead of the file; a read always sees the last write. A held
+// write that fails ends the run at the latest in flush_writes or CLOSEW.
 void READW(int unit, int record, Word* buffer, int count);
 void WRITEW(int unit, int record, const Word* buffer, int count);
 void READD(int unit, int record, double* buffer, int count);

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "check.hpp"
 #include "rt/rt.hpp"
 
 namespace store {
@@ -67,7 +68,13 @@ int write_exact(int unit, const void* buffer, std::size_t bytes, off_t offset) {
   return timed([&] { return rt::write_exact(work_files[unit].fd, buffer, bytes, offset); });
 }
 
+// The largest file of a run: a spectrum file of 32 piece spectra of 1024
+// records each (a number takes at most 4097).
+constexpr int max_records = 32 * 1024;
+
 off_t offset_of(int unit, int record) {
+  DIGITMILL_CHECK(unit >= 1 && unit <= max_unit && work_files[unit].fd >= 0);
+  DIGITMILL_CHECK(record >= 1 && record <= max_records);
   return static_cast<off_t>(record - 1) * work_files[unit].record_length;
 }
 
@@ -143,10 +150,12 @@ bool holds(const WriteWindow& w, int record) {
 }
 
 char* place(ReadWindow& w, int record) {
+  DIGITMILL_CHECK(record >= w.first && record - w.first < read_window_records);
   return w.bytes + static_cast<std::size_t>(record - w.first) * record_bytes;
 }
 
 char* place(WriteWindow& w, int record) {
+  DIGITMILL_CHECK(record >= w.base && record - w.base < write_window_records);
   return w.bytes + static_cast<std::size_t>(record - w.base) * record_bytes;
 }
 
@@ -283,6 +292,10 @@ void write_windowed(int unit, int record, const void* buffer) {
 }
 
 void read_record(int unit, int record, void* buffer, std::size_t bytes) {
+  // A unit open before use, a record in the file, a transfer within one record.
+  DIGITMILL_CHECK(unit >= 1 && unit <= max_unit && work_files[unit].fd >= 0);
+  DIGITMILL_CHECK(record >= 1 && record <= max_records);
+  DIGITMILL_CHECK(bytes <= static_cast<std::size_t>(work_files[unit].record_length));
   if (transfer_observer != nullptr) transfer_observer('r', unit, record);
   if (windowed(unit, bytes)) {
     read_windowed(unit, record, buffer);
@@ -294,6 +307,10 @@ void read_record(int unit, int record, void* buffer, std::size_t bytes) {
 }
 
 void write_record(int unit, int record, const void* buffer, std::size_t bytes) {
+  // A unit open before use, a record in the file, a transfer within one record.
+  DIGITMILL_CHECK(unit >= 1 && unit <= max_unit && work_files[unit].fd >= 0);
+  DIGITMILL_CHECK(record >= 1 && record <= max_records);
+  DIGITMILL_CHECK(bytes <= static_cast<std::size_t>(work_files[unit].record_length));
   if (transfer_observer != nullptr) transfer_observer('w', unit, record);
   if (windowed(unit, bytes)) {
     write_windowed(unit, record, buffer);

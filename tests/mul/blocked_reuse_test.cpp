@@ -152,7 +152,7 @@ TEST_F(BlockedReuse, Mode7TakesTheLeadingPiecesThatMode5StoredOfItsSecondOperand
     const Words y1 = changed(y, 2 * q, rng);
     const Words want = mult(hybrid(y, y1, q), b, n, 1);
 
-    mul::reuse.record_agreement(0);
+    mul::reuse.start_newton(true);  // as the reciprocal starts: t's pieces are not stored yet
     mult(t, y, n, 5);
     // y stays in unit 12, now as the first operand.
     store_number(12, y1);

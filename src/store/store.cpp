@@ -291,11 +291,15 @@ void write_windowed(int unit, int record, const void* buffer) {
   std::memcpy(place(*w, record), buffer, record_bytes);
 }
 
-void read_record(int unit, int record, void* buffer, std::size_t bytes) {
-  // A unit open before use, a record in the file, a transfer within one record.
+// A unit open before use, a record in the file, a transfer within one record.
+void check_transfer(int unit, int record, std::size_t bytes) {
   DIGITMILL_CHECK(unit >= 1 && unit <= max_unit && work_files[unit].fd >= 0);
   DIGITMILL_CHECK(record >= 1 && record <= max_records);
   DIGITMILL_CHECK(bytes <= static_cast<std::size_t>(work_files[unit].record_length));
+}
+
+void read_record(int unit, int record, void* buffer, std::size_t bytes) {
+  check_transfer(unit, record, bytes);
   if (transfer_observer != nullptr) transfer_observer('r', unit, record);
   if (windowed(unit, bytes)) {
     read_windowed(unit, record, buffer);
@@ -307,10 +311,7 @@ void read_record(int unit, int record, void* buffer, std::size_t bytes) {
 }
 
 void write_record(int unit, int record, const void* buffer, std::size_t bytes) {
-  // A unit open before use, a record in the file, a transfer within one record.
-  DIGITMILL_CHECK(unit >= 1 && unit <= max_unit && work_files[unit].fd >= 0);
-  DIGITMILL_CHECK(record >= 1 && record <= max_records);
-  DIGITMILL_CHECK(bytes <= static_cast<std::size_t>(work_files[unit].record_length));
+  check_transfer(unit, record, bytes);
   if (transfer_observer != nullptr) transfer_observer('w', unit, record);
   if (windowed(unit, bytes)) {
     write_windowed(unit, record, buffer);

@@ -18,6 +18,7 @@
 #include "mp/newton.hpp"
 #include "mul/mult.hpp"
 #include "store/store.hpp"
+#include "support/work_files.hpp"
 
 namespace {
 
@@ -102,7 +103,7 @@ double error_in_last_word(int unit, const mpfr_t expected) {
 class NewtonBlocked : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    for (int unit : {11, 12, 13, 14, 15, 21, 22}) store::OPENW(unit, store::record_bytes);
+    testsupport::open_work_units();
   }
   void SetUp() override {
     for (int unit : store::number_units) mp::ZERO(unit, n);

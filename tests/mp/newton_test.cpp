@@ -11,6 +11,7 @@
 
 #include "mp/elementwise.hpp"
 #include "store/store.hpp"
+#include "support/work_files.hpp"
 
 namespace {
 
@@ -19,7 +20,7 @@ using store::Word;
 class NewtonTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    for (int unit : {11, 12, 13, 14, 15, 21, 22}) store::OPENW(unit, store::record_bytes);
+    testsupport::open_work_units();
   }
 
   static void clear_all(int n) {

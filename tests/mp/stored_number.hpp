@@ -19,6 +19,7 @@
 
 #include "rt/rt.hpp"
 #include "store/store.hpp"
+#include "support/work_files.hpp"
 
 namespace dmtest {
 
@@ -32,12 +33,8 @@ inline int records_of(int len) {
   return (len + 1) / rec_words + 1;
 }
 
-// The five number units, opened once per test process.
 inline void open_units() {
-  static bool opened = false;
-  if (opened) return;
-  for (int unit : {11, 12, 13, 14, 15}) store::OPENW(unit, 4096);
-  opened = true;
+  testsupport::open_work_units();
 }
 
 // A fill for positions that belong to no word: distinct per unit and

@@ -34,16 +34,6 @@ class BlockedReuse : public ::testing::Test {
   }
 };
 
-std::string first_mismatch(const Words& got, const Words& want) {
-  for (std::size_t i = 0; i < got.size(); ++i) {
-    if (got[i] != want[i]) {
-      return "word " + std::to_string(i + 1) + ": got " + std::to_string(got[i]) + ", want " +
-             std::to_string(want[i]);
-    }
-  }
-  return "";
-}
-
 // x with new random words 100 .. 199 in each of its first `pieces` pieces.
 Words changed(const Words& x, int pieces, std::mt19937_64& rng) {
   std::uniform_int_distribution<std::int64_t> digit(0, 99999999);

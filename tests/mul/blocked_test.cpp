@@ -39,16 +39,6 @@ class Blocked : public ::testing::Test {
   }
 };
 
-std::string first_mismatch(const Words& got, const Words& want, int from, int to) {
-  for (int i = from; i <= to; ++i) {
-    if (got[i - 1] != want[i - 1]) {
-      return "word " + std::to_string(i) + ": got " + std::to_string(got[i - 1]) + ", want " +
-             std::to_string(want[i - 1]);
-    }
-  }
-  return "";
-}
-
 // ------------------------------------------------ the split guard carry --
 
 std::int64_t carry_of(std::int64_t c4, std::int64_t c5) {

@@ -26,17 +26,6 @@ class Mult : public ::testing::Test {
   }
 };
 
-std::string first_mismatch(const Words& got, const Words& want) {
-  if (got.size() != want.size()) return "sizes differ";
-  for (std::size_t i = 0; i < got.size(); ++i) {
-    if (got[i] != want[i]) {
-      return "word " + std::to_string(i + 1) + ": got " + std::to_string(got[i]) + ", want " +
-             std::to_string(want[i]);
-    }
-  }
-  return "";
-}
-
 // Runs MULT and returns words 1 .. n+2 of c.
 Words mult(int a, int b, int c, int n, int mode) {
   mul::MULT(a, b, c, n, static_cast<mul::Mode>(mode));

@@ -8,19 +8,17 @@
 #include <vector>
 
 #include "mul/mult.hpp"
+#include "mul/support.hpp"
 #include "store/store.hpp"
+#include "support/first_mismatch.hpp"
+#include "support/work_files.hpp"
 
 namespace {
 
+using testsupport::first_mismatch;
+
 using Words = std::vector<std::int64_t>;  // words[i - 1] is word i
 using Block = std::vector<double>;        // block[s - 1] is coefficient s
-
-void open_units() {
-  static bool opened = false;
-  if (opened) return;
-  for (int unit : {11, 12, 13, 14, 15, 21, 22}) store::OPENW(unit, 4096);
-  opened = true;
-}
 
 // Records 1 .. records of unit u filled with words no release forms
 // (outside 0 .. 10^8 - 1), returned as words 1 .. 1024 * records.
@@ -36,26 +34,6 @@ Words fill_unit(int u, int records, std::uint64_t seed) {
     store::WRITEW(u, r + 1, rec.data(), 1024);
   }
   return all;
-}
-
-Words read_unit(int u, int records) {
-  Words all(static_cast<std::size_t>(records) * 1024);
-  std::vector<std::int32_t> rec(1024);
-  for (int r = 0; r < records; ++r) {
-    store::READW(u, r + 1, rec.data(), 1024);
-    for (int p = 0; p < 1024; ++p) all[static_cast<std::size_t>(r) * 1024 + p] = rec[p];
-  }
-  return all;
-}
-
-std::string first_mismatch(const Words& got, const Words& want, std::size_t from, std::size_t to) {
-  for (std::size_t i = from; i <= to; ++i) {
-    if (got[i - 1] != want[i - 1]) {
-      return "word " + std::to_string(i) + ": got " + std::to_string(got[i - 1]) + ", want " +
-             std::to_string(want[i - 1]);
-    }
-  }
-  return "";
 }
 
 std::int64_t floor_div(std::int64_t x, std::int64_t d) {
@@ -153,7 +131,7 @@ double release_all(const std::vector<Block>& blocks, int u, int l, int lowest, d
 class ReleaseBlock : public ::testing::Test {
  protected:
   void SetUp() override {
-    open_units();
+    testsupport::open_work_units();
   }
 };
 
@@ -181,7 +159,7 @@ TEST_F(ReleaseBlock, BlocksAddUpToTheCarriedSumOfTheirCoefficients) {
     const double carry = release_all(blocks, 13, k.l, k.lowest, 12345.0);
 
     const Expected e = model(blocks, k.l, k.lowest);
-    const Words after = read_unit(13, records);
+    const Words after = mul_test::load_number(13, 1024 * records);
     const std::size_t offset = static_cast<std::size_t>(k.lowest - 1) * (k.l / 4);
     Words want = before;
     for (std::size_t w = 0; w < e.words.size(); ++w) want[offset + w] = e.words[w];
@@ -207,18 +185,18 @@ TEST_F(ReleaseBlock, EachCallTouchesOnlyItsRecords) {
   const std::size_t guard = 2 * per_block * 1024 + 1;  // word n + 1
 
   double carry = mul::RELBLOCK(blocks[2].data(), 14, l, 3, 1, 0, 0.0);
-  Words after = read_unit(14, records);
+  Words after = mul_test::load_number(14, 1024 * records);
   EXPECT_EQ(first_mismatch(after, before, 1, guard - 1), "");
   EXPECT_EQ(first_mismatch(after, before, guard + 2, after.size()), "");
   EXPECT_NE(after[guard - 1], before[guard - 1]);
 
   carry = mul::RELBLOCK(blocks[1].data(), 14, l, 2, 0, 1, carry);
-  Words after2 = read_unit(14, records);
+  Words after2 = mul_test::load_number(14, 1024 * records);
   EXPECT_EQ(first_mismatch(after2, before, 1, per_block * 1024), "");
   EXPECT_EQ(first_mismatch(after2, before, guard + 2, after2.size()), "");
 
   mul::RELBLOCK(blocks[0].data(), 14, l, 1, 0, 0, carry);
-  const Words final_words = read_unit(14, records);
+  const Words final_words = mul_test::load_number(14, 1024 * records);
   const Expected e = model(blocks, l, 1);
   Words want = before;
   for (std::size_t w = 0; w < e.words.size(); ++w) want[w] = e.words[w];
@@ -240,7 +218,7 @@ TEST_F(ReleaseBlock, CarryRipplesThroughEveryBlockIntoWordOne) {
   top[0] = top[1] = top[2] = 9999.0;
   top[3] = 10000.0;
   release_all(blocks, 15, l, 1);
-  const Words after = read_unit(15, (count - 1) * 2 + 1);
+  const Words after = mul_test::load_number(15, 1024 * ((count - 1) * 2 + 1));
   const int n = (count - 1) * (l / 4);
   EXPECT_EQ(after[0], 10000);
   for (int w = 2; w <= n + 2; ++w) ASSERT_EQ(after[w - 1], 0) << "word " << w;

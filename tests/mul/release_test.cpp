@@ -11,18 +11,16 @@
 #include "mul/mult.hpp"
 #include "mul/release_step.hpp"
 #include "rt/rt.hpp"
+#include "mul/support.hpp"
 #include "store/store.hpp"
+#include "support/first_mismatch.hpp"
+#include "support/work_files.hpp"
 
 namespace {
 
-using Words = std::vector<std::int64_t>;  // words[i - 1] is word i
+using testsupport::first_mismatch;
 
-void open_units() {
-  static bool opened = false;
-  if (opened) return;
-  for (int unit : {11, 12, 13, 14, 15, 21, 22}) store::OPENW(unit, 4096);
-  opened = true;
-}
+using Words = std::vector<std::int64_t>;  // words[i - 1] is word i
 
 // Fills `records` records of unit u with a pattern that no release produces
 // by chance, and returns it (words 1 .. 1024 * records).
@@ -36,16 +34,6 @@ Words fill_unit(int u, int records, std::uint64_t seed) {
       all[static_cast<std::size_t>(r) * 1024 + p] = rec[p];
     }
     store::WRITEW(u, r + 1, rec.data(), 1024);
-  }
-  return all;
-}
-
-Words read_unit(int u, int records) {
-  Words all(static_cast<std::size_t>(records) * 1024);
-  std::vector<std::int32_t> rec(1024);
-  for (int r = 0; r < records; ++r) {
-    store::READW(u, r + 1, rec.data(), 1024);
-    for (int p = 0; p < 1024; ++p) all[static_cast<std::size_t>(r) * 1024 + p] = rec[p];
   }
   return all;
 }
@@ -71,17 +59,6 @@ Words carry_model(const std::vector<double>& c, int len) {
   w[0] = mpz_get_si(v);
   mpz_clears(v, t, q, r, radix, nullptr);
   return w;
-}
-
-// Index of the first differing word (1-based) and both values, or "".
-std::string first_mismatch(const Words& got, const Words& want, std::size_t from, std::size_t to) {
-  for (std::size_t i = from; i <= to; ++i) {
-    if (got[i - 1] != want[i - 1]) {
-      return "word " + std::to_string(i) + ": got " + std::to_string(got[i - 1]) + ", want " +
-             std::to_string(want[i - 1]);
-    }
-  }
-  return "";
 }
 
 std::vector<double> random_coefficients(std::mt19937_64& rng, int count, std::int64_t bound, bool signed_) {
@@ -165,7 +142,7 @@ TEST(ReleaseStep, SegmentedCarriesEqualOneBackwardPass) {
 class Release : public ::testing::Test {
  protected:
   void SetUp() override {
-    open_units();
+    testsupport::open_work_units();
   }
 };
 
@@ -177,7 +154,7 @@ TEST_F(Release, FullKeepsTheRestOfTheLastRecord) {
   Words before = fill_unit(13, 1, seed);
   auto c = random_coefficients(rng, 2 * n + 5, 99999999, false);
   mul::RELFULL(c.data(), 13, n);
-  Words after = read_unit(13, 1);
+  Words after = mul_test::load_number(13, 1024);
   EXPECT_EQ(first_mismatch(after, carry_model(c, n), 1, n + 2), "");
   EXPECT_EQ(first_mismatch(after, before, n + 3, 1024), "");
 }
@@ -196,7 +173,7 @@ TEST_F(Release, FullMatchesTheCarryModel) {
       auto c = random_coefficients(rng, 2 * n + 5, std::int64_t{1} << 40, signed_);
       c[0] = static_cast<double>(std::uniform_int_distribution<int>(-2000, 2000)(rng));
       mul::RELFULL(c.data(), 14, n);
-      Words after = read_unit(14, records);
+      Words after = mul_test::load_number(14, 1024 * records);
       EXPECT_EQ(first_mismatch(after, carry_model(c, n), 1, n + 2), "");
       EXPECT_EQ(first_mismatch(after, before, n + 3, static_cast<std::size_t>(records) * 1024), "");
     }
@@ -212,7 +189,7 @@ TEST_F(Release, CarryRipplesAcrossRecordsIntoWordOne) {
   c[0] = 150000000.0;
   c[2 * n + 4] = 10000.0;  // coefficient 2n+5 carries 1 into 2n+4 = 9999
   mul::RELFULL(c.data(), 15, n);
-  Words after = read_unit(15, 3);
+  Words after = mul_test::load_number(15, 1024 * 3);
   EXPECT_EQ(after[0], 150000001);
   for (int w = 2; w <= n + 2; ++w) ASSERT_EQ(after[w - 1], 0) << "word " << w;
 }
@@ -239,7 +216,7 @@ TEST_F(Release, HalfKeepsTheLeadingHalfOfC) {
     auto c = random_coefficients(rng, n + 5, std::int64_t{1} << 38, false);
     c[0] = static_cast<double>(std::uniform_int_distribution<int>(0, 2000)(rng));
     mul::RELHALF(c.data(), 12, n);
-    Words after = read_unit(12, records);
+    Words after = mul_test::load_number(12, 1024 * records);
     Words half = carry_model(c, n / 2);
     Words want = before;
     for (int w = 1; w <= n / 2 + 2; ++w) want[n / 2 + w - 1] = half[w - 1];

@@ -13,11 +13,15 @@
 #include <vector>
 
 #include "store/store.hpp"
+#include "support/first_mismatch.hpp"
+#include "support/work_files.hpp"
 
 namespace mul_test {
 
 // words[i - 1] is word i of a number.
 using Words = std::vector<std::int64_t>;
+
+using testsupport::first_mismatch;
 
 // Opens the work files once per process and clears the number files as the
 // run does at start, far enough for every in-core length (524288 + 2
@@ -25,7 +29,7 @@ using Words = std::vector<std::int64_t>;
 inline void open_units() {
   static bool opened = false;
   if (opened) return;
-  for (int unit : {11, 12, 13, 14, 15, 21, 22}) store::OPENW(unit, 4096);
+  testsupport::open_work_units();
   const std::vector<std::int32_t> zeros(1024, 0);
   for (int unit : {11, 12, 13, 14, 15}) {
     for (int rec = 1; rec <= 524288 / 1024 + 1; ++rec) store::WRITEW(unit, rec, zeros.data(), 1024);

@@ -27,13 +27,13 @@ enum class Op { add, sub };
 Words oracle(Op op, const Words& a, const Words& b) {
   const int len = static_cast<int>(a.size()) - 2;
   Mpz va, vb;
-  scaled_value(va.z, a);
-  scaled_value(vb.z, b);
+  scaled_value(va.get_mpz_t(), a);
+  scaled_value(vb.get_mpz_t(), b);
   if (op == Op::add)
-    mpz_add(va.z, va.z, vb.z);
+    mpz_add(va.get_mpz_t(), va.get_mpz_t(), vb.get_mpz_t());
   else
-    mpz_sub(va.z, va.z, vb.z);
-  return normal_words(va.z, len);
+    mpz_sub(va.get_mpz_t(), va.get_mpz_t(), vb.get_mpz_t());
+  return normal_words(va.get_mpz_t(), len);
 }
 
 // The record tail and every later record of `unit` as left by put_number
@@ -238,11 +238,11 @@ TEST_F(AddSub, RsubComplementsAndMayLeaveTheLastWordAtTheRadix) {
       Words c = get_number(12, len);
 
       Mpz want, vb, vc;
-      mpz_ui_pow_ui(want.z, 10, 8 * (static_cast<unsigned long>(len) + 2));
-      scaled_value(vb.z, b);
-      mpz_sub(want.z, want.z, vb.z);
-      scaled_value(vc.z, c);
-      ASSERT_EQ(mpz_cmp(vc.z, want.z), 0) << "value of 1 - b";
+      mpz_ui_pow_ui(want.get_mpz_t(), 10, 8 * (static_cast<unsigned long>(len) + 2));
+      scaled_value(vb.get_mpz_t(), b);
+      mpz_sub(want.get_mpz_t(), want.get_mpz_t(), vb.get_mpz_t());
+      scaled_value(vc.get_mpz_t(), c);
+      ASSERT_EQ(mpz_cmp(vc.get_mpz_t(), want.get_mpz_t()), 0) << "value of 1 - b";
       // Normal form except the last word, which lies in 1 .. 10^8.
       Words head(c.begin(), c.end() - 1);
       ASSERT_EQ(first_unnormal(head), 0u);
@@ -338,16 +338,16 @@ TEST_F(AddSubSlow, LargestLengthMatchesGmp) {
   const Words a = random_number(rng, len, 0, 500000000, true);
   const Words b = random_number(rng, len, 0, 500000000, true);
   Mpz va, vb, want;
-  scaled_value(va.z, a);
-  scaled_value(vb.z, b);
+  scaled_value(va.get_mpz_t(), a);
+  scaled_value(vb.get_mpz_t(), b);
   put_number(11, a);
   put_number(12, b);
   mp::ADD(11, 12, 13, len);
-  mpz_add(want.z, va.z, vb.z);
-  EXPECT_TRUE(has_value(get_number(13, len), want.z)) << "a + b";
+  mpz_add(want.get_mpz_t(), va.get_mpz_t(), vb.get_mpz_t());
+  EXPECT_TRUE(has_value(get_number(13, len), want.get_mpz_t())) << "a + b";
   mp::SUB(12, 11, 13, len);
-  mpz_sub(want.z, vb.z, va.z);
-  EXPECT_TRUE(has_value(get_number(13, len), want.z)) << "b - a";
+  mpz_sub(want.get_mpz_t(), vb.get_mpz_t(), va.get_mpz_t());
+  EXPECT_TRUE(has_value(get_number(13, len), want.get_mpz_t())) << "b - a";
 
   // 1 - b for b below 1, as the Newton steps use it; then brought back into
   // normal form by adding zero.
@@ -357,10 +357,10 @@ TEST_F(AddSubSlow, LargestLengthMatchesGmp) {
   mp::RSUB(1, 14, 14, len);
   put_number(15, Words(fraction.size(), 0));
   mp::ADD(14, 15, 14, len);
-  mpz_ui_pow_ui(want.z, 10, 8 * (static_cast<unsigned long>(len) + 2));
-  scaled_value(vb.z, fraction);
-  mpz_sub(want.z, want.z, vb.z);
-  EXPECT_TRUE(has_value(get_number(14, len), want.z)) << "1 - b";
+  mpz_ui_pow_ui(want.get_mpz_t(), 10, 8 * (static_cast<unsigned long>(len) + 2));
+  scaled_value(vb.get_mpz_t(), fraction);
+  mpz_sub(want.get_mpz_t(), want.get_mpz_t(), vb.get_mpz_t());
+  EXPECT_TRUE(has_value(get_number(14, len), want.get_mpz_t())) << "1 - b";
 }
 
 // Faults for the seam: the write of one record of one descriptor fails;

@@ -1,6 +1,5 @@
 // ADDC, SUBC, SETDBL, TODBL and CMPI: they touch record 1 only, and their
 // results against exact rational arithmetic (GMP).
-#include <gmp.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -24,24 +23,11 @@ class LeadingWord : public ::testing::Test {
 
 // w1 * 10^-8 + w2 * 10^-16 - x, exactly.
 double error_of_leading_words(Word w1, Word w2, double x) {
-  mpq_t value, ref;
-  mpq_init(value);
-  mpq_init(ref);
-  mpz_t num;
-  mpz_init_set_si(num, w1);
-  mpz_mul_ui(num, num, static_cast<unsigned long>(base));
-  mpz_add_ui(num, num, static_cast<unsigned long>(w2));
-  mpq_set_z(value, num);
-  mpz_ui_pow_ui(num, 10, 16);
-  mpq_set_den(value, num);
-  mpq_canonicalize(value);
-  mpq_set_d(ref, x);
-  mpq_sub(value, value, ref);
-  double error = mpq_get_d(value);
-  mpz_clear(num);
-  mpq_clear(value);
-  mpq_clear(ref);
-  return error;
+  mpz_class den;
+  mpz_ui_pow_ui(den.get_mpz_t(), 10, 16);
+  mpq_class value(mpz_class(w1) * base + w2, den);
+  value.canonicalize();
+  return mpq_class(value - mpq_class(x)).get_d();
 }
 
 TEST_F(LeadingWord, AddcAndSubcChangeWordOneOnly) {

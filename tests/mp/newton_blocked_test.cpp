@@ -4,9 +4,7 @@
 // and above a piece, the leading-half square's pieces taken by mode 8 and
 // the iterate's pieces of mode 5 taken by mode 7, and the restart of the
 // square root that takes x's leading pieces from the call before.
-#include <gmp.h>
 #include <gtest/gtest.h>
-#include <mpfr.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -18,6 +16,7 @@
 #include "mp/newton.hpp"
 #include "mul/mult.hpp"
 #include "store/store.hpp"
+#include "support/oracle.hpp"
 #include "support/work_files.hpp"
 
 namespace {
@@ -55,17 +54,8 @@ std::vector<Word> random_number(std::mt19937& rng, Word lo, Word hi) {
   return words;
 }
 
-class Real {
- public:
-  Real() {
-    mpfr_init2(v, static_cast<mpfr_prec_t>(8 * (n + 8)) * 4);
-  }
-  ~Real() {
-    mpfr_clear(v);
-  }
-  Real(const Real&) = delete;
-  Real& operator=(const Real&) = delete;
-  mpfr_t v;
+struct Real : testsupport::Mpfr {
+  Real() : Mpfr(static_cast<mpfr_prec_t>(8 * (n + 8)) * 4) {}
 };
 
 // The stored number's value, words 1 .. n+2, exactly: the words as one
@@ -78,15 +68,11 @@ void to_mpfr(mpfr_t out, int unit) {
     std::snprintf(buf, sizeof buf, "%08d", static_cast<int>(w[i]));
     digits += buf;
   }
-  mpz_t z, scale;
-  mpz_init_set_str(z, digits.c_str(), 10);
-  mpz_init(scale);
-  mpz_ui_pow_ui(scale, 10, 8ul * (n + 2));
-  mpfr_set_z(out, z, MPFR_RNDN);
+  const mpz_class z(digits);
+  mpfr_set_z(out, z.get_mpz_t(), MPFR_RNDN);
   Real s;
-  mpfr_set_z(s.v, scale, MPFR_RNDN);
-  mpfr_div(out, out, s.v, MPFR_RNDN);
-  mpz_clears(z, scale, nullptr);
+  mpfr_ui_pow_ui(s, 10, 8ul * (n + 2), MPFR_RNDN);
+  mpfr_div(out, out, s, MPFR_RNDN);
 }
 
 // |stored - expected| in units of word n.

@@ -3,7 +3,6 @@
 #include "mp/newton.hpp"
 
 #include <gtest/gtest.h>
-#include <mpfr.h>
 
 #include <cstdint>
 #include <random>
@@ -11,6 +10,7 @@
 
 #include "mp/elementwise.hpp"
 #include "store/store.hpp"
+#include "support/oracle.hpp"
 #include "support/work_files.hpp"
 
 namespace {
@@ -63,26 +63,20 @@ class NewtonTest : public ::testing::Test {
   // |stored - expected| in units of the last main word (10^-8n).
   static double error_in_last_word(int unit, int n, const mpfr_t expected) {
     mpfr_prec_t prec = static_cast<mpfr_prec_t>(8 * (n + 8)) * 4;
-    mpfr_t got, diff;
-    mpfr_init2(got, prec);
-    mpfr_init2(diff, prec);
+    testsupport::Mpfr got(prec), diff(prec);
     to_mpfr(got, unit, n);
     mpfr_sub(diff, got, expected, MPFR_RNDN);
     mpfr_abs(diff, diff, MPFR_RNDN);
     mpfr_mul_10_pow(diff, n);
     double err = mpfr_get_d(diff, MPFR_RNDN);
-    mpfr_clear(got);
-    mpfr_clear(diff);
     return err;
   }
 
   static void mpfr_mul_10_pow(mpfr_t x, int n) {
-    mpfr_t scale;
-    mpfr_init2(scale, mpfr_get_prec(x));
+    testsupport::Mpfr scale(mpfr_get_prec(x));
     mpfr_set_ui(scale, 10, MPFR_RNDN);
     mpfr_pow_ui(scale, scale, static_cast<unsigned long>(8) * n, MPFR_RNDN);
     mpfr_mul(x, x, scale, MPFR_RNDN);
-    mpfr_clear(scale);
   }
 
   // A random normal-form number with word 1 in [lo, hi).
@@ -110,15 +104,11 @@ TEST_F(NewtonTest, ReciprocalMatchesMpfrAtEveryLength) {
       mp::INV(13, 12, 14, n, budget_for(n));
 
       mpfr_prec_t prec = static_cast<mpfr_prec_t>(8 * (n + 8)) * 4;
-      mpfr_t xv, expected;
-      mpfr_init2(xv, prec);
-      mpfr_init2(expected, prec);
+      testsupport::Mpfr xv(prec), expected(prec);
       to_mpfr(xv, 13, n);
       mpfr_ui_div(expected, 1, xv, MPFR_RNDN);
       EXPECT_LT(error_in_last_word(12, n, expected), 1.0) << "n=" << n << " seed=" << seed;
       EXPECT_EQ(read_words(13, n + 2), x) << "INV must not change its operand";
-      mpfr_clear(xv);
-      mpfr_clear(expected);
     }
   }
 }
@@ -128,12 +118,10 @@ TEST_F(NewtonTest, SquareRootOfOneHalfMatchesMpfr) {
     clear_all(n);
     mp::SQR05(12, 14, n, budget_for(n));
     mpfr_prec_t prec = static_cast<mpfr_prec_t>(8 * (n + 8)) * 4;
-    mpfr_t expected;
-    mpfr_init2(expected, prec);
+    testsupport::Mpfr expected(prec);
     mpfr_set_d(expected, 0.5, MPFR_RNDN);
     mpfr_sqrt(expected, expected, MPFR_RNDN);
     EXPECT_LT(error_in_last_word(12, n, expected), 1.0) << "n=" << n;
-    mpfr_clear(expected);
   }
   // n = 16: words 1..3 are decimals 1-8, 9-16, 17-24 of 0.70710678118654752440084436...
   clear_all(16);
@@ -151,9 +139,7 @@ TEST_F(NewtonTest, SquareRootColdAndRestartedMatchesMpfr) {
     clear_all(n);
     int maxit = budget_for(n);
     mpfr_prec_t prec = static_cast<mpfr_prec_t>(8 * (n + 8)) * 4;
-    mpfr_t xv, expected;
-    mpfr_init2(xv, prec);
-    mpfr_init2(expected, prec);
+    testsupport::Mpfr xv(prec), expected(prec);
 
     // Step 3 of the caller: cold start, saves n/4 + 2 words of 1/sqrt(x) in c.
     std::vector<Word> x = random_number(rng, n, 50000000, 100000000);
@@ -180,8 +166,6 @@ TEST_F(NewtonTest, SquareRootColdAndRestartedMatchesMpfr) {
       EXPECT_LT(error_in_last_word(12, n, expected), 1.0)
           << "restart g=" << g << " n=" << n << " seed=" << seed;
     }
-    mpfr_clear(xv);
-    mpfr_clear(expected);
   }
 }
 

@@ -25,16 +25,16 @@ class Scale : public ::testing::Test {
 
 Words times(const Words& a, long k) {
   Mpz v;
-  scaled_value(v.z, a);
-  mpz_mul_si(v.z, v.z, k);
-  return normal_words(v.z, static_cast<int>(a.size()) - 2);
+  scaled_value(v.get_mpz_t(), a);
+  mpz_mul_si(v.get_mpz_t(), v.get_mpz_t(), k);
+  return normal_words(v.get_mpz_t(), static_cast<int>(a.size()) - 2);
 }
 
 Words halved(const Words& a) {
   Mpz v;
-  scaled_value(v.z, a);
-  mpz_fdiv_q_2exp(v.z, v.z, 1);  // rounded down, also below zero
-  return normal_words(v.z, static_cast<int>(a.size()) - 2);
+  scaled_value(v.get_mpz_t(), a);
+  mpz_fdiv_q_2exp(v.get_mpz_t(), v.get_mpz_t(), 1);  // rounded down, also below zero
+  return normal_words(v.get_mpz_t(), static_cast<int>(a.size()) - 2);
 }
 
 TEST_F(Scale, MuliMatchesGmp) {
@@ -66,8 +66,8 @@ TEST_F(Scale, MuliCarryIsExactAtTheLargestFactors) {
     SCOPED_TRACE("k " + std::to_string(k));
     // k^-1 mod 10^8 (k is prime to 10).
     Mpz kk(k), mod(base), inv;
-    ASSERT_NE(mpz_invert(inv.z, kk.z, mod.z), 0);
-    const std::int64_t k_inv = mpz_get_si(inv.z);
+    ASSERT_NE(mpz_invert(inv.get_mpz_t(), kk.get_mpz_t(), mod.get_mpz_t()), 0);
+    const std::int64_t k_inv = mpz_get_si(inv.get_mpz_t());
     Words a(static_cast<std::size_t>(len) + 2);
     std::int64_t carry = 0;
     for (std::size_t i = a.size(); i-- > 1;) {
@@ -211,9 +211,9 @@ TEST_F(Scale, Mul2pPassesOfAtMostTwoToThe26) {
       EXPECT_EQ(log.count('r'), 2 * c.passes);
     }
     Mpz v;
-    scaled_value(v.z, a);
-    mpz_mul_2exp(v.z, v.z, static_cast<mp_bitcnt_t>(c.b));
-    EXPECT_EQ(first_difference(get_number(13, len), normal_words(v.z, len)), 0u);
+    scaled_value(v.get_mpz_t(), a);
+    mpz_mul_2exp(v.get_mpz_t(), v.get_mpz_t(), static_cast<mp_bitcnt_t>(c.b));
+    EXPECT_EQ(first_difference(get_number(13, len), normal_words(v.get_mpz_t(), len)), 0u);
   }
 }
 
@@ -299,19 +299,19 @@ TEST_F(ScaleSlow, LargestLengthMatchesGmp) {
   std::mt19937_64 rng(seed);
   const Words a = random_number(rng, len, 0, 30, true);
   Mpz want;
-  scaled_value(want.z, a);
+  scaled_value(want.get_mpz_t(), a);
   put_number(11, a);
   mp::MUL2P(11, 26, len);
-  mpz_mul_2exp(want.z, want.z, 26);
-  EXPECT_TRUE(has_value(get_number(11, len), want.z)) << "2^26 a";
+  mpz_mul_2exp(want.get_mpz_t(), want.get_mpz_t(), 26);
+  EXPECT_TRUE(has_value(get_number(11, len), want.get_mpz_t())) << "2^26 a";
 
   Words b = random_number(rng, len, -2000000000, 2000000000, true);
   b.back() |= 1;
-  scaled_value(want.z, b);
+  scaled_value(want.get_mpz_t(), b);
   put_number(12, b);
   mp::HALF(12, len);
-  mpz_fdiv_q_2exp(want.z, want.z, 1);
-  EXPECT_TRUE(has_value(get_number(12, len), want.z)) << "b / 2";
+  mpz_fdiv_q_2exp(want.get_mpz_t(), want.get_mpz_t(), 1);
+  EXPECT_TRUE(has_value(get_number(12, len), want.get_mpz_t())) << "b / 2";
 }
 
 }  // namespace

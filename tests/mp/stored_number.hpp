@@ -3,7 +3,6 @@
 // value, and a log of the record transfers an operation makes.
 #pragma once
 
-#include <gmp.h>
 #include <gtest/gtest.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -19,6 +18,7 @@
 
 #include "rt/rt.hpp"
 #include "store/store.hpp"
+#include "support/oracle.hpp"
 #include "support/work_files.hpp"
 
 namespace dmtest {
@@ -72,37 +72,18 @@ inline Words get_number(int unit, int len) {
   return all;
 }
 
-// RAII owner of an mpz_t.
-struct Mpz {
-  mpz_t z;
-  Mpz() {
-    mpz_init(z);
-  }
-  explicit Mpz(long v) {
-    mpz_init_set_si(z, v);
-  }
-  Mpz(const Mpz&) = delete;
-  Mpz& operator=(const Mpz&) = delete;
-  ~Mpz() {
-    mpz_clear(z);
-  }
-  std::string str() const {
-    std::vector<char> text(mpz_sizeinbase(z, 10) + 2);
-    mpz_get_str(text.data(), 10, z);
-    return text.data();
-  }
-};
+using Mpz = mpz_class;
 
 namespace detail {
 // 10^(8 words), kept: the conversions below ask for few distinct sizes.
-inline const mpz_t& radix_power(std::size_t words) {
+inline mpz_srcptr radix_power(std::size_t words) {
   static std::map<std::size_t, std::unique_ptr<Mpz>> cache;
   std::unique_ptr<Mpz>& slot = cache[words];
   if (!slot) {
     slot = std::make_unique<Mpz>();
-    mpz_ui_pow_ui(slot->z, 10, 8 * words);
+    mpz_ui_pow_ui(slot->get_mpz_t(), 10, 8 * words);
   }
-  return slot->z;
+  return slot->get_mpz_t();
 }
 
 // sum of words[lo + i] * 10^(8 (hi - lo - 1 - i)), split in halves so that
@@ -122,24 +103,24 @@ inline void scaled_value(mpz_t out, const Words& words, std::size_t lo, std::siz
   const std::size_t mid = lo + (hi - lo) / 2;
   Mpz low;
   scaled_value(out, words, lo, mid);
-  scaled_value(low.z, words, mid, hi);
+  scaled_value(low.get_mpz_t(), words, mid, hi);
   mpz_mul(out, out, radix_power(hi - mid));
-  mpz_add(out, out, low.z);
+  mpz_add(out, out, low.get_mpz_t());
 }
 
 // The inverse for 0 <= v < 10^(8 (hi - lo)): words lo .. hi - 1 in normal form.
 inline void split_words(Words& words, const mpz_t v, std::size_t lo, std::size_t hi) {
   if (hi - lo <= 32) {
     Mpz rest;
-    mpz_set(rest.z, v);
-    for (std::size_t i = hi; i-- > lo;) words[i] = static_cast<Word>(mpz_fdiv_q_ui(rest.z, rest.z, base));
+    mpz_set(rest.get_mpz_t(), v);
+    for (std::size_t i = hi; i-- > lo;) words[i] = static_cast<Word>(mpz_fdiv_q_ui(rest.get_mpz_t(), rest.get_mpz_t(), base));
     return;
   }
   const std::size_t mid = lo + (hi - lo) / 2;
   Mpz high, low;
-  mpz_fdiv_qr(high.z, low.z, v, radix_power(hi - mid));
-  split_words(words, high.z, lo, mid);
-  split_words(words, low.z, mid, hi);
+  mpz_fdiv_qr(high.get_mpz_t(), low.get_mpz_t(), v, radix_power(hi - mid));
+  split_words(words, high.get_mpz_t(), lo, mid);
+  split_words(words, low.get_mpz_t(), mid, hi);
 }
 }  // namespace detail
 
@@ -154,10 +135,10 @@ inline void scaled_value(mpz_t out, const Words& words) {
 inline Words normal_words(const mpz_t v, int len) {
   const std::size_t size = static_cast<std::size_t>(len) + 2;
   Mpz head, rest;
-  mpz_fdiv_qr(head.z, rest.z, v, detail::radix_power(size - 1));
+  mpz_fdiv_qr(head.get_mpz_t(), rest.get_mpz_t(), v, detail::radix_power(size - 1));
   Words words(size);
-  words[0] = static_cast<Word>(mpz_get_si(head.z));
-  detail::split_words(words, rest.z, 1, size);
+  words[0] = static_cast<Word>(mpz_get_si(head.get_mpz_t()));
+  detail::split_words(words, rest.get_mpz_t(), 1, size);
   return words;
 }
 
@@ -181,8 +162,8 @@ inline ::testing::AssertionResult has_value(const Words& got, const mpz_t want) 
   if (std::size_t bad = first_unnormal(got))
     return ::testing::AssertionFailure() << "word " << bad << " not in normal form";
   Mpz value;
-  scaled_value(value.z, got);
-  if (mpz_cmp(value.z, want) != 0) return ::testing::AssertionFailure() << "value differs";
+  scaled_value(value.get_mpz_t(), got);
+  if (mpz_cmp(value.get_mpz_t(), want) != 0) return ::testing::AssertionFailure() << "value differs";
   return ::testing::AssertionSuccess();
 }
 

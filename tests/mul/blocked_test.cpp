@@ -124,10 +124,10 @@ void expect_same_but_guard_carry(const Words& blocked, const Words& incore, int 
                                  std::int64_t shift) {
   EXPECT_EQ(first_mismatch(blocked, incore, first, last - 2), "");
   Mpz x, y;
-  number_to_mpz(x.v, blocked, first, last - first + 1);
-  number_to_mpz(y.v, incore, first, last - first + 1);
-  mpz_sub(x.v, x.v, y.v);
-  EXPECT_EQ(mpz_get_si(x.v), shift) << "guard words " << blocked[last - 2] << " " << blocked[last - 1]
+  number_to_mpz(x.get_mpz_t(), blocked, first, last - first + 1);
+  number_to_mpz(y.get_mpz_t(), incore, first, last - first + 1);
+  mpz_sub(x.get_mpz_t(), x.get_mpz_t(), y.get_mpz_t());
+  EXPECT_EQ(mpz_get_si(x.get_mpz_t()), shift) << "guard words " << blocked[last - 2] << " " << blocked[last - 1]
                                     << " against " << incore[last - 2] << " " << incore[last - 1];
 }
 

@@ -1,4 +1,3 @@
-#include <gmp.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -42,23 +41,10 @@ Words fill_unit(int u, int records, std::uint64_t seed) {
 // are the value cut after word len+2 with floor, in radix 10^8 with floor
 // digits, word 1 taking all that is left.
 Words carry_model(const std::vector<double>& c, int len) {
-  mpz_t v, t, q, r, radix;
-  mpz_inits(v, t, q, r, radix, nullptr);
-  for (int s = 1; s <= 2 * len + 5; ++s) {
-    mpz_mul_ui(v, v, 10000ul);
-    mpz_set_d(t, c[s - 1]);
-    mpz_add(v, v, t);
-  }
-  mpz_set_ui(radix, 100000000ul);
-  mpz_fdiv_q(v, v, radix);
-  Words w(len + 2);
-  for (int i = len + 1; i >= 1; --i) {
-    mpz_fdiv_qr(v, r, v, radix);
-    w[i] = mpz_get_si(r);
-  }
-  w[0] = mpz_get_si(v);
-  mpz_clears(v, t, q, r, radix, nullptr);
-  return w;
+  mpz_class v;
+  for (int s = 1; s <= 2 * len + 5; ++s) v = v * 10000 + mpz_class(c[s - 1]);
+  mpz_fdiv_q_ui(v.get_mpz_t(), v.get_mpz_t(), 100000000ul);
+  return mul_test::mpz_to_words(v.get_mpz_t(), len + 2);
 }
 
 std::vector<double> random_coefficients(std::mt19937_64& rng, int count, std::int64_t bound, bool signed_) {

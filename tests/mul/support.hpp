@@ -4,7 +4,6 @@
 // terms defined on their own), carried by GMP, and GMP's exact product.
 #pragma once
 
-#include <gmp.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "store/store.hpp"
+#include "support/oracle.hpp"
 #include "support/first_mismatch.hpp"
 #include "support/work_files.hpp"
 
@@ -109,17 +109,7 @@ inline const char* kind_name(Kind k) {
 
 // ---------------------------------------------------------------- GMP --
 
-struct Mpz {
-  mpz_t v;
-  Mpz() {
-    mpz_init(v);
-  }
-  ~Mpz() {
-    mpz_clear(v);
-  }
-  Mpz(const Mpz&) = delete;
-  Mpz& operator=(const Mpz&) = delete;
-};
+using Mpz = mpz_class;
 
 // sum of w[i] * 10^(8 (count - 1 - i)) over words first .. first+count-1
 // (1-based), the number read as an integer in units of its last word.
@@ -139,21 +129,21 @@ inline void number_to_mpz(mpz_t out, const Words& w, int first, int count) {
     } else {
       fixed += "00000000";
       Mpz term;
-      mpz_ui_pow_ui(term.v, 10, 8ul * static_cast<unsigned long>(count - 1 - i));
+      mpz_ui_pow_ui(term.get_mpz_t(), 10, 8ul * static_cast<unsigned long>(count - 1 - i));
       Mpz mult;
-      mpz_set_si(mult.v, static_cast<long>(x));
-      mpz_mul(term.v, term.v, mult.v);
-      mpz_add(extra.v, extra.v, term.v);
+      mpz_set_si(mult.get_mpz_t(), static_cast<long>(x));
+      mpz_mul(term.get_mpz_t(), term.get_mpz_t(), mult.get_mpz_t());
+      mpz_add(extra.get_mpz_t(), extra.get_mpz_t(), term.get_mpz_t());
     }
   }
   mpz_set_str(out, fixed.c_str(), 10);
-  mpz_add(out, out, extra.v);
+  mpz_add(out, out, extra.get_mpz_t());
   Mpz head;
-  mpz_ui_pow_ui(head.v, 10, 8ul * static_cast<unsigned long>(count - 1));
+  mpz_ui_pow_ui(head.get_mpz_t(), 10, 8ul * static_cast<unsigned long>(count - 1));
   Mpz w1;
-  mpz_set_si(w1.v, static_cast<long>(w[first - 1]));
-  mpz_mul(head.v, head.v, w1.v);
-  mpz_add(out, out, head.v);
+  mpz_set_si(w1.get_mpz_t(), static_cast<long>(w[first - 1]));
+  mpz_mul(head.get_mpz_t(), head.get_mpz_t(), w1.get_mpz_t());
+  mpz_add(out, out, head.get_mpz_t());
 }
 
 // The words of x (an integer in units of the last word) as `count` words:
@@ -161,13 +151,13 @@ inline void number_to_mpz(mpz_t out, const Words& w, int first, int count) {
 inline Words mpz_to_words(const mpz_t x, int count) {
   Words w(count);
   Mpz q, r, radix;
-  mpz_set(q.v, x);
-  mpz_set_ui(radix.v, 100000000ul);
+  mpz_set(q.get_mpz_t(), x);
+  mpz_set_ui(radix.get_mpz_t(), 100000000ul);
   for (int i = count - 1; i >= 1; --i) {
-    mpz_fdiv_qr(q.v, r.v, q.v, radix.v);
-    w[i] = mpz_get_si(r.v);
+    mpz_fdiv_qr(q.get_mpz_t(), r.get_mpz_t(), q.get_mpz_t(), radix.get_mpz_t());
+    w[i] = mpz_get_si(r.get_mpz_t());
   }
-  w[0] = mpz_get_si(q.v);
+  w[0] = mpz_get_si(q.get_mpz_t());
   return w;
 }
 
@@ -177,13 +167,13 @@ inline Words mpz_to_words(const mpz_t x, int count) {
 inline Words carry_coefficients(const std::vector<std::int64_t>& c, int len) {
   Mpz v, t, scale;
   for (int s = 1; s <= 2 * len + 5; ++s) {
-    mpz_mul_ui(v.v, v.v, 10000ul);
-    mpz_set_si(t.v, static_cast<long>(c[s - 1]));
-    mpz_add(v.v, v.v, t.v);
+    mpz_mul_ui(v.get_mpz_t(), v.get_mpz_t(), 10000ul);
+    mpz_set_si(t.get_mpz_t(), static_cast<long>(c[s - 1]));
+    mpz_add(v.get_mpz_t(), v.get_mpz_t(), t.get_mpz_t());
   }
-  mpz_set_ui(scale.v, 100000000ul);
-  mpz_fdiv_q(v.v, v.v, scale.v);
-  return mpz_to_words(v.v, len + 2);
+  mpz_set_ui(scale.get_mpz_t(), 100000000ul);
+  mpz_fdiv_q(v.get_mpz_t(), v.get_mpz_t(), scale.get_mpz_t());
+  return mpz_to_words(v.get_mpz_t(), len + 2);
 }
 
 // ----------------------------------------------------- schoolbook model --
@@ -281,15 +271,15 @@ inline Words model_leading_half_square(const Words& a, int n) {
 inline long value_difference(const Words& r, const Words& x, int x_first, int x_count, const Words& y,
                              int y_first, int y_count, int shift) {
   Mpz xv, yv, p, scale, rv;
-  number_to_mpz(xv.v, x, x_first, x_count);
-  number_to_mpz(yv.v, y, y_first, y_count);
-  mpz_mul(p.v, xv.v, yv.v);
-  mpz_ui_pow_ui(scale.v, 10, 8ul * static_cast<unsigned long>(shift));
-  mpz_fdiv_q(p.v, p.v, scale.v);
-  number_to_mpz(rv.v, r, 1, static_cast<int>(r.size()));
-  mpz_sub(rv.v, rv.v, p.v);
-  if (!mpz_fits_slong_p(rv.v)) return 1L << 40;
-  return mpz_get_si(rv.v);
+  number_to_mpz(xv.get_mpz_t(), x, x_first, x_count);
+  number_to_mpz(yv.get_mpz_t(), y, y_first, y_count);
+  mpz_mul(p.get_mpz_t(), xv.get_mpz_t(), yv.get_mpz_t());
+  mpz_ui_pow_ui(scale.get_mpz_t(), 10, 8ul * static_cast<unsigned long>(shift));
+  mpz_fdiv_q(p.get_mpz_t(), p.get_mpz_t(), scale.get_mpz_t());
+  number_to_mpz(rv.get_mpz_t(), r, 1, static_cast<int>(r.size()));
+  mpz_sub(rv.get_mpz_t(), rv.get_mpz_t(), p.get_mpz_t());
+  if (!mpz_fits_slong_p(rv.get_mpz_t())) return 1L << 40;
+  return mpz_get_si(rv.get_mpz_t());
 }
 
 }  // namespace mul_test

@@ -6,8 +6,6 @@
 // writes for the same number of decimals and comparing byte by byte; the
 // first difference is reported with its line, column and both texts. Exit
 // status 0 when the file is right, 1 when it is not or cannot be read.
-#include <mpfr.h>
-
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -16,22 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "pi_decimals.hpp"
+
 namespace {
 
 constexpr long min_digits = 128;
 constexpr long max_digits = 1L << 25;
-
-// The first `count` decimals of pi, truncated.
-std::string pi_decimals(long count) {
-  mpfr_t pi;
-  mpfr_init2(pi, static_cast<mpfr_prec_t>(static_cast<double>(count + 40) * 3.33) + 64);
-  mpfr_const_pi(pi, MPFR_RNDN);
-  mpfr_exp_t exp;
-  std::vector<char> text(static_cast<std::size_t>(count) + 32);
-  mpfr_get_str(text.data(), &exp, 10, static_cast<std::size_t>(count) + 11, pi, MPFR_RNDZ);
-  mpfr_clear(pi);
-  return std::string(text.data() + 1, static_cast<std::size_t>(count));
-}
 
 // The whole file for these decimals: " PI=3.", then 100 decimals a line in
 // groups of ten, a line with one blank after every 1000th, and a last line

@@ -5,20 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "support/oracle.hpp"
+#include "tools/pi_decimals.hpp"
 
 namespace testsupport {
 
-// The first `count` decimals of pi, truncated.
-inline std::string pi_decimals(long count) {
-  Mpfr pi(static_cast<mpfr_prec_t>(static_cast<double>(count + 40) * 3.33) + 64);
-  mpfr_const_pi(pi, MPFR_RNDN);
-  mpfr_exp_t exp;
-  std::vector<char> text(static_cast<std::size_t>(count) + 32);
-  // Ten digits more than needed, truncated, so the last kept digit is exact.
-  mpfr_get_str(text.data(), &exp, 10, static_cast<std::size_t>(count) + 11, pi, MPFR_RNDZ);
-  return std::string(text.data() + 1, static_cast<std::size_t>(count));
-}
+using ::pi_decimals;
 
 // " PI=3.", then 100 decimals a line in groups of ten, a line holding one
 // blank after every 1000th decimal, and a last line with the rest.

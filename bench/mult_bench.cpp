@@ -19,7 +19,7 @@ namespace {
 void prepare(int n) {
   static bool opened = false;
   if (!opened) {
-    for (int unit : {11, 12, 13, 14, 15, 21, 22}) store::OPENW(unit, 4096);
+    for (int unit : {11, 12, 13, 14, 15, 21, 22, 23}) store::OPENW(unit, 4096);
     opened = true;
   }
   std::mt19937_64 rng(2024);

@@ -66,8 +66,12 @@ constexpr long long slot_bytes = 1024LL * store::record_bytes;
 void reserve_work_space(int n) {
   const std::string dir = rt::work_directory();
   const long long number = (n / store::record_words + 1LL) * store::record_bytes;
-  const long long spectra = n / piece_words * slot_bytes;
-  const long long needed = 5 * number + 2 * spectra;
+  const long long pieces = n / piece_words;
+  const long long spectra = pieces * slot_bytes;
+  // A product of p >= 2 pieces forms up to p block spectra, a leading-half
+  // square (from 4 pieces) p + 1; one piece needs none.
+  const long long blocks = (pieces >= 4 ? pieces + 1 : pieces >= 2 ? pieces : 0) * slot_bytes;
+  const long long needed = 5 * number + 2 * spectra + blocks;
   const long long free = rt::free_bytes(dir);
   long long unreserved = 0;
   auto reserve = [&](int unit, long long bytes) {
@@ -81,6 +85,7 @@ void reserve_work_space(int n) {
   for (int unit : store::number_units) reserve(unit, number);
   reserve(store::spectrum_unit_a, spectra);
   reserve(store::spectrum_unit_b, spectra);
+  reserve(store::block_spectrum_unit, blocks);
   if (unreserved > 0 && free >= 0 && free < needed) rt::fail_reserve(dir, needed, free, ENOSPC);
 }
 
@@ -136,6 +141,7 @@ int MAIN(int argc, char** argv) {
   for (int unit : store::number_units) store::OPENW(unit, store::record_bytes);
   store::OPENW(store::spectrum_unit_a, store::record_bytes);
   store::OPENW(store::spectrum_unit_b, store::record_bytes);
+  store::OPENW(store::block_spectrum_unit, store::record_bytes);
   reserve_work_space(n);
   output::reserve_result(n);
   for (int unit : store::number_units) mp::ZERO(unit, n);
@@ -156,6 +162,7 @@ int MAIN(int argc, char** argv) {
   rt::print(" End of data output.    Time=%12.3f Sec.\n Total calculation(I/O) time=%12.3f(%12.3f) Sec.\n",
             t3 - t2, t3 - start, store::io_time);
 
+  store::CLOSEW(store::block_spectrum_unit);
   store::CLOSEW(store::spectrum_unit_b);
   store::CLOSEW(store::spectrum_unit_a);
   for (int i = 4; i >= 0; --i) store::CLOSEW(store::number_units[i]);

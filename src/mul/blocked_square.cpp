@@ -19,26 +19,21 @@ namespace {
 using namespace detail;
 
 detail::TailBlock tail;
+detail::BlockSpectra blocks;
 
-// Block k of the square of `pieces` stored pieces into buf.
-void square_block(double* buf, int k, int pieces) {
+// Blocks 1 .. count of the square of `pieces` stored pieces, formed in buf.
+void form_square_blocks(double* buf, int pieces, int count) {
   const int u = store::spectrum_unit_b;
-  const int j_lo = k - pieces + 1 > 1 ? k - pieces + 1 : 1;
-  const int j_hi = k < pieces ? k : pieces;
-  for (int j = j_lo; j <= (j_lo + j_hi) / 2; ++j) {
-    const int o = k - j + 1;
-    if (j == j_lo) {
-      if (j == o) {
-        SPSQ(u, buf, piece_length, j);
-      } else {
-        SPX2(u, u, buf, piece_length, j, o);
-      }
-    } else if (j == o) {
-      SPSQA(u, buf, piece_length, j);
-    } else {
-      SPX2A(u, u, buf, piece_length, j, o);
+  blocks.start(count);
+  for (int k = 1; k <= count; ++k) {
+    const int j_lo = k - pieces + 1 > 1 ? k - pieces + 1 : 1;
+    const int j_hi = k < pieces ? k : pieces;
+    for (int j = j_lo; j <= (j_lo + j_hi) / 2; ++j) {
+      const int o = k - j + 1;
+      blocks.add(k, j == o ? SlotForm::square : SlotForm::twice, u, j, u, o);
     }
   }
+  blocks.form(buf);
 }
 
 }  // namespace
@@ -60,8 +55,9 @@ void BSQR(int a, int c, double* buf, int n) {
   double carry = release_tail(t, c, p + 1);
 
   save_pieces(a, store::spectrum_unit_b, 1, p, buf);
+  form_square_blocks(buf, p, p);
   for (int k = p; k >= 1; --k) {
-    square_block(buf, k, p);
+    BlockSpectra::load(k, buf);
     carry = release_block(buf, c, k, 0, k == p ? 1 : 0, carry);
   }
 }
@@ -82,8 +78,9 @@ void blocked_leading_half_square(int a, int c, int n) {
   DIGITMILL_CHECK(reuse.holds_pieces(store::spectrum_unit_b, a, std::min(stored, d)));
   save_pieces(a, store::spectrum_unit_b, stored + 1, d, buf);
   double carry = 0.0;
+  form_square_blocks(buf, d, 2 * d - 1);
   for (int k = 2 * d - 1; k >= 1; --k) {
-    square_block(buf, k, d);
+    BlockSpectra::load(k, buf);
     carry = release_block(buf, c, k, k == 2 * d - 1 ? 1 : 0, k == 2 * d - 2 ? 1 : 0, carry);
   }
 }

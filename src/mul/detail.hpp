@@ -36,13 +36,62 @@ void leading_half_square(int a, int c, int n, double* src, double* dst);
 // and the product goes into z, which is x or y.
 void half_product(int a, int b, int c, int n, double* x, double* y, double* z, bool take_a_spectrum);
 
-// Products of stored piece spectra for the blocked products, record by
-// record through the spectrum record buffers, over n elements (1024 records
-// for a whole slot). buf := (or, with add, +=) S(j) * T(o), where S(j) is
-// slot j of unit u and T(o) slot o of unit v.
-void slot_multiply(int u, int j, int v, int o, double* buf, int n, bool add);
-// buf := buf * S(j).
+// buf(1 .. n) := buf * S(j), S(j) being slot j of unit u, read record by
+// record through spectrum record buffer A (n / 512 records).
 void slot_multiply_in_place(int u, int j, double* buf, int n);
+
+// What a term of a block spectrum forms from its two slots S and T.
+enum class SlotForm {
+  product,  // S * T
+  twice,    // 2 * S * T, one term for a pair of a square taken in both orders
+  square    // S * S
+};
+
+// The spectra of a blocked product's blocks, each the sum of its terms in
+// the order they were added, the first one stored and the others added, so
+// each block's sum is rounded exactly as when its terms are formed slot
+// after slot. They are formed record-major: every slot a term names is
+// read once, a few records at a time, and the records of every block are
+// formed from them before the next few are read. A slot read once per term
+// instead would move p(p+1)/2 slots through the kernel per product of p
+// pieces, where this moves each once. Each block's spectrum goes to slot k
+// of the block spectrum work file, from which load puts it back in buf for
+// its release.
+class BlockSpectra {
+ public:
+  // Blocks 1 .. count, with no terms yet.
+  void start(int count);
+  // Adds to block k the term slot j of unit u times slot o of unit v (for
+  // a square, u and j again).
+  void add(int k, SlotForm form, int u, int j, int v, int o);
+  // Forms every block's spectrum; the 524288 doubles of buf are scratch.
+  void form(double* buf);
+  // Block k's spectrum into buf(1 .. 524288).
+  static void load(int k, double* buf);
+
+  // A leading-half square of 32 pieces has 33 blocks; a block of a full
+  // product of 32 pieces has up to 32 terms.
+  static constexpr int max_blocks = 33;
+  static constexpr int max_terms = 32;
+
+ private:
+  struct Slot {
+    int unit;
+    int number;
+  };
+  struct Term {
+    SlotForm form;
+    int s;  // indices into slots_
+    int t;
+  };
+  int slot_index(int unit, int number);
+
+  int blocks_ = 0;
+  int slot_count_ = 0;
+  Slot slots_[2 * max_terms];
+  int term_count_[max_blocks];
+  Term terms_[max_blocks][max_terms];
+};
 
 // Leading-half square from n = 524288 words, by piece spectra stored in
 // spectrum work file 22 and released block by block.

@@ -154,13 +154,10 @@ void CORRF(int a, int b, double* x, int n, int f);
 void CORRH(int a, int b, double* x, int n, int f);
 void CORRS(int a, double* x, int n, int f);
 
-// Slot operations on the spectrum work files: slot k is records
-// (k-1)*1024+1 .. k*1024, the spectrum of piece k (words (k-1)*131072+1 ..).
+// Saves a piece spectrum of n elements in slot k of a spectrum work file:
+// records (k-1)*1024+1 .. k*1024 hold the spectrum of piece k (words
+// (k-1)*131072+1 ..).
 void SPSAVE(const double* buf, int u, int n, int k);
-void SPSQ(int u, double* buf, int n, int j);
-void SPX2(int u, int v, double* buf, int n, int j, int o);
-void SPSQA(int u, double* buf, int n, int j);
-void SPX2A(int u, int v, double* buf, int n, int j, int o);
 
 // Blocked products, for lengths beyond the transform buffer; buf is the
 // 524288-double transform array (TB1 in a run).
@@ -172,8 +169,8 @@ void BSQR(int a, int c, double* buf, int n);
 void BHALF(int a, int b, int c, double* buf, int n);
 void BHALF7(int a, int b, int c, double* buf, int n);
 
-// The two spectrum record buffers of the blocked products.
+// The spectrum record buffer of a one-piece product, which multiplies the
+// spectrum in the transform buffer by a stored one record by record.
 extern double spectrum_record_a[512];
-extern double spectrum_record_b[512];
 
 }  // namespace mul

@@ -6,7 +6,6 @@
 namespace mul {
 
 alignas(64) double spectrum_record_a[512];
-alignas(64) double spectrum_record_b[512];
 
 ReuseState reuse;
 

@@ -68,9 +68,9 @@ int write_exact(int unit, const void* buffer, std::size_t bytes, off_t offset) {
   return timed([&] { return rt::write_exact(work_files[unit].fd, buffer, bytes, offset); });
 }
 
-// The largest file of a run: a spectrum file of 32 piece spectra of 1024
-// records each (a number takes at most 4097).
-constexpr int max_records = 32 * 1024;
+// The largest file of a run: the block spectra of a leading-half square of
+// 32 pieces, 33 slots of 1024 records (a number takes at most 4097).
+constexpr int max_records = 33 * 1024;
 
 off_t offset_of(int unit, int record) {
   DIGITMILL_CHECK(unit >= 1 && unit <= max_unit && work_files[unit].fd >= 0);
@@ -322,6 +322,18 @@ void write_record(int unit, int record, const void* buffer, std::size_t bytes) {
   if (err != 0) rt::fail_file("write", describe(unit), err);
 }
 
+// A run within one file of whole records, told to the observer record by
+// record.
+void check_run(char kind, int unit, int first, int count) {
+  DIGITMILL_CHECK(count >= 1);
+  check_transfer(unit, first, record_bytes);
+  check_transfer(unit, first + count - 1, record_bytes);
+  DIGITMILL_CHECK(work_files[unit].record_length == record_bytes);
+  if (transfer_observer != nullptr) {
+    for (int record = first; record < first + count; ++record) transfer_observer(kind, unit, record);
+  }
+}
+
 }  // namespace
 
 void OPENW(int unit, int record_length) {
@@ -365,6 +377,29 @@ void WRITED(int unit, int record, const double* buffer, int count) {
 
 void flush_writes() {
   for (WriteWindow& w : write_windows) flush(w);
+}
+
+// Held writes in the run go to the file first, so the read sees them; the
+// read windows already hold what the file holds.
+void read_run(int unit, int first, int count, double* buffer) {
+  check_run('r', unit, first, count);
+  const int last = first + count - 1;
+  flush_overlap(unit, first, last);
+  int err = read_exact(unit, buffer, static_cast<std::size_t>(count) * record_bytes, offset_of(unit, first));
+  if (err != 0) rt::fail_file("read", describe(unit), err);
+}
+
+// Held writes in the run go out before it, so that it lands last; windows
+// that keep its records let them go rather than serve them stale.
+void write_run(int unit, int first, int count, const double* buffer) {
+  check_run('w', unit, first, count);
+  const int last = first + count - 1;
+  flush_overlap(unit, first, last);
+  for (ReadWindow& r : read_windows) {
+    if (r.unit == unit && r.first <= last && first < r.first + r.count) r.unit = 0;
+  }
+  int err = write_exact(unit, buffer, static_cast<std::size_t>(count) * record_bytes, offset_of(unit, first));
+  if (err != 0) rt::fail_file("write", describe(unit), err);
 }
 
 int LOG2I(int k) {

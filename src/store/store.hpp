@@ -1,5 +1,5 @@
 // The number store: the format of an MpNumber in the records of a work file,
-// the seven work files, the shared record buffers and the timed record
+// the eight work files, the shared record buffers and the timed record
 // transfers.
 //
 // An MpNumber of length n is n + 2 signed 32-bit words in radix 10^8,
@@ -28,6 +28,9 @@ constexpr int max_unit = 99;
 constexpr int spectrum_units[2] = {21, 22};
 extern int spectrum_unit_a;
 extern int spectrum_unit_b;
+// The work file where a blocked product forms its blocks' spectra, one
+// 1024-record slot each, before it releases them one by one.
+constexpr int block_spectrum_unit = 23;
 
 // The record being computed and the second operand's record. Every routine
 // that touches the words of a number streams them through these; nothing in
@@ -76,6 +79,14 @@ void READD(int unit, int record, double* buffer, int count);
 void WRITED(int unit, int record, const double* buffer, int count);
 // Writes every held record to its file now (a failure ends the run).
 void flush_writes();
+
+// Records first .. first + count - 1 of a unit of 4096-byte records, moved
+// in one timed system call straight between the file and buffer (512 doubles
+// a record), for runs that a window would only copy once more. A read sees
+// the last write; a write replaces what the windows keep. Failures end the
+// run as above.
+void read_run(int unit, int first, int count, double* buffer);
+void write_run(int unit, int first, int count, const double* buffer);
 
 // When set, told of every record transfer as it is asked for: 'r' or 'w',
 // the unit and the record. Null in a run; tests watch with it which records

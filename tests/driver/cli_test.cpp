@@ -130,7 +130,7 @@ class Process {
   }
 
   // The targets of the run's descriptors that lie in the work directory,
-  // once all seven work files are open; empty if the run ends first.
+  // once all eight work files are open; empty if the run ends first.
   std::vector<std::string> wait_for_work_files() {
     for (;;) {
       std::vector<std::string> files;
@@ -139,7 +139,7 @@ class Process {
         std::string target = fs::read_symlink(entry.path(), error).string();
         if (!error && target.rfind(tmp_.string() + "/", 0) == 0) files.push_back(target);
       }
-      if (files.size() >= 7) return files;
+      if (files.size() >= 8) return files;
       if (exited()) return {};
       std::this_thread::sleep_for(1ms);
     }
@@ -446,7 +446,7 @@ TEST(WorkFiles, TmpdirThenTempAndAMissingDirectoryIsNamed) {
   }
 }
 
-TEST(WorkFiles, SevenNamelessFilesInTempWhenTmpdirIsUnset) {
+TEST(WorkFiles, EightNamelessFilesInTempWhenTmpdirIsUnset) {
   Options options = with_args({"25"});
   options.work_variable = "TEMP";
   options.env["TMPDIR"] = std::nullopt;
@@ -456,7 +456,7 @@ TEST(WorkFiles, SevenNamelessFilesInTempWhenTmpdirIsUnset) {
   run.signal(SIGKILL);
   run.wait();
   if (files.empty() && WIFEXITED(run.wait())) GTEST_SKIP() << "the run ended before its files could be seen";
-  ASSERT_EQ(files.size(), 7u);
+  ASSERT_EQ(files.size(), 8u);
   for (const std::string& file : files) {
     EXPECT_EQ(file.rfind(run.tmp().string() + "/", 0), 0u) << file;
     EXPECT_NE(file.find("(deleted)"), std::string::npos) << file;

@@ -63,7 +63,7 @@ void unsteady_read(char kind, int unit, int rec) {
 }
 
 // Runs in a private current directory holding an earlier "PI.DAT", with a
-// private TMPDIR; the seven work files are opened there once.
+// private TMPDIR; the eight work files are opened there once.
 class StopMessages : public testing::Test {
  protected:
   static void SetUpTestSuite() {

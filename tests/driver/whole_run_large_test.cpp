@@ -99,12 +99,14 @@ void check_large_run(int m) {
   }
   EXPECT_NE(w.out.find(" End of main loop\n"), std::string::npos) << w.out;
 
-  // Seven work files, opened in the order 11 .. 15, 21, 22, all without a
-  // name. A number file holds n + 2 words; the spectrum files one slot per
-  // piece of 131072 words, except that at M = 20 (one piece) nothing goes
-  // to unit 22: a one-piece product keeps its second spectrum in memory,
-  // and every square and half product is still in core.
-  ASSERT_EQ(w.largest.size(), 7u);
+  // Eight work files, opened in the order 11 .. 15, 21, 22, 23, all without
+  // a name. A number file holds n + 2 words; the spectrum files one slot per
+  // piece of 131072 words, and unit 23 one per block (a product of p pieces
+  // has p blocks, a leading-half square from 4 pieces p + 1), except that
+  // at M = 20 (one piece) nothing goes to units 22 and 23: a one-piece
+  // product keeps its second spectrum in memory and forms its one block
+  // there, and every square and half product is still in core.
+  ASSERT_EQ(w.largest.size(), 8u);
   for (const std::string& link : w.links) {
     EXPECT_NE(link.find(" (deleted)"), std::string::npos) << link;
   }
@@ -115,6 +117,8 @@ void check_large_run(int m) {
   for (int i = 0; i < 5; ++i) EXPECT_EQ(sizes[i], (n / 1024 + 1) * 4096) << "number file " << i + 1;
   EXPECT_EQ(sizes[5], pieces * slot) << "unit 21";
   EXPECT_EQ(sizes[6], m == 20 ? 0 : pieces * slot) << "unit 22";
+  const long long blocks = pieces >= 4 ? pieces + 1 : pieces >= 2 ? pieces : 0;
+  EXPECT_EQ(sizes[7], blocks * slot) << "unit 23";
 
   // They went with the process.
   EXPECT_TRUE(fs::is_empty(base / "tmp"));

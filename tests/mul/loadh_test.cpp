@@ -4,6 +4,7 @@
 #include <random>
 #include <vector>
 
+#include "mul/detail.hpp"
 #include "mul/mult.hpp"
 #include "mul/support.hpp"
 
@@ -91,39 +92,48 @@ TEST(PointwiseProducts, MatchComplexProductsInAndOutOfPlace) {
   }
 }
 
-TEST_F(Loading, SlotOperationsMultiplyStoredSpectra) {
-  // Two slots of different files, at a short length (4 records) so the
-  // slot numbering shows: slot k starts at record (k-1)*1024 + 1.
-  const int len = 2048;
+// Three slots in two files, three blocks with every form of term: each
+// block is its terms' sum in the order added, the first term stored (so
+// nothing of buf's scratch leaks in), and the real terms of a slot's first
+// record are multiplied as reals. Slot k starts at record (k-1)*1024 + 1.
+TEST_F(Loading, BlockSpectraAreTheSumsOfTheirSlotProducts) {
+  const int len = 524288;
   std::mt19937_64 rng(17);
   const auto s = random_spectrum(rng, len);
   const auto t = random_spectrum(rng, len);
-  const auto acc = random_spectrum(rng, len);
+  const auto u = random_spectrum(rng, len);
   mul::SPSAVE(s.data(), 21, len, 2);
   mul::SPSAVE(t.data(), 22, len, 3);
+  mul::SPSAVE(u.data(), 21, len, 1);
 
   std::vector<double> rec(512);
   store::READD(21, 1025, rec.data(), 512);
   EXPECT_EQ(rec, std::vector<double>(s.begin(), s.begin() + 512));
-  store::READD(22, 2052, rec.data(), 512);
-  EXPECT_EQ(rec, std::vector<double>(t.begin() + 1536, t.end()));
+  store::READD(22, 2048 + 1024, rec.data(), 512);
+  EXPECT_EQ(rec, std::vector<double>(t.end() - 512, t.end()));
 
-  const auto sq = complex_product(s, s);
-  auto twice = complex_product(s, t);
-  for (auto& v : twice) v *= 2.0;
+  const auto ss = complex_product(s, s);
+  const auto st = complex_product(s, t);
+  const auto ut = complex_product(u, t);
+  const auto us = complex_product(u, s);
 
+  using mul::detail::SlotForm;
+  mul::detail::BlockSpectra blocks;
+  blocks.start(3);
+  blocks.add(1, SlotForm::square, 21, 2, 0, 0);
+  blocks.add(2, SlotForm::twice, 21, 2, 22, 3);
+  blocks.add(2, SlotForm::product, 21, 1, 22, 3);
+  blocks.add(3, SlotForm::product, 21, 1, 21, 2);
+  blocks.add(3, SlotForm::square, 21, 2, 0, 0);
   std::vector<double> buf(len, 5.0);
-  mul::SPSQ(21, buf.data(), len, 2);
-  EXPECT_EQ(buf, sq);
-  mul::SPX2(21, 22, buf.data(), len, 2, 3);
-  EXPECT_EQ(buf, twice);
+  blocks.form(buf.data());
 
-  buf = acc;
-  mul::SPSQA(21, buf.data(), len, 2);
-  for (int i = 0; i < len; ++i) ASSERT_EQ(buf[i], acc[i] + sq[i]) << i;
-  buf = acc;
-  mul::SPX2A(21, 22, buf.data(), len, 2, 3);
-  for (int i = 0; i < len; ++i) ASSERT_EQ(buf[i], acc[i] + twice[i]) << i;
+  mul::detail::BlockSpectra::load(1, buf.data());
+  EXPECT_EQ(buf, ss);
+  mul::detail::BlockSpectra::load(2, buf.data());
+  for (int i = 0; i < len; ++i) ASSERT_EQ(buf[i], 2.0 * st[i] + ut[i]) << i;
+  mul::detail::BlockSpectra::load(3, buf.data());
+  for (int i = 0; i < len; ++i) ASSERT_EQ(buf[i], us[i] + ss[i]) << i;
 }
 
 }  // namespace

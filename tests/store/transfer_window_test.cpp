@@ -1,5 +1,6 @@
 // The record windows behind the transfers: whatever the order of reads and
-// writes over several units, a read returns the last record written there
+// writes over several units, record by record or in runs moved in one call,
+// a read returns the last record written there
 // and the file ends up holding every record written; runs of neighbouring
 // records cost a few system calls per window, not one per record; a held
 // write that fails ends the run naming its own work file.
@@ -137,10 +138,33 @@ TEST_F(TransferWindow, ReadsSeeTheLastWriteWhateverTheOrderAcrossUnits) {
     version[{unit, rec}] = v;
   };
 
+  // A run moved in one call, as the block spectra are: a write replaces
+  // what the windows keep and lands after the held writes it covers; a read
+  // sees them.
+  auto run = [&](int unit, int first, int len) {
+    std::vector<Word> words(static_cast<std::size_t>(len) * 1024);
+    if (rng() % 2 == 0) {
+      for (int i = 0; i < len; ++i) {
+        const int v = next_version++;
+        const std::vector<Word> rec = content(unit, first + i, v);
+        std::copy(rec.begin(), rec.end(), words.begin() + i * 1024);
+        version[{unit, first + i}] = v;
+      }
+      store::write_run(unit, first, len, reinterpret_cast<const double*>(words.data()));
+    } else {
+      store::read_run(unit, first, len, reinterpret_cast<double*>(words.data()));
+      for (int i = 0; i < len; ++i) {
+        ASSERT_TRUE(std::equal(words.begin() + i * 1024, words.begin() + (i + 1) * 1024,
+                               content(unit, first + i, version[{unit, first + i}]).begin()))
+            << "unit " << unit << " record " << first + i << " of a run";
+      }
+    }
+  };
+
   // Operations as the number code makes them: one to three operands read
   // record by record, up or down, the result written at the same record,
-  // often to one of the operands; now and then a single record, a jump or
-  // a flush.
+  // often to one of the operands; now and then a single record, a jump, a
+  // run moved in one call or a flush.
   for (int op = 0; op < 400; ++op) {
     const int operands = 1 + static_cast<int>(rng() % 2);
     int a = units[rng() % 4], b = units[rng() % 4], c = units[rng() % 4];
@@ -154,6 +178,10 @@ TEST_F(TransferWindow, ReadsSeeTheLastWriteWhateverTheOrderAcrossUnits) {
       if (operands == 2) check(b, rec);
       if (rng() % 5 != 0) write(c, rec);
       if (rng() % 50 == 0) check(units[rng() % 4], 1 + static_cast<int>(rng() % records));
+    }
+    if (rng() % 8 == 0) {
+      const int len = 1 + static_cast<int>(rng() % 40);
+      run(units[rng() % 4], 1 + static_cast<int>(rng() % (records - len + 1)), len);
     }
     if (rng() % 40 == 0) store::flush_writes();
   }

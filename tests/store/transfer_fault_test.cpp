@@ -116,6 +116,14 @@ TEST_F(TransferFault, InjectedErrorsAtAChosenRecordEndTheRun) {
         store::CLOSEW(42);
       },
       ::testing::ExitedWithCode(2), line("write", 42, "No space left on device"));
+  // And so do runs moved in one call.
+  std::vector<double> run(3 * 512, 0.0);
+  fault.err = EIO;
+  EXPECT_EXIT(store::read_run(42, 2, 3, run.data()), ::testing::ExitedWithCode(2),
+              line("read", 42, "Input/output error"));
+  fault.err = ENOSPC;
+  EXPECT_EXIT(store::write_run(42, 3, 3, run.data()), ::testing::ExitedWithCode(2),
+              line("write", 42, "No space left on device"));
   // Records before the faulty one are unharmed and readable.
   fault = Fault{};
   read_records(42, 2);

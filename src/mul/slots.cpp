@@ -2,6 +2,7 @@
 // that make the blocks of a blocked product.
 
 #include <algorithm>
+#include <cstddef>
 
 #include "check.hpp"
 #include "compiler.hpp"

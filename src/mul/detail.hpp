@@ -52,17 +52,17 @@ enum class SlotForm {
 // each block's sum is rounded exactly as when its terms are formed slot
 // after slot. They are formed record-major: every slot a term names is
 // read once, a few records at a time, and the records of every block are
-// formed from them before the next few are read. A slot read once per term
-// instead would move p(p+1)/2 slots through the kernel per product of p
-// pieces, where this moves each once. Each block's spectrum goes to slot k
-// of the block spectrum work file, from which load puts it back in buf for
-// its release.
+// formed from them before the next few are read. Reading the two slots of
+// each term in turn would move p(p+1) slots through the kernel for a full
+// product of p pieces, where this reads each of its 2p once. Each block's
+// spectrum goes to slot k of the block spectrum work file, from which load
+// puts it back in buf for its release.
 class BlockSpectra {
  public:
   // Blocks 1 .. count, with no terms yet.
   void start(int count);
-  // Adds to block k the term slot j of unit u times slot o of unit v (for
-  // a square, u and j again).
+  // Adds to block k the term slot j of unit u times slot o of unit v (v and
+  // o unused for a square).
   void add(int k, SlotForm form, int u, int j, int v, int o);
   // Forms every block's spectrum; the 524288 doubles of buf are scratch.
   void form(double* buf);

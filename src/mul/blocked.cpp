@@ -1,6 +1,7 @@
 #include "mul/blocked.hpp"
 
 #include "fft/transform.hpp"
+#include "mul/detail.hpp"
 #include "mul/mult.hpp"
 #include "store/store.hpp"
 
@@ -77,6 +78,33 @@ double* TailBlock::coefficients() {
   }
   empty_ = true;
   return sum_;
+}
+
+namespace {
+
+BlockSpectra blocks;
+
+}  // namespace
+
+void form_product_blocks(int u, int v, int b_first, int count, double* buf) {
+  blocks.start(count);
+  for (int k = 1; k <= count; ++k) {
+    for (int i = 1; i <= k; ++i) blocks.add(k, SlotForm::product, u, i, v, b_first + k - i);
+  }
+  blocks.form(buf);
+}
+
+void form_square_blocks(int u, int pieces, int count, double* buf) {
+  blocks.start(count);
+  for (int k = 1; k <= count; ++k) {
+    const int j_lo = k - pieces + 1 > 1 ? k - pieces + 1 : 1;
+    const int j_hi = k < pieces ? k : pieces;
+    for (int j = j_lo; j <= (j_lo + j_hi) / 2; ++j) {
+      const int o = k - j + 1;
+      blocks.add(k, j == o ? SlotForm::square : SlotForm::twice, u, j, u, o);
+    }
+  }
+  blocks.form(buf);
 }
 
 double release_tail(const double* tail, int c, int k) {

@@ -52,6 +52,15 @@ class TailBlock {
   bool empty_ = true;
 };
 
+// The spectra of blocks 1 .. count of a product into the block spectrum
+// work file, from the pieces in the slots of spectrum units u and v: block
+// k sums slot i of u times slot b_first + k - i of v, i = 1 .. k.
+void form_product_blocks(int u, int v, int b_first, int count, double* buf);
+// The spectra of blocks 1 .. count of the square of the `pieces` pieces in
+// the slots of spectrum unit u: block k sums S(j) S(o) over j + o = k + 1,
+// each pair j < o taken once, twice over.
+void form_square_blocks(int u, int pieces, int count, double* buf);
+
 // Releases the tail coefficients as block k, the product's top block;
 // returns the carry for the block below.
 double release_tail(const double* tail, int c, int k);

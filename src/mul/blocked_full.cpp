@@ -16,7 +16,6 @@ namespace {
 using namespace detail;
 
 detail::TailBlock tail;
-detail::BlockSpectra blocks;
 
 // The product, transforming A's pieces from a_from and B's from b_from on
 // and taking the ones below from their slots as stored (p + 1: none
@@ -47,11 +46,7 @@ void full_blocked(int a, int b, int c, double* buf, int n, int a_from, int b_fro
   }
   save_pieces(b, sv, b_from, p, buf);
 
-  blocks.start(p);
-  for (int k = 1; k <= p; ++k) {
-    for (int i = 1; i <= k; ++i) blocks.add(k, SlotForm::product, su, i, sv, k + 1 - i);
-  }
-  blocks.form(buf);
+  form_product_blocks(su, sv, 1, p, buf);
   for (int k = p; k >= 1; --k) {
     BlockSpectra::load(k, buf);
     carry = release_block(buf, c, k, 0, k == p ? 1 : 0, carry);

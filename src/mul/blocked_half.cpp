@@ -19,7 +19,6 @@ namespace {
 using namespace detail;
 
 detail::TailBlock tail;
-detail::BlockSpectra blocks;
 
 // The half product's word 1 (word e + 1 of C) is the integer part of the
 // product with its first eight decimals and is not reduced, as the in-core
@@ -57,11 +56,7 @@ void half_blocked(int a, int b, int c, double* buf, int n, bool take_a) {
     carry = release_block(buf, c, 2, 0, 1, carry);
   } else {
     save_pieces(b, sv, q + 1, 2 * q, buf);
-    blocks.start(q);
-    for (int k = 1; k <= q; ++k) {
-      for (int i = 1; i <= k; ++i) blocks.add(k, SlotForm::product, sv, i, sv, k + 1 - i + q);
-    }
-    blocks.form(buf);
+    form_product_blocks(sv, sv, q + 1, q, buf);
     for (int k = q; k >= 1; --k) {
       BlockSpectra::load(k, buf);
       carry = release_block(buf, c, q + k, 0, k == q ? 1 : 0, carry);

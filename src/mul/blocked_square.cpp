@@ -1,7 +1,6 @@
 // Squares from piece spectra in spectrum unit b (22): the full square of
 // n >= 262144 words, and the leading-half square from n >= 524288 words,
-// which squares whole pieces. A block sums S(j) S(o) over j + o = k + 1;
-// each pair j < o stands for both orders, so it is taken once, twice over.
+// which squares whole pieces.
 
 #include <algorithm>
 
@@ -19,22 +18,6 @@ namespace {
 using namespace detail;
 
 detail::TailBlock tail;
-detail::BlockSpectra blocks;
-
-// Blocks 1 .. count of the square of `pieces` stored pieces, formed in buf.
-void form_square_blocks(double* buf, int pieces, int count) {
-  const int u = store::spectrum_unit_b;
-  blocks.start(count);
-  for (int k = 1; k <= count; ++k) {
-    const int j_lo = k - pieces + 1 > 1 ? k - pieces + 1 : 1;
-    const int j_hi = k < pieces ? k : pieces;
-    for (int j = j_lo; j <= (j_lo + j_hi) / 2; ++j) {
-      const int o = k - j + 1;
-      blocks.add(k, j == o ? SlotForm::square : SlotForm::twice, u, j, u, o);
-    }
-  }
-  blocks.form(buf);
-}
 
 }  // namespace
 
@@ -55,7 +38,7 @@ void BSQR(int a, int c, double* buf, int n) {
   double carry = release_tail(t, c, p + 1);
 
   save_pieces(a, store::spectrum_unit_b, 1, p, buf);
-  form_square_blocks(buf, p, p);
+  form_square_blocks(store::spectrum_unit_b, p, p, buf);
   for (int k = p; k >= 1; --k) {
     BlockSpectra::load(k, buf);
     carry = release_block(buf, c, k, 0, k == p ? 1 : 0, carry);
@@ -78,7 +61,7 @@ void blocked_leading_half_square(int a, int c, int n) {
   DIGITMILL_CHECK(reuse.holds_pieces(store::spectrum_unit_b, a, std::min(stored, d)));
   save_pieces(a, store::spectrum_unit_b, stored + 1, d, buf);
   double carry = 0.0;
-  form_square_blocks(buf, d, 2 * d - 1);
+  form_square_blocks(store::spectrum_unit_b, d, 2 * d - 1, buf);
   for (int k = 2 * d - 1; k >= 1; --k) {
     BlockSpectra::load(k, buf);
     carry = release_block(buf, c, k, k == 2 * d - 1 ? 1 : 0, k == 2 * d - 2 ? 1 : 0, carry);

@@ -23,17 +23,8 @@ using Block = std::vector<double>;        // block[s - 1] is coefficient s
 // Records 1 .. records of unit u filled with words no release forms
 // (outside 0 .. 10^8 - 1), returned as words 1 .. 1024 * records.
 Words fill_unit(int u, int records, std::uint64_t seed) {
-  std::mt19937_64 rng(seed);
-  Words all(static_cast<std::size_t>(records) * 1024);
-  std::vector<std::int32_t> rec(1024);
-  for (int r = 0; r < records; ++r) {
-    for (int p = 0; p < 1024; ++p) {
-      rec[p] = -1 - static_cast<std::int32_t>(rng() % 1000000000);
-      all[static_cast<std::size_t>(r) * 1024 + p] = rec[p];
-    }
-    store::WRITEW(u, r + 1, rec.data(), 1024);
-  }
-  return all;
+  return mul_test::fill_records(
+      u, records, seed, [](std::uint64_t x) { return -1 - static_cast<std::int32_t>(x % 1000000000); });
 }
 
 std::int64_t floor_div(std::int64_t x, std::int64_t d) {

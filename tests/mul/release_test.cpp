@@ -9,8 +9,8 @@
 
 #include "mul/mult.hpp"
 #include "mul/release_step.hpp"
-#include "rt/rt.hpp"
 #include "mul/support.hpp"
+#include "rt/rt.hpp"
 #include "store/store.hpp"
 #include "support/first_mismatch.hpp"
 #include "support/work_files.hpp"
@@ -24,17 +24,9 @@ using Words = std::vector<std::int64_t>;  // words[i - 1] is word i
 // Fills `records` records of unit u with a pattern that no release produces
 // by chance, and returns it (words 1 .. 1024 * records).
 Words fill_unit(int u, int records, std::uint64_t seed) {
-  std::mt19937_64 rng(seed);
-  Words all(static_cast<std::size_t>(records) * 1024);
-  std::vector<std::int32_t> rec(1024);
-  for (int r = 0; r < records; ++r) {
-    for (int p = 0; p < 1024; ++p) {
-      rec[p] = static_cast<std::int32_t>(rng() % 2000000000) - 1000000000;
-      all[static_cast<std::size_t>(r) * 1024 + p] = rec[p];
-    }
-    store::WRITEW(u, r + 1, rec.data(), 1024);
-  }
-  return all;
+  return mul_test::fill_records(u, records, seed, [](std::uint64_t x) {
+    return static_cast<std::int32_t>(x % 2000000000) - 1000000000;
+  });
 }
 
 // Oracle: coefficient s (c[s - 1]) weighs 10^(-4(s+1)); the words 1 .. len+2

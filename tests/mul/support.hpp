@@ -51,6 +51,24 @@ inline void store_number(int u, const Words& w, std::int32_t filler = 77777777) 
   }
 }
 
+// Records 1 .. records of unit u filled with word_of(r) for successive
+// draws r of a generator seeded with seed, returned as words
+// 1 .. 1024 * records.
+template <class WordOf>
+Words fill_records(int u, int records, std::uint64_t seed, WordOf word_of) {
+  std::mt19937_64 rng(seed);
+  Words all(static_cast<std::size_t>(records) * 1024);
+  std::vector<std::int32_t> rec(1024);
+  for (int r = 0; r < records; ++r) {
+    for (int p = 0; p < 1024; ++p) {
+      rec[p] = word_of(rng());
+      all[static_cast<std::size_t>(r) * 1024 + p] = rec[p];
+    }
+    store::WRITEW(u, r + 1, rec.data(), 1024);
+  }
+  return all;
+}
+
 // Words 1 .. count of unit u.
 inline Words load_number(int u, int count) {
   Words w(count);

@@ -16,10 +16,13 @@
 
 namespace {
 
+// Records the largest file of these products may reach.
+constexpr int max_file_records = 33 * 1024;
+
 void prepare(int n) {
   static bool opened = false;
   if (!opened) {
-    for (int unit : {11, 12, 13, 14, 15, 21, 22, 23}) store::OPENW(unit, 4096);
+    for (int unit : {11, 12, 13, 14, 15, 21, 22, 23}) store::OPENW(unit, 4096, max_file_records);
     opened = true;
   }
   std::mt19937_64 rng(2024);

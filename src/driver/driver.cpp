@@ -7,6 +7,7 @@
 #include <string>
 
 #include "mp/elementwise.hpp"
+#include "mul/mult.hpp"
 #include "output/piout.hpp"
 #include "rt/rt.hpp"
 #include "store/store.hpp"
@@ -54,10 +55,17 @@ void read_prompt_answer(char field[4]) {
   field[i < 4 ? i : 3] = '\0';
 }
 
-// A product too large for the transform buffer keeps the spectrum of each
-// piece of 131072 words in a 4 MiB slot (1024 records) of a spectrum file.
-constexpr long long piece_words = 131072;
-constexpr long long slot_bytes = 1024LL * store::record_bytes;
+// Records of each work file at length n: a number, each spectrum file, the
+// block file.
+struct FileRecords {
+  int number;
+  int spectra;
+  int blocks;
+};
+
+FileRecords file_records(int n) {
+  return {store::locate(n + 2).rec, mul::spectrum_file_records(n), mul::block_file_records(n)};
+}
 
 // The work files' whole size, reserved before the calculation starts so that
 // a work directory without room ends the run in its first second instead of
@@ -65,12 +73,10 @@ constexpr long long slot_bytes = 1024LL * store::record_bytes;
 // the room.
 void reserve_work_space(int n) {
   const std::string dir = rt::work_directory();
-  const long long number = (n / store::record_words + 1LL) * store::record_bytes;
-  const long long pieces = n / piece_words;
-  const long long spectra = pieces * slot_bytes;
-  // A product of p >= 2 pieces forms up to p block spectra, a leading-half
-  // square (from 4 pieces) p + 1; one piece needs none.
-  const long long blocks = (pieces >= 4 ? pieces + 1 : pieces >= 2 ? pieces : 0) * slot_bytes;
+  const FileRecords records = file_records(n);
+  const long long number = static_cast<long long>(records.number) * store::record_bytes;
+  const long long spectra = static_cast<long long>(records.spectra) * store::record_bytes;
+  const long long blocks = static_cast<long long>(records.blocks) * store::record_bytes;
   const long long needed = 5 * number + 2 * spectra + blocks;
   const long long free = rt::free_bytes(dir);
   long long unreserved = 0;
@@ -138,10 +144,11 @@ int MAIN(int argc, char** argv) {
   store::spectrum_unit_a = store::spectrum_units[0];
   store::spectrum_unit_b = store::spectrum_units[1];
 
-  for (int unit : store::number_units) store::OPENW(unit, store::record_bytes);
-  store::OPENW(store::spectrum_unit_a, store::record_bytes);
-  store::OPENW(store::spectrum_unit_b, store::record_bytes);
-  store::OPENW(store::block_spectrum_unit, store::record_bytes);
+  const FileRecords records = file_records(n);
+  for (int unit : store::number_units) store::OPENW(unit, store::record_bytes, records.number);
+  store::OPENW(store::spectrum_unit_a, store::record_bytes, records.spectra);
+  store::OPENW(store::spectrum_unit_b, store::record_bytes, records.spectra);
+  store::OPENW(store::block_spectrum_unit, store::record_bytes, records.blocks);
   reserve_work_space(n);
   output::reserve_result(n);
   for (int unit : store::number_units) mp::ZERO(unit, n);

@@ -12,6 +12,8 @@
 
 namespace fft {
 
+// The length every other size of a product derives from: the views, the
+// in-core limits of the multiplication, its pieces and slots.
 constexpr int transform_length = 524288;  // 2^19 doubles
 constexpr int transform_spare = 8;        // the leading-half square writes up to 5 past a view's end
 
@@ -22,8 +24,8 @@ extern double transform_buffer[transform_length + transform_spare];
 
 // The three overlapping views: from element 1, 2^18 + 1 and 3 * 2^17 + 1.
 inline double* const TB1 = transform_buffer;
-inline double* const TB2 = transform_buffer + 262144;
-inline double* const TB3 = transform_buffer + 393216;
+inline double* const TB2 = transform_buffer + transform_length / 2;
+inline double* const TB3 = transform_buffer + 3 * (transform_length / 4);
 
 // Forward transform of the half-filled sequence B(1 .. 2^(m-1)) into the
 // packed spectrum in B(1 .. 2^m). B(2^(m-1)+1 .. 2^m) is never read.

@@ -23,8 +23,7 @@ void ZERO(int u, int len) {
 
 void CLEAR(int u, int k, int len) {
   const RecordSpan span = span_of(len);
-  const int first_rec = (k - 1) / record_words + 1;
-  const int first_pos = (k - 1) % record_words + 1;
+  const auto [first_rec, first_pos] = store::locate(k);
   // Words before k in their record survive; the record is read for them.
   store::READW(u, first_rec, word_buffer_a, record_words);
   std::fill(word_buffer_a + (first_pos - 1), word_buffer_a + record_words, 0);
@@ -54,7 +53,7 @@ int AGREE(int a, int b, int len, int s) {
   const RecordSpan span = span_of(len);
   // Records before the one holding word s + 1 are taken as agreeing unseen;
   // within that record the scan starts at its first position.
-  for (int rec = s / record_words + 1; rec <= span.records; ++rec) {
+  for (int rec = store::locate(s + 1).rec; rec <= span.records; ++rec) {
     store::READW(a, rec, word_buffer_a, record_words);
     store::READW(b, rec, word_buffer_b, record_words);
     const int count = span.count(rec);

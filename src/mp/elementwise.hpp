@@ -26,6 +26,6 @@ void SUBC(int u, double x, int len);      // word 1 of u -= trunc(10^8 x)
 void SETDBL(double x, int u);             // words 1, 2 of u from x
 double TODBL(int u);                      // (w1 + w2 / 10^8) / 10^8
 int CMPI(int u, int k, int len);          // -1 if u < k, else +1 (0 if len < 1)
-int AGREE(int a, int b, int len, int s);  // leading words that agree, from record s/1024 + 1
+int AGREE(int a, int b, int len, int s);  // leading words that agree, from the record of word s + 1
 
 }  // namespace mp

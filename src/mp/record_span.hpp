@@ -24,8 +24,8 @@ struct RecordSpan {
 // ends a record. For every power-of-two length it gives len / 1024 + 1
 // records and (len + 2) % 1024 words in the last one.
 inline RecordSpan span_of(int len) {
-  int last = len + 1;  // 0-based index of word len + 2
-  return {last / store::record_words + 1, last % store::record_words + 1};
+  const store::Place last = store::locate(len + 2);
+  return {last.rec, last.pos};
 }
 
 // Conversion of an exact integer-valued double to a word, toward zero.

@@ -11,7 +11,6 @@ namespace {
 
 // Piece spectra and blocks at the piece length; the tail at 16 points, which
 // holds the linear convolution of two runs of 8 half-words exactly.
-const int piece_exponent = store::LOG2I(piece_length);
 constexpr int tail_exponent = 4;
 constexpr int tail_length = 16;
 // A piece's first four words give the 8 half-words that reach the tail's

@@ -11,11 +11,9 @@
 // overlapping the next block by half.
 #pragma once
 
-namespace mul::detail {
+#include "mul/detail.hpp"
 
-constexpr int piece_words = 131072;
-// The pieces' transform length; its exponent is LOG2I of it.
-constexpr int piece_length = 524288;
+namespace mul::detail {
 
 // Loads piece k of unit u into buf(1 .. 262144) and transforms it at the
 // piece length; the spectrum stays in buf.

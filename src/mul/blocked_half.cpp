@@ -26,7 +26,7 @@ detail::TailBlock tail;
 // word and returned what it took off as its carry, which goes back here.
 void restore_leading_word(int c, int e, double taken) {
   if (taken == 0.0) return;
-  const int rec = e / store::record_words + 1;  // e is a multiple of 1024
+  const int rec = store::locate(e + 1).rec;  // e is a multiple of 1024
   store::Word* words = store::word_buffer_a;
   store::READW(c, rec, words, store::record_words);
   const double v = words[0] + taken * store::radix;

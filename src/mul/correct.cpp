@@ -16,12 +16,7 @@ using store::Word;
 // `loaded` is the record buf holds already (0 for none); returns the record
 // it holds afterwards.
 int read_word_pair(int u, int index, Word* buf, int loaded, double* w) {
-  int rec = 1;
-  int pos = index;
-  if (index > store::record_words) {
-    rec = index / store::record_words + 1;
-    pos = 1;
-  }
+  const auto [rec, pos] = store::locate(index);
   if (rec != loaded) store::READW(u, rec, buf, store::record_words);
   w[0] = buf[pos - 1];
   w[1] = buf[pos];
@@ -114,7 +109,7 @@ void CORRS(int a, double* x, int n, int f) {
   // x is added to once.
   const double big = store::half_radix;
   const double small = store::inverse_half_radix;
-  const int records = std::max(n / store::record_words, 2) / 2;
+  const int records = store::locate(e).rec;
   const int take = std::min(e, store::record_words);
   double pend0 = 0.0, pend1 = 0.0, pend2 = 0.0;  // for x(2p-1), x(2p), x(2p+1)
   double* out = x + 2 * e;                       // x(2p-1) for k = 1 is out[0]

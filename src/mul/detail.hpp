@@ -7,13 +7,37 @@
 // view that receives the product, so that view needs N + 5 elements.
 #pragma once
 
+#include <bit>
+
+#include "fft/transform.hpp"
+#include "store/store.hpp"
+
 namespace mul::detail {
 
-// Sizes below which MULT works in core, by product (words).
-constexpr int full_in_core_below = 131072;
-constexpr int square_in_core_below = 262144;
-constexpr int leading_half_in_core_below = 524288;
-constexpr int half_in_core_below = 262144;
+// Every size of a product derives from the transform buffer's length.
+//
+// A product of n words works in core while its transforms fit the buffer
+// side by side: `doubles_per_word` * n <= transform_length, that is, n being
+// a power of two, n < 2 * transform_length / doubles_per_word.
+constexpr int in_core_below(int doubles_per_word) {
+  return 2 * fft::transform_length / doubles_per_word;
+}
+// A full product: two transforms of 4n; a square: one of 4n; a half
+// product: two of 2n; a leading-half square: one of 2n.
+constexpr int full_in_core_below = in_core_below(8);
+constexpr int square_in_core_below = in_core_below(4);
+constexpr int half_in_core_below = in_core_below(4);
+constexpr int leading_half_in_core_below = in_core_below(2);
+
+// Beyond them a product is cut into pieces whose spectra are as long as the
+// buffer: a piece of 131072 words, as a full product's factor, takes a
+// transform of four times its length. Its spectrum fills one slot of a
+// spectrum work file.
+constexpr int piece_length = fft::transform_length;
+constexpr int piece_exponent = std::bit_width(static_cast<unsigned>(piece_length)) - 1;
+constexpr int piece_words = piece_length / 4;
+constexpr int slot_records = piece_length / store::record_doubles;
+static_assert(piece_words == full_in_core_below && std::has_single_bit(static_cast<unsigned>(piece_length)));
 
 // Full product or square of the n-word numbers in units a and b into c
 // (words 1 .. n+2), by transforms of length 4n. A's spectrum is formed in va,

@@ -65,10 +65,10 @@ void pairs_product(const double* x, const double* y, double* z, int n) {
 void LOADH(int u, double* buf, int first, int count) {
   // A short run that does not open a record must lie inside record 1.
   DIGITMILL_CHECK(first >= 1 && count >= 1);
-  DIGITMILL_CHECK(count >= store::record_words || (first - 1) % store::record_words == 0 ||
-                  first - 1 + count <= store::record_words);
+  const store::Place start = store::locate(first);
+  DIGITMILL_CHECK(count >= store::record_words || start.pos == 1 || first - 1 + count <= store::record_words);
   Word* words = store::word_buffer_a;
-  if (count < store::record_words && (first - 1) % store::record_words != 0) {
+  if (count < store::record_words && start.pos != 1) {
     // A short run that does not open a record lies inside record 1.
     store::READW(u, 1, words, store::record_words);
     split_words(words + (first - 1), count, buf);
@@ -76,7 +76,7 @@ void LOADH(int u, double* buf, int first, int count) {
   }
   const int records = std::max(count / store::record_words, 1);
   const int take = std::min(count, store::record_words);
-  const int rec0 = (first - 1) / store::record_words + 1;
+  const int rec0 = start.rec;
   for (int r = 0; r < records; ++r) {
     store::READW(u, rec0 + r, words, store::record_words);
     double* out = buf + 2 * r * store::record_words;

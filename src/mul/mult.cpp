@@ -138,6 +138,17 @@ void dispatch(int a, int b, int c, int n, Mode mode) {
 
 }  // namespace
 
+// One slot per piece; a product of p >= 2 pieces forms p block spectra, a
+// leading-half square (from 4 pieces) p + 1; one piece needs none.
+int spectrum_file_records(int n) {
+  return n / piece_words * slot_records;
+}
+
+int block_file_records(int n) {
+  const int pieces = n / piece_words;
+  return (pieces >= 4 ? pieces + 1 : pieces >= 2 ? pieces : 0) * slot_records;
+}
+
 void MULT(int a, int b, int c, int n, Mode mode) {
   dispatch(a, b, c, n, mode);
   reuse.result_written(c);

@@ -31,6 +31,12 @@ enum class Mode : int {
 // words n/2+1..n+2 and keep words 1..n/2.
 void MULT(int a, int b, int c, int n, Mode mode);
 
+// The most records that products up to n words keep in each of the two
+// spectrum work files (21, 22) and in the block spectrum file (23); the
+// driver opens and reserves them that large.
+int spectrum_file_records(int n);
+int block_file_records(int n);
+
 // The reuse protocol. A product may take over a spectrum that an earlier
 // call left in the transform buffer, or piece spectra left in the slots of
 // the spectrum units; nothing in the spectra says whose they are, so this

@@ -35,8 +35,8 @@ void release_words(const double* b, int c, int len, int off) {
 
   const int first = off + 1;
   const int last = off + len + 2;
-  const int rec_lo = (first - 1) / store::record_words + 1;
-  const int rec_hi = (last - 1) / store::record_words + 1;
+  const int rec_lo = store::locate(first).rec;
+  const int rec_hi = store::locate(last).rec;
   double* t = detail::release_pairs;
   store::Word* words = store::word_buffer_a;
 

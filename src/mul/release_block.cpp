@@ -110,7 +110,7 @@ double add_upper_half(const double* h, int c, int rec_lo, int records) {
 double RELBLOCK(const double* b, int c, int l, int k, int first, int second, double carry_in) {
   const int block_words = l / 4;  // P: a block holds 2P words
   const int block_records = block_words / store::record_words;
-  const int rec0 = (k - 1) * block_records + 1;  // destination record of block word 1
+  const int rec0 = store::locate((k - 1) * block_words + 1).rec;  // destination record of block word 1
   DIGITMILL_CHECK(k >= 1 && block_records >= 1 && block_words % store::record_words == 0);
   DIGITMILL_CHECK(detail::exact_coefficients(b, first == 1 ? 5 : l - 1));
   DIGITMILL_CHECK(first == 1 || std::fabs(carry_in) < 0x1p52);

@@ -17,9 +17,6 @@ namespace {
 
 using namespace detail;
 
-// Records per slot of a spectrum work file: a 524288-double spectrum.
-constexpr int slot_records = 1024;
-
 // One record (512 doubles) of a slot product into out, stored or added to
 // what out holds. In the first record of a slot elements 1 and 2 are the
 // real terms at frequencies 0 and N/2. Each vector of out is read before it

@@ -268,7 +268,8 @@ void PIOUT(int u, int f, int n) {
   char buffer[line_length];
   int p = 0;      // fill position of the line buffer
   int count = 0;  // decimals written so far
-  const int records = n / store::record_words + 1;
+  const int records = store::locate(n + 2).rec;
+  const store::Place last_word = store::locate(n);  // the guard words are not printed
 
   for (int rec = 1; rec <= records; ++rec) {
     store::READW(u, rec, word_buffer_a, store::record_words);
@@ -283,7 +284,7 @@ void PIOUT(int u, int f, int n) {
     }
     // The last record holds only the guard words once n >= 1024.
     int words = store::record_words;
-    if (rec == records) words = n < store::record_words ? n : n % store::record_words;
+    if (rec >= last_word.rec) words = rec == last_word.rec ? last_word.pos : 0;
     for (int pos = 1; pos <= words; ++pos) {
       double v = word_buffer_a[pos - 1];
       for (int k = 8; k >= 1; --k) {

@@ -29,6 +29,7 @@ namespace {
 struct WorkFile {
   int fd = -1;
   int record_length = 0;
+  int max_records = 0;  // the most records the caller said the file will hold
   // The run of writes: records each next to the one before, one way.
   int last_write = 0;
   int run = 0;  // records in it so far
@@ -68,13 +69,9 @@ int write_exact(int unit, const void* buffer, std::size_t bytes, off_t offset) {
   return timed([&] { return rt::write_exact(work_files[unit].fd, buffer, bytes, offset); });
 }
 
-// The largest file of a run: the block spectra of a leading-half square of
-// 32 pieces, 33 slots of 1024 records (a number takes at most 4097).
-constexpr int max_records = 33 * 1024;
-
 off_t offset_of(int unit, int record) {
   DIGITMILL_CHECK(unit >= 1 && unit <= max_unit && work_files[unit].fd >= 0);
-  DIGITMILL_CHECK(record >= 1 && record <= max_records);
+  DIGITMILL_CHECK(record >= 1 && record <= work_files[unit].max_records);
   return static_cast<off_t>(record - 1) * work_files[unit].record_length;
 }
 
@@ -294,7 +291,7 @@ void write_windowed(int unit, int record, const void* buffer) {
 // A unit open before use, a record in the file, a transfer within one record.
 void check_transfer(int unit, int record, std::size_t bytes) {
   DIGITMILL_CHECK(unit >= 1 && unit <= max_unit && work_files[unit].fd >= 0);
-  DIGITMILL_CHECK(record >= 1 && record <= max_records);
+  DIGITMILL_CHECK(record >= 1 && record <= work_files[unit].max_records);
   DIGITMILL_CHECK(bytes <= static_cast<std::size_t>(work_files[unit].record_length));
 }
 
@@ -336,7 +333,7 @@ void check_run(char kind, int unit, int first, int count) {
 
 }  // namespace
 
-void OPENW(int unit, int record_length) {
+void OPENW(int unit, int record_length, int max_records) {
   work_dir = rt::work_directory();
   const int fd = rt::open_anonymous(work_dir);
 #ifdef O_NOATIME
@@ -347,6 +344,7 @@ void OPENW(int unit, int record_length) {
 #endif
   work_files[unit].fd = fd;
   work_files[unit].record_length = record_length;
+  work_files[unit].max_records = max_records;
 }
 
 void CLOSEW(int unit) {

@@ -5,8 +5,7 @@
 // An MpNumber of length n is n + 2 signed 32-bit words in radix 10^8,
 // numbered from 1: value = w1 * 10^-8 + w2 * 10^-16 + ... Word 1 holds the
 // integer part with the first eight decimals and is never reduced; words
-// n + 1 and n + 2 are guard words. Word i lies in record (i - 1) / 1024 + 1
-// at position (i - 1) % 1024 + 1.
+// n + 1 and n + 2 are guard words. Word i lies where locate(i) says.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +17,17 @@ constexpr int record_words = 1024;   // 32-bit words per record
 constexpr int record_doubles = 512;  // doubles per record
 
 using Word = std::int32_t;
+
+// Where word `word` (1-based) of a number lies: record (word - 1) / 1024 + 1,
+// position (word - 1) % 1024 + 1, both 1-based. The one place that maps words
+// to records.
+struct Place {
+  int rec;
+  int pos;
+};
+constexpr Place locate(int word) {
+  return {(word - 1) / record_words + 1, (word - 1) % record_words + 1};
+}
 
 // Number work files, in the order they are opened and cleared.
 constexpr int number_units[5] = {11, 12, 13, 14, 15};
@@ -57,8 +67,10 @@ extern double io_time;
 extern double (*io_clock)();
 
 // Opens unit as an anonymous work file of records of record_length bytes in
-// $TMPDIR, else $TEMP, else /tmp. A failure ends the run (status 2).
-void OPENW(int unit, int record_length);
+// $TMPDIR, else $TEMP, else /tmp, for records 1 .. max_records, which the
+// caller, knowing what it keeps there, names: a transfer beyond them stops a
+// checked build. A failure ends the run (status 2).
+void OPENW(int unit, int record_length, int max_records);
 // Writes the unit's held records, then closes it; being anonymous, it
 // disappears.
 void CLOSEW(int unit);

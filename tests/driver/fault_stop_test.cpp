@@ -26,6 +26,7 @@
 #include "store/store.hpp"
 #include "support/pi_reference.hpp"
 #include "support/text_files.hpp"
+#include "support/work_files.hpp"
 
 namespace {
 
@@ -77,9 +78,10 @@ class StopMessages : public testing::Test {
     home_ = fs::current_path();
     fs::current_path(base_ / "cwd");
 
-    for (int unit : store::number_units) store::OPENW(unit, store::record_bytes);
-    store::OPENW(21, store::record_bytes);
-    store::OPENW(22, store::record_bytes);
+    for (int unit : store::number_units)
+      store::OPENW(unit, store::record_bytes, testsupport::max_file_records);
+    store::OPENW(21, store::record_bytes, testsupport::max_file_records);
+    store::OPENW(22, store::record_bytes, testsupport::max_file_records);
   }
   static void TearDownTestSuite() {
     for (int unit : {22, 21, 15, 14, 13, 12, 11}) store::CLOSEW(unit);

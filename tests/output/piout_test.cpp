@@ -21,6 +21,7 @@
 #include "store/store.hpp"
 #include "support/pi_reference.hpp"
 #include "support/text_files.hpp"
+#include "support/work_files.hpp"
 
 namespace {
 
@@ -68,7 +69,7 @@ void store_number(int integer, const std::string& decimals, int n) {
 class Piout : public testing::Test {
  protected:
   static void SetUpTestSuite() {
-    store::OPENW(unit, store::record_bytes);
+    store::OPENW(unit, store::record_bytes, testsupport::max_file_records);
   }
   static void TearDownTestSuite() {
     store::CLOSEW(unit);

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "rt/rt.hpp"
+#include "support/work_files.hpp"
 
 namespace {
 
@@ -88,7 +89,7 @@ std::vector<std::string> entries_of(const std::string& dir) {
 }
 
 TEST(Store, WordRecordsLandAtTheirOffsetAndReadBackExactly) {
-  store::OPENW(31, 4096);
+  store::OPENW(31, 4096, testsupport::max_file_records);
   std::mt19937 rng(3);
   std::vector<std::vector<Word>> records(5, std::vector<Word>(1024));
   for (auto& rec : records)
@@ -126,7 +127,7 @@ TEST(Store, WordRecordsLandAtTheirOffsetAndReadBackExactly) {
 }
 
 TEST(Store, DoubleRecordsKeepEveryBit) {
-  store::OPENW(32, 4096);
+  store::OPENW(32, 4096, testsupport::max_file_records);
   std::vector<double> rec(512);
   std::mt19937_64 rng(9);
   for (double& d : rec) {
@@ -158,7 +159,7 @@ TEST(Store, WorkFilesAreAnonymousInTheWorkDirectoryAndGoWhenClosed) {
     SCOPED_TRACE(variable);
     ScopedEnv tmpdir("TMPDIR", std::strcmp(variable, "TMPDIR") == 0 ? dir.c_str() : nullptr);
     ScopedEnv temp("TEMP", std::strcmp(variable, "TEMP") == 0 ? dir.c_str() : nullptr);
-    store::OPENW(33, 4096);
+    store::OPENW(33, 4096, testsupport::max_file_records);
     std::vector<Word> rec(1024, 42);
     int fd;
     {
@@ -182,7 +183,7 @@ TEST(Store, WorkFilesAreAnonymousInTheWorkDirectoryAndGoWhenClosed) {
 }
 
 TEST(Store, IoTimeOnlyGrowsAndStaysWithinTheCpuTime) {
-  store::OPENW(34, 4096);
+  store::OPENW(34, 4096, testsupport::max_file_records);
   std::vector<Word> rec(1024, 7);
   const double io_start = store::io_time;
   const double cpu_start = rt::CPUSEC();

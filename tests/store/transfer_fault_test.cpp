@@ -14,6 +14,7 @@
 
 #include "rt/rt.hpp"
 #include "store/store.hpp"
+#include "support/work_files.hpp"
 
 namespace {
 
@@ -85,7 +86,7 @@ void read_records(int unit, int count) {
 }
 
 TEST_F(TransferFault, ReadOfARecordNeverWrittenEndsTheRun) {
-  store::OPENW(41, 4096);
+  store::OPENW(41, 4096, testsupport::max_file_records);
   EXPECT_EXIT(read_records(41, 1), ::testing::ExitedWithCode(2), line("read", 41, "Input/output error"));
   write_records(41, 3);
   EXPECT_EXIT(read_records(41, 4), ::testing::ExitedWithCode(2), line("read", 41, "Input/output error"));
@@ -96,7 +97,7 @@ TEST_F(TransferFault, ReadOfARecordNeverWrittenEndsTheRun) {
 }
 
 TEST_F(TransferFault, InjectedErrorsAtAChosenRecordEndTheRun) {
-  store::OPENW(42, 4096);
+  store::OPENW(42, 4096, testsupport::max_file_records);
   write_records(42, 5);
   store::flush_writes();
   fault.at = 2 * 4096 + 100;  // inside record 3
@@ -131,7 +132,7 @@ TEST_F(TransferFault, InjectedErrorsAtAChosenRecordEndTheRun) {
 }
 
 TEST_F(TransferFault, AWriteThatStopsHalfWayIsNoSpace) {
-  store::OPENW(43, 4096);
+  store::OPENW(43, 4096, testsupport::max_file_records);
   fault.at = 3 * 4096 + 2048;  // the second half of record 4
   fault.stall = true;
   fault.max_chunk = 2048;
@@ -145,7 +146,7 @@ TEST_F(TransferFault, AWriteThatStopsHalfWayIsNoSpace) {
 }
 
 TEST_F(TransferFault, ShortTransfersThatCompleteGiveTheRightData) {
-  store::OPENW(44, 4096);
+  store::OPENW(44, 4096, testsupport::max_file_records);
   fault.max_chunk = 1000;  // every record in five pieces
   std::vector<Word> words(1024);
   for (int i = 0; i < 1024; ++i) words[i] = i * 7919 - 3000000;

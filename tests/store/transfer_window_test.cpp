@@ -20,6 +20,7 @@
 
 #include "rt/rt.hpp"
 #include "store/store.hpp"
+#include "support/work_files.hpp"
 
 namespace {
 
@@ -116,7 +117,7 @@ TEST_F(TransferWindow, ReadsSeeTheLastWriteWhateverTheOrderAcrossUnits) {
   constexpr int records = 90;
   std::map<std::pair<int, int>, int> version;  // (unit, record) -> last version written
   for (int unit : units) {
-    store::OPENW(unit, 4096);
+    store::OPENW(unit, 4096, testsupport::max_file_records);
     for (int rec = 1; rec <= records; ++rec) {
       store::WRITEW(unit, rec, content(unit, rec, 0).data(), 1024);
       version[{unit, rec}] = 0;
@@ -202,7 +203,7 @@ TEST_F(TransferWindow, ReadsSeeTheLastWriteWhateverTheOrderAcrossUnits) {
 }
 
 TEST_F(TransferWindow, RunsOfRecordsTakeAFewSystemCallsPerWindow) {
-  store::OPENW(55, 4096);
+  store::OPENW(55, 4096, testsupport::max_file_records);
   auto calls = [](char kind) {
     return std::count_if(seam.calls.begin(), seam.calls.end(), [kind](const Seam::Call& call) {
       return call.kind == kind && call.offset % 4096 == 0 && call.count % 4096 == 0;
@@ -245,7 +246,7 @@ TEST_F(TransferWindow, TheClockIsReadAroundEachSystemCallThatMovesRecordsAndNowh
   double (*saved_clock)() = store::io_clock;
   store::io_clock = [] { return readings += 1; };
   const double io_start = store::io_time;
-  store::OPENW(58, 4096);
+  store::OPENW(58, 4096, testsupport::max_file_records);
   std::vector<Word> got(1024);
   for (int rec = 1; rec <= 300; ++rec) store::WRITEW(58, rec, content(58, rec, 0).data(), 1024);
   store::flush_writes();
@@ -263,8 +264,8 @@ TEST_F(TransferWindow, TheClockIsReadAroundEachSystemCallThatMovesRecordsAndNowh
 }
 
 TEST_F(TransferWindow, AHeldWriteThatFailsEndsTheRunNamingItsOwnFile) {
-  store::OPENW(56, 4096);
-  store::OPENW(57, 4096);
+  store::OPENW(56, 4096, testsupport::max_file_records);
+  store::OPENW(57, 4096, testsupport::max_file_records);
   const int fd = descriptor_of(56);
   const std::string line =
       "^digitmill: cannot write work file 56 in " + rt::work_directory() + ": No space left on device\n$";
@@ -274,7 +275,7 @@ TEST_F(TransferWindow, AHeldWriteThatFailsEndsTheRunNamingItsOwnFile) {
       {
         for (int rec = 1; rec <= 3; ++rec) store::WRITEW(56, rec, content(56, rec, 1).data(), 1024);
         for (int unit : {57, 58, 59, 60}) {
-          store::OPENW(unit, 4096);
+          store::OPENW(unit, 4096, testsupport::max_file_records);
           for (int rec = 1; rec <= 3; ++rec) store::WRITEW(unit, rec, content(unit, rec, 1).data(), 1024);
         }
         store::flush_writes();

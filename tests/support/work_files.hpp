@@ -8,9 +8,14 @@
 
 namespace testsupport {
 
+// Room for the largest file of a run at M = 25: the block spectra of a
+// leading-half square of 32 pieces, 33 slots of 1024 records.
+constexpr int max_file_records = 33 * 1024;
+
 inline void open_work_units() {
   static const bool opened = [] {
-    for (int unit : {11, 12, 13, 14, 15, 21, 22, 23}) store::OPENW(unit, store::record_bytes);
+    for (int unit : {11, 12, 13, 14, 15, 21, 22, 23})
+      store::OPENW(unit, store::record_bytes, testsupport::max_file_records);
     return true;
   }();
   (void)opened;

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "mul/detail.hpp"
 #include "mul/mult.hpp"
 #include "store/store.hpp"
 

@@ -5,6 +5,7 @@
 #include "compiler.hpp"
 #include "kernel_variant.hpp"
 #include "mul/complex_pairs.hpp"
+#include "mul/detail.hpp"
 #include "mul/mult.hpp"
 #include "store/store.hpp"
 

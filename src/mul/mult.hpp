@@ -1,9 +1,7 @@
 // The multiplication: the single entry MULT for every product and square of
-// stored numbers, its in-core convolutions, the blocked products for lengths
-// beyond the transform buffer, the guard-word corrections and the exactness
-// check.
-//
-// Buffers are passed as pointers to their element 1 (element s is x[s - 1]).
+// stored numbers, its modes and what one call leaves for the next. How it
+// forms them (in-core convolutions, blocked products, corrections, the
+// exactness check, the releases) is its own business, in mul/detail.hpp.
 #pragma once
 
 namespace mul {
@@ -126,57 +124,5 @@ class ReuseState {
 // The one instance: written by the Newton routines, the pi iteration and
 // MULT, read by MULT and the blocked products.
 extern ReuseState reuse;
-
-// Releases. b holds exact integer coefficients (ROUND has passed); c is the
-// destination unit.
-// Words 1 .. n+2 of c from coefficients 1 .. 2n+5 (full product or square).
-void RELFULL(const double* b, int c, int n);
-// Words n/2+1 .. n+2 of c from the half product's coefficients 1 .. n+5;
-// words 1 .. n/2 of c are kept.
-void RELHALF(const double* b, int c, int n);
-// Block k of a blocked product (transform length l), added into c at word
-// offset (k-1) * l/4. Called for k = kmax down to the lowest block, first = 1
-// only for kmax, second = 1 only for kmax - 1. carry_in is what the call for
-// block k + 1 returned (ignored with first = 1); returns the carry out of
-// this block's word 1 into the block below, 0 for block 1, whose word 1 is
-// the product's and is not reduced.
-double RELBLOCK(const double* b, int c, int l, int k, int first, int second, double carry_in);
-
-// Words first .. first+count-1 of unit u as 2*count half-words into
-// buf(1 .. 2*count): upper half of word k at 2k-1, lower at 2k.
-void LOADH(int u, double* buf, int first, int count);
-
-// Pointwise products of packed spectra of length n; z may alias x or y.
-void PMUL(const double* x, const double* y, double* z, int n);
-void PSQR(const double* x, double* z, int n);
-
-// Rounds x(1..n) to the nearest integers; stops the run with
-// " ERROR     Not exact in ROUND" if one lies 0.49999 or more away, or is not
-// a finite number.
-void ROUND(double* x, int n);
-
-// Guard-word corrections (see the .cpp for the exact terms).
-void CORRF(int a, int b, double* x, int n, int f);
-void CORRH(int a, int b, double* x, int n, int f);
-void CORRS(int a, double* x, int n, int f);
-
-// Saves a piece spectrum of n elements in slot k of a spectrum work file:
-// records (k-1)*1024+1 .. k*1024 hold the spectrum of piece k (words
-// (k-1)*131072+1 ..).
-void SPSAVE(const double* buf, int u, int n, int k);
-
-// Blocked products, for lengths beyond the transform buffer; buf is the
-// 524288-double transform array (TB1 in a run).
-void BMUL0(int a, int b, int c, double* buf, int n);
-void BMUL4(int a, int b, int c, double* buf, int n);
-void BMUL5(int a, int b, int c, double* buf, int n);
-void BMUL6(int a, int b, int c, double* buf, int n);
-void BSQR(int a, int c, double* buf, int n);
-void BHALF(int a, int b, int c, double* buf, int n);
-void BHALF7(int a, int b, int c, double* buf, int n);
-
-// The spectrum record buffer of a one-piece product, which multiplies the
-// spectrum in the transform buffer by a stored one record by record.
-extern double spectrum_record_a[512];
 
 }  // namespace mul

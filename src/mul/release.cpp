@@ -4,6 +4,7 @@
 #include "check.hpp"
 #include "compiler.hpp"
 #include "fft/transform.hpp"
+#include "mul/detail.hpp"
 #include "mul/mult.hpp"
 #include "mul/release_step.hpp"
 #include "store/store.hpp"

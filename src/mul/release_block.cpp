@@ -1,6 +1,7 @@
 #include <cmath>
 
 #include "check.hpp"
+#include "mul/detail.hpp"
 #include "mul/mult.hpp"
 #include "mul/release_step.hpp"
 #include "store/store.hpp"

@@ -2,6 +2,7 @@
 
 #include "compiler.hpp"
 #include "kernel_variant.hpp"
+#include "mul/detail.hpp"
 #include "mul/mult.hpp"
 #include "rt/rt.hpp"
 

@@ -1,5 +1,6 @@
 #include "check.hpp"
 #include "fft/transform.hpp"
+#include "mul/detail.hpp"
 #include "mul/mult.hpp"
 #include "store/store.hpp"
 

@@ -4,7 +4,7 @@
 #include <limits>
 #include <vector>
 
-#include "mul/mult.hpp"
+#include "mul/detail.hpp"
 
 namespace {
 

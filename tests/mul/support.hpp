@@ -4,16 +4,16 @@
 // terms defined on their own), carried by GMP, and GMP's exact product.
 #pragma once
 
-
 #include <cstdint>
 #include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "mul/detail.hpp"
 #include "store/store.hpp"
-#include "support/oracle.hpp"
 #include "support/first_mismatch.hpp"
+#include "support/oracle.hpp"
 #include "support/work_files.hpp"
 
 namespace mul_test {

@@ -89,8 +89,8 @@ void reserve_work_space(int n) {
     }
   };
   for (int unit : store::number_units) reserve(unit, number);
-  reserve(store::spectrum_unit_a, spectra);
-  reserve(store::spectrum_unit_b, spectra);
+  reserve(store::spectrum_units[0], spectra);
+  reserve(store::spectrum_units[1], spectra);
   reserve(store::block_spectrum_unit, blocks);
   if (unreserved > 0 && free >= 0 && free < needed) rt::fail_reserve(dir, needed, free, ENOSPC);
 }
@@ -141,23 +141,21 @@ int MAIN(int argc, char** argv) {
   rt::print(" Start of PI calculation up to %i decimal digits\n", 1 << m);
   int n = (1 << m) / 8;
 
-  store::spectrum_unit_a = store::spectrum_units[0];
-  store::spectrum_unit_b = store::spectrum_units[1];
-
   const FileRecords records = file_records(n);
   for (int unit : store::number_units) store::OPENW(unit, store::record_bytes, records.number);
-  store::OPENW(store::spectrum_unit_a, store::record_bytes, records.spectra);
-  store::OPENW(store::spectrum_unit_b, store::record_bytes, records.spectra);
+  store::OPENW(store::spectrum_units[0], store::record_bytes, records.spectra);
+  store::OPENW(store::spectrum_units[1], store::record_bytes, records.spectra);
   store::OPENW(store::block_spectrum_unit, store::record_bytes, records.blocks);
   reserve_work_space(n);
   output::reserve_result(n);
   for (int unit : store::number_units) mp::ZERO(unit, n);
 
-  initial_values(n, m);
+  mul::Multiplier multiplier;
+  initial_values(multiplier, n, m);
   double t1 = rt::CPUSEC();
   rt::print(" End of initialization. Time=%12.3f Sec.\n", t1 - start);
 
-  pi_iteration(n, m, t1);
+  pi_iteration(multiplier, n, m, t1);
   // Records still held for writing go out now, so a failed write ends the
   // run before anything is reported as done.
   store::flush_writes();
@@ -170,8 +168,8 @@ int MAIN(int argc, char** argv) {
             t3 - t2, t3 - start, store::io_time);
 
   store::CLOSEW(store::block_spectrum_unit);
-  store::CLOSEW(store::spectrum_unit_b);
-  store::CLOSEW(store::spectrum_unit_a);
+  store::CLOSEW(store::spectrum_units[1]);
+  store::CLOSEW(store::spectrum_units[0]);
   for (int i = 4; i >= 0; --i) store::CLOSEW(store::number_units[i]);
 
   rt::run_shell("echo \" \"------ Ended digitmill run : `date`");

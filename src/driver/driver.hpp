@@ -2,6 +2,8 @@
 // progress and timing lines, and the Gauss-Legendre iteration.
 #pragma once
 
+#include "mul/mult.hpp"
+
 namespace driver {
 
 // The value of the input field: digits of its first three characters (up to
@@ -25,7 +27,8 @@ constexpr int result_file_unit = 35;
 // The pi iteration: initial values (after the five number files are cleared
 // at length n) and main loop with final steps; pi is left in result_unit.
 // t1 is the end-of-initialization stamp the first step line is timed from.
-void initial_values(int n, int m);
-void pi_iteration(int n, int m, double t1);
+// Every product goes through mult, the run's one multiplier.
+void initial_values(mul::Multiplier& mult, int n, int m);
+void pi_iteration(mul::Multiplier& mult, int n, int m, double t1);
 
 }  // namespace driver

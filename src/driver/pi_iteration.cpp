@@ -18,37 +18,37 @@ constexpr int unit_y = 14;
 constexpr int unit_ab = 15;
 }  // namespace
 
-void initial_values(int n, int m) {
+void initial_values(mul::Multiplier& mult, int n, int m) {
   mp::ADDC(unit_a, 1.0, n);
-  mp::SQR05(unit_b, unit_y, n, m);
+  mp::SQR05(mult, unit_b, unit_y, n, m);
   mp::COPY(unit_b, unit_ab, n);  // a0 * b0 = b0 since a0 = 1
   mp::ADDC(unit_t, 0.25, n);
 }
 
-void pi_iteration(int n, int m, double t1) {
+void pi_iteration(mul::Multiplier& mult, int n, int m, double t1) {
   double previous = t1;
   int k = 1;
-  mul::reuse.start_outer();
+  mult.reuse().start_outer();
   for (;;) {
     mp::ADD(unit_a, unit_b, unit_a, n);
     mp::HALF(unit_a, n);                                      // a(k)
     mp::SUB(unit_a, unit_b, unit_b, n);                       // c(k) = a(k) - b(k-1)
-    mul::MULT(unit_b, unit_b, unit_b, n, mul::Mode::square);  // c(k)^2
+    mult.MULT(unit_b, unit_b, unit_b, n, mul::Mode::square);  // c(k)^2
     if (k >= 2) {
       // a(k-1) b(k-1) = a(k)^2 - c(k)^2: two squares instead of a product.
-      mul::MULT(unit_a, unit_a, unit_ab, n, mul::Mode::square);
+      mult.MULT(unit_a, unit_a, unit_ab, n, mul::Mode::square);
       mp::SUB(unit_ab, unit_b, unit_ab, n);
     }
     mp::MUL2P(unit_b, k - 1, n);
-    mp::SUB(unit_t, unit_b, unit_t, n);                                       // t(k)
-    mp::SQR(unit_ab, unit_b, unit_y, n, m, k, mul::reuse.outer_agreement());  // b(k)
-    mul::reuse.record_outer_agreement(mp::AGREE(unit_a, unit_b, n, mul::reuse.outer_agreement()));
+    mp::SUB(unit_t, unit_b, unit_t, n);                                               // t(k)
+    mp::SQR(mult, unit_ab, unit_b, unit_y, n, m, k, mult.reuse().outer_agreement());  // b(k)
+    mult.reuse().record_outer_agreement(mp::AGREE(unit_a, unit_b, n, mult.reuse().outer_agreement()));
 
     double now = rt::CPUSEC();
-    rt::print(" I=%2i L=%8i        Time=%12.3f Sec.\n", k, mul::reuse.outer_agreement(), now - previous);
+    rt::print(" I=%2i L=%8i        Time=%12.3f Sec.\n", k, mult.reuse().outer_agreement(), now - previous);
     previous = now;
 
-    if (mul::reuse.outer_agreement() >= n / 2) break;
+    if (mult.reuse().outer_agreement() >= n / 2) break;
     ++k;
     if (k > m) rt::stop(" ERROR     Not convergent in MAIN");
   }
@@ -56,9 +56,9 @@ void pi_iteration(int n, int m, double t1) {
 
   mp::ADD(unit_a, unit_b, unit_a, n);
   mp::HALF(unit_a, n);
-  mul::MULT(unit_a, unit_a, unit_a, n, mul::Mode::square);  // ((a + b) / 2)^2
-  mp::INV(unit_t, unit_b, unit_y, n, m);                    // 1 / t
-  mul::MULT(unit_a, unit_b, unit_a, n, mul::Mode::full);    // pi
+  mult.MULT(unit_a, unit_a, unit_a, n, mul::Mode::square);  // ((a + b) / 2)^2
+  mp::INV(mult, unit_t, unit_b, unit_y, n, m);              // 1 / t
+  mult.MULT(unit_a, unit_b, unit_a, n, mul::Mode::full);    // pi
 }
 
 }  // namespace driver

@@ -1,6 +1,7 @@
 // The Newton iterations with precision doubling: reciprocal, inverse square
 // root of 2 (giving sqrt(1/2)) and square root. Each stops the run with
-// " ERROR     Not convergent in <name>" when its budget runs out.
+// " ERROR     Not convergent in <name>" when its budget runs out. Their
+// products go through the run's multiplier, `mult`.
 #pragma once
 
 #include "mul/mult.hpp"
@@ -8,13 +9,13 @@
 namespace mp {
 
 // b := 1/x to length n; c holds the previous iterate.
-void INV(int x, int b, int c, int n, int maxit);
+void INV(mul::Multiplier& mult, int x, int b, int c, int n, int maxit);
 // a := sqrt(1/2) to length n; b holds the previous iterate.
-void SQR05(int a, int b, int n, int maxit);
+void SQR05(mul::Multiplier& mult, int a, int b, int n, int maxit);
 // b := sqrt(x) to length n; c holds the inverse-square-root iterate and, for
 // k >= 3, keeps its leading n/4 + 2 words for the restart of the next call.
 // k is the caller's main-loop step, g the outer agreement count it left.
-void SQR(int x, int b, int c, int n, int maxit, int k, int g);
+void SQR(mul::Multiplier& mult, int x, int b, int c, int n, int maxit, int k, int g);
 
 namespace detail {
 
@@ -24,7 +25,7 @@ namespace detail {
 // 1 - r and r - 1 is not negative, so every stored value stays
 // non-negative, and multiplied by y through `mode`, a half product (the
 // leading half of 1 - r is zero). subc_len is the length SUBC is given.
-void newton_update(int y, int r, int len, int subc_len, mul::Mode mode, bool halve);
+void newton_update(mul::Multiplier& mult, int y, int r, int len, int subc_len, mul::Mode mode, bool halve);
 
 }  // namespace detail
 

@@ -14,17 +14,17 @@ namespace mp {
 // agrees with 1/x to about L/2 words), which is what lets the half product
 // half_taking_a_pieces stand in for a full one, on y's piece spectra
 // as the full_keeping_b_pieces call just before it kept them.
-void INV(int x, int b, int c, int n, int maxit) {
+void INV(mul::Multiplier& mult, int x, int b, int c, int n, int maxit) {
   ZERO(c, n);
   double v = TODBL(x);
   SETDBL(1.0 / v, c);
-  mul::reuse.start_newton(true);
+  mult.reuse().start_newton(true);
   int len = 2;
   for (int i = 1; i <= maxit - 3; ++i) {
-    mul::MULT(x, c, b, len, mul::Mode::full_keeping_b_pieces);
-    detail::newton_update(c, b, len, n, mul::Mode::half_taking_a_pieces, false);
-    mul::reuse.record_agreement(AGREE(b, c, len, mul::reuse.agreement()));
-    if (mul::reuse.agreement() >= n / 2 - 1) {
+    mult.MULT(x, c, b, len, mul::Mode::full_keeping_b_pieces);
+    detail::newton_update(mult, c, b, len, n, mul::Mode::half_taking_a_pieces, false);
+    mult.reuse().record_agreement(AGREE(b, c, len, mult.reuse().agreement()));
+    if (mult.reuse().agreement() >= n / 2 - 1) {
       // Converged short of full length only when 1/x terminates within
       // len + 2 words (x = 0.25, say): the words past them are zero, not
       // whatever b held before.

@@ -15,7 +15,7 @@ namespace mp {
 // previous call's inverse square root, kept in c: x changed only past about
 // its g leading words, so those words of the old y are still good and the
 // short steps below length L (L/2 <= g - 1 < L) can be skipped.
-void SQR(int x, int b, int c, int n, int maxit, int k, int g) {
+void SQR(mul::Multiplier& mult, int x, int b, int c, int n, int maxit, int k, int g) {
   int i;
   int len;
   if (k <= 3) {
@@ -32,14 +32,14 @@ void SQR(int x, int b, int c, int n, int maxit, int k, int g) {
     // Keep words 1 .. L/2 + 2: the half products rely on zeros beyond them.
     CLEAR(c, len / 2 + 3, n);
   }
-  mul::reuse.start_newton(true);
+  mult.reuse().start_newton(true);
   bool converged = false;
   for (; i <= maxit - 3; ++i) {
-    mul::MULT(c, c, b, len, mul::Mode::leading_half_square);
-    mul::MULT(x, b, b, len, mul::Mode::full_keeping_a_pieces);
-    detail::newton_update(c, b, len, n, mul::Mode::half, true);
-    mul::reuse.record_agreement(AGREE(b, c, len, mul::reuse.agreement()));
-    if (mul::reuse.agreement() >= n / 2 - 1) {
+    mult.MULT(c, c, b, len, mul::Mode::leading_half_square);
+    mult.MULT(x, b, b, len, mul::Mode::full_keeping_a_pieces);
+    detail::newton_update(mult, c, b, len, n, mul::Mode::half, true);
+    mult.reuse().record_agreement(AGREE(b, c, len, mult.reuse().agreement()));
+    if (mult.reuse().agreement() >= n / 2 - 1) {
       converged = true;
       break;
     }
@@ -55,7 +55,7 @@ void SQR(int x, int b, int c, int n, int maxit, int k, int g) {
   // x's spectrum is taken from the last full_keeping_a_pieces call, which
   // ran at full length unless the loop ended early; then x is transformed
   // afresh.
-  mul::MULT(x, b, b, n, short_of_full ? mul::Mode::full : mul::Mode::full_taking_a);
+  mult.MULT(x, b, b, n, short_of_full ? mul::Mode::full : mul::Mode::full_taking_a);
 }
 
 }  // namespace mp

@@ -13,17 +13,17 @@ namespace mp {
 // has zeros past word L/2 + 2 at the step of length L (b was cleared and is
 // only written by COPY at half the length), so the leading-half square
 // gives y^2, and the half product then takes y's spectrum from that square.
-void SQR05(int a, int b, int n, int maxit) {
+void SQR05(mul::Multiplier& mult, int a, int b, int n, int maxit) {
   ZERO(b, n);
   SETDBL(1.0 / std::sqrt(2.0), b);
-  mul::reuse.start_newton(false);
+  mult.reuse().start_newton(false);
   int len = 2;
   for (int i = 1; i <= maxit - 3; ++i) {
-    mul::MULT(b, b, a, len, mul::Mode::leading_half_square);
+    mult.MULT(b, b, a, len, mul::Mode::leading_half_square);
     MULI(a, 2, a, len);
-    detail::newton_update(b, a, len, len, mul::Mode::half_taking_leading_half, true);
-    mul::reuse.record_agreement(AGREE(a, b, len, mul::reuse.agreement()));
-    if (mul::reuse.agreement() >= n / 2 - 1) return;
+    detail::newton_update(mult, b, a, len, len, mul::Mode::half_taking_leading_half, true);
+    mult.reuse().record_agreement(AGREE(a, b, len, mult.reuse().agreement()));
+    if (mult.reuse().agreement() >= n / 2 - 1) return;
     COPY(a, b, len);
     len = 2 * std::min(n / 2, len);
   }

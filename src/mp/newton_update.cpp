@@ -3,14 +3,14 @@
 
 namespace mp::detail {
 
-void newton_update(int y, int r, int len, int subc_len, mul::Mode mode, bool halve) {
+void newton_update(mul::Multiplier& mult, int y, int r, int len, int subc_len, mul::Mode mode, bool halve) {
   const bool below_one = CMPI(r, 1, len) < 1;
   if (below_one) {
     RSUB(1, r, r, len);
   } else {
     SUBC(r, 1.0, subc_len);
   }
-  mul::MULT(y, r, r, len, mode);
+  mult.MULT(y, r, r, len, mode);
   if (halve) HALF(r, len);
   if (below_one) {
     ADD(y, r, r, len);

@@ -24,7 +24,7 @@ void transform_piece(int u, int k, double* buf) {
   fft::RFFT(piece_exponent, buf);
 }
 
-void save_pieces(int u, int w, int from, int to, double* buf) {
+void save_pieces(ReuseState& reuse, int u, int w, int from, int to, double* buf) {
   reuse.store_pieces(w, u, from, to);
   for (int k = from; k <= to; ++k) {
     transform_piece(u, k, buf);

@@ -20,7 +20,7 @@ namespace mul::detail {
 void transform_piece(int u, int k, double* buf);
 // Pieces from .. to of unit u, each transformed in buf and stored in the
 // slot of the same number in spectrum unit w. Nothing when from > to.
-void save_pieces(int u, int w, int from, int to, double* buf);
+void save_pieces(ReuseState& reuse, int u, int w, int from, int to, double* buf);
 // The block spectrum in buf back to coefficients, checked by ROUND and
 // released as block k of the product into unit c, with the carry that the
 // block above returned; returns the carry for the block below (RELBLOCK).

@@ -21,9 +21,9 @@ detail::TailBlock tail;
 // and taking the ones below from their slots as stored (p + 1: none
 // transformed). With one piece, B's spectrum never goes to a slot: it stays
 // in buf, and the single block is formed there in place.
-void full_blocked(int a, int b, int c, double* buf, int n, int a_from, int b_from) {
-  const int su = store::spectrum_unit_a;
-  const int sv = store::spectrum_unit_b;
+void full_blocked(ReuseState& reuse, int a, int b, int c, double* buf, int n, int a_from, int b_from) {
+  const int su = spectrum_unit_a;
+  const int sv = spectrum_unit_b;
   const int p = n / piece_words;
   // Pieces below a start are taken from their slots as stored.
   DIGITMILL_CHECK(reuse.holds_pieces(su, a, std::min(a_from - 1, p)));
@@ -37,14 +37,14 @@ void full_blocked(int a, int b, int c, double* buf, int n, int a_from, int b_fro
   CORRF(a, b, t, n, 0);
   double carry = release_tail(t, c, p + 1);
 
-  save_pieces(a, su, a_from, p, buf);
+  save_pieces(reuse, a, su, a_from, p, buf);
   if (p == 1) {
     transform_piece(b, 1, buf);
     slot_multiply_in_place(su, 1, buf, piece_length);
     release_block(buf, c, 1, 0, 1, carry);
     return;
   }
-  save_pieces(b, sv, b_from, p, buf);
+  save_pieces(reuse, b, sv, b_from, p, buf);
 
   form_product_blocks(su, sv, 1, p, buf);
   for (int k = p; k >= 1; --k) {
@@ -61,39 +61,39 @@ int after(int words) {
 
 }  // namespace
 
-void BMUL0(int a, int b, int c, double* buf, int n) {
-  full_blocked(a, b, c, buf, n, 1, 1);
+void BMUL0(ReuseState& reuse, int a, int b, int c, double* buf, int n) {
+  full_blocked(reuse, a, b, c, buf, n, 1, 1);
 }
 
 // A is x of the square root iteration, fixed within a call of it. On a fresh
 // operand the pieces covered by the outer agreement count are as the last
 // call left them; otherwise the call at half this length stored A's first
 // half of pieces.
-void BMUL4(int a, int b, int c, double* buf, int n) {
+void BMUL4(ReuseState& reuse, int a, int b, int c, double* buf, int n) {
   int a_from;
   if (reuse.take_fresh_operand()) {
     a_from = after(reuse.outer_agreement());
   } else {
     a_from = after(n / 2);
   }
-  full_blocked(a, b, c, buf, n, a_from, 1);
+  full_blocked(reuse, a, b, c, buf, n, a_from, 1);
 }
 
 // A is x of the reciprocal iteration (fixed within it), B the iterate, whose
 // leading agreement-count words are unchanged since the last call.
-void BMUL5(int a, int b, int c, double* buf, int n) {
+void BMUL5(ReuseState& reuse, int a, int b, int c, double* buf, int n) {
   int a_from;
   if (reuse.take_fresh_operand()) {
     a_from = 1;
   } else {
     a_from = after(n / 2);
   }
-  full_blocked(a, b, c, buf, n, a_from, after(reuse.agreement()));
+  full_blocked(reuse, a, b, c, buf, n, a_from, after(reuse.agreement()));
 }
 
 // A's pieces as the full_keeping_a_pieces call before it stored them.
-void BMUL6(int a, int b, int c, double* buf, int n) {
-  full_blocked(a, b, c, buf, n, n / piece_words + 1, 1);
+void BMUL6(ReuseState& reuse, int a, int b, int c, double* buf, int n) {
+  full_blocked(reuse, a, b, c, buf, n, n / piece_words + 1, 1);
 }
 
 }  // namespace mul

@@ -34,8 +34,8 @@ void restore_leading_word(int c, int e, double taken) {
   store::WRITEW(c, rec, words, store::record_words);
 }
 
-void half_blocked(int a, int b, int c, double* buf, int n, bool take_a) {
-  const int sv = store::spectrum_unit_b;
+void half_blocked(ReuseState& reuse, int a, int b, int c, double* buf, int n, bool take_a) {
+  const int sv = spectrum_unit_b;
   const int q = n / (2 * piece_words);
 
   // Tail: A's piece i with B's piece q + j, i + j = q + 2; then the guard
@@ -48,14 +48,14 @@ void half_blocked(int a, int b, int c, double* buf, int n, bool take_a) {
   if (take_a) {
     DIGITMILL_CHECK(reuse.holds_pieces(sv, a, q));
   } else {
-    save_pieces(a, sv, 1, q, buf);
+    save_pieces(reuse, a, sv, 1, q, buf);
   }
   if (q == 1) {
     transform_piece(b, 2, buf);
     slot_multiply_in_place(sv, 1, buf, piece_length);
     carry = release_block(buf, c, 2, 0, 1, carry);
   } else {
-    save_pieces(b, sv, q + 1, 2 * q, buf);
+    save_pieces(reuse, b, sv, q + 1, 2 * q, buf);
     form_product_blocks(sv, sv, q + 1, q, buf);
     for (int k = q; k >= 1; --k) {
       BlockSpectra::load(k, buf);
@@ -67,15 +67,15 @@ void half_blocked(int a, int b, int c, double* buf, int n, bool take_a) {
 
 }  // namespace
 
-void BHALF(int a, int b, int c, double* buf, int n) {
-  half_blocked(a, b, c, buf, n, false);
+void BHALF(ReuseState& reuse, int a, int b, int c, double* buf, int n) {
+  half_blocked(reuse, a, b, c, buf, n, false);
 }
 
 // A's leading-half pieces as the call before left them in slots 1 .. q: a
 // full_keeping_b_pieces call whose second operand was A, or a blocked leading-half square
 // of A.
-void BHALF7(int a, int b, int c, double* buf, int n) {
-  half_blocked(a, b, c, buf, n, true);
+void BHALF7(ReuseState& reuse, int a, int b, int c, double* buf, int n) {
+  half_blocked(reuse, a, b, c, buf, n, true);
 }
 
 }  // namespace mul

@@ -21,7 +21,7 @@ detail::TailBlock tail;
 
 }  // namespace
 
-void BSQR(int a, int c, double* buf, int n) {
+void BSQR(ReuseState& reuse, int a, int c, double* buf, int n) {
   const int p = n / piece_words;  // at least 2
 
   // Tail pairs i + j = p + 2 with i <= j, from the outermost one in.
@@ -37,8 +37,8 @@ void BSQR(int a, int c, double* buf, int n) {
   CORRF(a, a, t, n, 0);
   double carry = release_tail(t, c, p + 1);
 
-  save_pieces(a, store::spectrum_unit_b, 1, p, buf);
-  form_square_blocks(store::spectrum_unit_b, p, p, buf);
+  save_pieces(reuse, a, spectrum_unit_b, 1, p, buf);
+  form_square_blocks(spectrum_unit_b, p, p, buf);
   for (int k = p; k >= 1; --k) {
     BlockSpectra::load(k, buf);
     carry = release_block(buf, c, k, 0, k == p ? 1 : 0, carry);
@@ -54,14 +54,14 @@ namespace detail {
 // of C and no correction is needed. A's leading words covered by the
 // agreement count are unchanged since the calls at half this length, which
 // stored their pieces (this square, or the half product on the same A).
-void blocked_leading_half_square(int a, int c, int n) {
+void blocked_leading_half_square(ReuseState& reuse, int a, int c, int n) {
   double* buf = fft::TB1;
   const int d = n / (2 * piece_words) + 1;
   const int stored = reuse.agreement() / piece_words;
-  DIGITMILL_CHECK(reuse.holds_pieces(store::spectrum_unit_b, a, std::min(stored, d)));
-  save_pieces(a, store::spectrum_unit_b, stored + 1, d, buf);
+  DIGITMILL_CHECK(reuse.holds_pieces(spectrum_unit_b, a, std::min(stored, d)));
+  save_pieces(reuse, a, spectrum_unit_b, stored + 1, d, buf);
   double carry = 0.0;
-  form_square_blocks(store::spectrum_unit_b, d, 2 * d - 1, buf);
+  form_square_blocks(spectrum_unit_b, d, 2 * d - 1, buf);
   for (int k = 2 * d - 1; k >= 1; --k) {
     BlockSpectra::load(k, buf);
     carry = release_block(buf, c, k, k == 2 * d - 1 ? 1 : 0, k == 2 * d - 2 ? 1 : 0, carry);

@@ -13,6 +13,7 @@
 #include <bit>
 
 #include "fft/transform.hpp"
+#include "mul/mult.hpp"
 #include "store/store.hpp"
 
 namespace mul {
@@ -56,18 +57,15 @@ void CORRS(int a, double* x, int n, int f);
 void SPSAVE(const double* buf, int u, int n, int k);
 
 // Blocked products, for lengths beyond the transform buffer; buf is the
-// 524288-double transform array (TB1 in a run).
-void BMUL0(int a, int b, int c, double* buf, int n);
-void BMUL4(int a, int b, int c, double* buf, int n);
-void BMUL5(int a, int b, int c, double* buf, int n);
-void BMUL6(int a, int b, int c, double* buf, int n);
-void BSQR(int a, int c, double* buf, int n);
-void BHALF(int a, int b, int c, double* buf, int n);
-void BHALF7(int a, int b, int c, double* buf, int n);
-
-// The spectrum record buffer of a one-piece product, which multiplies the
-// spectrum in the transform buffer by a stored one record by record.
-extern double spectrum_record_a[512];
+// transform_length doubles of the transform array (TB1 in a run), reuse the
+// multiplier's record of what its slots hold.
+void BMUL0(ReuseState& reuse, int a, int b, int c, double* buf, int n);
+void BMUL4(ReuseState& reuse, int a, int b, int c, double* buf, int n);
+void BMUL5(ReuseState& reuse, int a, int b, int c, double* buf, int n);
+void BMUL6(ReuseState& reuse, int a, int b, int c, double* buf, int n);
+void BSQR(ReuseState& reuse, int a, int c, double* buf, int n);
+void BHALF(ReuseState& reuse, int a, int b, int c, double* buf, int n);
+void BHALF7(ReuseState& reuse, int a, int b, int c, double* buf, int n);
 
 }  // namespace mul
 
@@ -96,6 +94,9 @@ constexpr int piece_length = fft::transform_length;
 constexpr int piece_exponent = std::bit_width(static_cast<unsigned>(piece_length)) - 1;
 constexpr int piece_words = piece_length / 4;
 constexpr int slot_records = piece_length / store::record_doubles;
+// The spectrum work files of the pieces, and where the blocks are formed.
+constexpr int spectrum_unit_a = store::spectrum_units[0];
+constexpr int spectrum_unit_b = store::spectrum_units[1];
 static_assert(piece_words == full_in_core_below && std::has_single_bit(static_cast<unsigned>(piece_length)));
 
 // Full product or square of the n-word numbers in units a and b into c
@@ -178,6 +179,6 @@ class BlockSpectra {
 
 // Leading-half square from n = 524288 words, by piece spectra stored in
 // spectrum work file 22 and released block by block.
-void blocked_leading_half_square(int a, int c, int n);
+void blocked_leading_half_square(ReuseState& reuse, int a, int c, int n);
 
 }  // namespace mul::detail

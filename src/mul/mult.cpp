@@ -17,7 +17,7 @@ using namespace detail;
 // to write (a product's view takes up to 5 elements past its length for the
 // guard-word terms) and which spectrum it leaves or takes.
 
-void full_in_core(int a, int b, int c, int n, bool take_a) {
+void full_in_core(ReuseState& reuse, int a, int b, int c, int n, bool take_a) {
   const int len = 4 * n;
   if (take_a) {
     DIGITMILL_CHECK(reuse.holds_spectrum(TB1, a, n));
@@ -29,18 +29,19 @@ void full_in_core(int a, int b, int c, int n, bool take_a) {
   reuse.leave_spectrum(TB1, len, a, n);
 }
 
-void square_in_core(int a, int c, int n, double* v) {
+void square_in_core(ReuseState& reuse, int a, int c, int n, double* v) {
   reuse.overwrite(v, 4 * n + 5);
   square(a, c, n, v);
 }
 
-void leading_half_square_in_core(int a, int c, int n, double* src, double* dst) {
+void leading_half_square_in_core(ReuseState& reuse, int a, int c, int n, double* src, double* dst) {
   reuse.overwrite(src, 2 * n);
   reuse.overwrite(dst, 2 * n + 5);
   leading_half_square(a, c, n, src, dst);
 }
 
-void half_in_core(int a, int b, int c, int n, double* x, double* y, double* z, bool take_a) {
+void half_in_core(ReuseState& reuse, int a, int b, int c, int n, double* x, double* y, double* z,
+                  bool take_a) {
   if (take_a) {
     DIGITMILL_CHECK(reuse.holds_spectrum(x, a, n));
   } else {
@@ -52,53 +53,53 @@ void half_in_core(int a, int b, int c, int n, double* x, double* y, double* z, b
 }
 
 // The blocked paths use all of the buffer.
-double* whole_buffer() {
+double* whole_buffer(ReuseState& reuse) {
   reuse.overwrite(fft::transform_buffer, fft::transform_length + fft::transform_spare);
   return TB1;
 }
 
-using Blocked = void (*)(int a, int b, int c, double* buf, int n);
+using Blocked = void (*)(ReuseState& reuse, int a, int b, int c, double* buf, int n);
 
 // Full products: in core, or by the blocked member of the mode.
-void full(int a, int b, int c, int n, bool take_a, Blocked blocked) {
+void full(ReuseState& reuse, int a, int b, int c, int n, bool take_a, Blocked blocked) {
   if (n < full_in_core_below) {
-    full_in_core(a, b, c, n, take_a);
+    full_in_core(reuse, a, b, c, n, take_a);
   } else {
-    blocked(a, b, c, whole_buffer(), n);
+    blocked(reuse, a, b, c, whole_buffer(reuse), n);
   }
 }
 
 // Half products that take nothing in core: A in the first view, B in the
 // second, the product over A's view.
-void half(int a, int b, int c, int n, Blocked blocked) {
+void half(ReuseState& reuse, int a, int b, int c, int n, Blocked blocked) {
   if (n < full_in_core_below) {
-    half_in_core(a, b, c, n, TB2, TB3, TB2, false);
+    half_in_core(reuse, a, b, c, n, TB2, TB3, TB2, false);
   } else if (n < half_in_core_below) {
-    half_in_core(a, b, c, n, TB1, TB2, TB1, false);
+    half_in_core(reuse, a, b, c, n, TB1, TB2, TB1, false);
   } else {
-    blocked(a, b, c, whole_buffer(), n);
+    blocked(reuse, a, b, c, whole_buffer(reuse), n);
   }
 }
 
 // Every path of every mode.
-void dispatch(int a, int b, int c, int n, Mode mode) {
+void dispatch(ReuseState& reuse, int a, int b, int c, int n, Mode mode) {
   switch (mode) {
     case Mode::full:
-      return full(a, b, c, n, false, BMUL0);
+      return full(reuse, a, b, c, n, false, BMUL0);
     case Mode::full_keeping_a_pieces:
-      return full(a, b, c, n, false, BMUL4);
+      return full(reuse, a, b, c, n, false, BMUL4);
     case Mode::full_keeping_b_pieces:
-      return full(a, b, c, n, false, BMUL5);
+      return full(reuse, a, b, c, n, false, BMUL5);
     case Mode::full_taking_a:
-      return full(a, b, c, n, true, BMUL6);
+      return full(reuse, a, b, c, n, true, BMUL6);
 
     case Mode::square:
       if (n < full_in_core_below) {
-        square_in_core(a, c, n, TB2);
+        square_in_core(reuse, a, c, n, TB2);
       } else if (n < square_in_core_below) {
-        square_in_core(a, c, n, TB1);
+        square_in_core(reuse, a, c, n, TB1);
       } else {
-        BSQR(a, c, whole_buffer(), n);
+        BSQR(reuse, a, c, whole_buffer(reuse), n);
       }
       break;
 
@@ -107,30 +108,30 @@ void dispatch(int a, int b, int c, int n, Mode mode) {
       // from the square, in TB2, for half_taking_leading_half; the square's
       // correction then reaches past TB3 into the buffer's spare elements.
       if (n < full_in_core_below) {
-        leading_half_square_in_core(a, c, n, TB2, TB3);
+        leading_half_square_in_core(reuse, a, c, n, TB2, TB3);
         reuse.leave_spectrum(TB2, 2 * n, a, n);
       } else if (n < square_in_core_below) {
-        leading_half_square_in_core(a, c, n, TB2, TB2);
+        leading_half_square_in_core(reuse, a, c, n, TB2, TB2);
       } else if (n < leading_half_in_core_below) {
-        leading_half_square_in_core(a, c, n, TB1, TB1);
+        leading_half_square_in_core(reuse, a, c, n, TB1, TB1);
       } else {
-        whole_buffer();
-        blocked_leading_half_square(a, c, n);
+        whole_buffer(reuse);
+        blocked_leading_half_square(reuse, a, c, n);
       }
       break;
 
     case Mode::half:
-      return half(a, b, c, n, BHALF);
+      return half(reuse, a, b, c, n, BHALF);
     case Mode::half_taking_a_pieces:
-      return half(a, b, c, n, BHALF7);
+      return half(reuse, a, b, c, n, BHALF7);
     case Mode::half_taking_leading_half:
       // A's leading-half spectrum as the leading-half square left it: in TB2
       // below 131072 words, in the slots from 524288 words; in between it
       // was not kept, and A is transformed again.
       if (n < full_in_core_below) {
-        half_in_core(a, b, c, n, TB2, TB3, TB3, true);
+        half_in_core(reuse, a, b, c, n, TB2, TB3, TB3, true);
       } else {
-        half(a, b, c, n, n < leading_half_in_core_below ? BHALF : BHALF7);
+        half(reuse, a, b, c, n, n < leading_half_in_core_below ? BHALF : BHALF7);
       }
       break;
   }
@@ -149,9 +150,9 @@ int block_file_records(int n) {
   return (pieces >= 4 ? pieces + 1 : pieces >= 2 ? pieces : 0) * slot_records;
 }
 
-void MULT(int a, int b, int c, int n, Mode mode) {
-  dispatch(a, b, c, n, mode);
-  reuse.result_written(c);
+void Multiplier::MULT(int a, int b, int c, int n, Mode mode) {
+  dispatch(reuse_, a, b, c, n, mode);
+  reuse_.result_written(c);
 }
 
 }  // namespace mul

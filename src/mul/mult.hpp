@@ -25,10 +25,6 @@ enum class Mode : int {
   half_taking_a_pieces = 7,      // half; blocked: A's pieces as full_keeping_b_pieces kept them
   half_taking_leading_half = 8,  // half on A's spectrum from leading_half_square
 };
-// Full products and squares write words 1..n+2 of C; half products write
-// words n/2+1..n+2 and keep words 1..n/2.
-void MULT(int a, int b, int c, int n, Mode mode);
-
 // The most records that products up to n words keep in each of the two
 // spectrum work files (21, 22) and in the block spectrum file (23); the
 // driver opens and reserves them that large.
@@ -121,8 +117,23 @@ class ReuseState {
   Slots slots_[2];  // spectrum units 21 and 22
 };
 
-// The one instance: written by the Newton routines, the pi iteration and
-// MULT, read by MULT and the blocked products.
-extern ReuseState reuse;
+// The multiplication of a run, in the sense of an FFT plan: the driver
+// creates one and hands it to the pi iteration and the Newton routines. It
+// owns what its products leave for each other: the reuse state of the
+// transform buffer's views and of the spectrum files' slots.
+class Multiplier {
+ public:
+  // Full products and squares write words 1..n+2 of C; half products write
+  // words n/2+1..n+2 and keep words 1..n/2.
+  void MULT(int a, int b, int c, int n, Mode mode);
+
+  // What the callers promise about their operands (see ReuseState).
+  ReuseState& reuse() {
+    return reuse_;
+  }
+
+ private:
+  ReuseState reuse_;
+};
 
 }  // namespace mul

@@ -12,7 +12,6 @@
 namespace mul {
 
 namespace detail {
-alignas(64) double release_pairs[2 * store::record_words];
 
 double record_step_plain(const double* from, double* t, int s, int m, double c) {
   return record_step_body(from, t, s, m, c);
@@ -23,6 +22,9 @@ DIGITMILL_TARGET_AVX2 double record_step_avx2(const double* from, double* t, int
 }  // namespace detail
 
 namespace {
+
+// Scratch of the in-core releases; nothing in it survives one.
+alignas(64) double release_pairs[2 * store::record_words];
 
 // Carries the coefficients b(1 .. 2len+5) of a product into the len + 2 words
 // of its leading part and stores word W as word off + W of unit c. Word W is
@@ -38,7 +40,7 @@ void release_words(const double* b, int c, int len, int off) {
   const int last = off + len + 2;
   const int rec_lo = store::locate(first).rec;
   const int rec_hi = store::locate(last).rec;
-  double* t = detail::release_pairs;
+  double* t = release_pairs;
   store::Word* words = store::word_buffer_a;
 
   // From the last record to the first: one backward pass carries the whole

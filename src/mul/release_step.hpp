@@ -14,10 +14,9 @@
 
 namespace mul::detail {
 
-// Pair array T(1 .. 2048), 1-based through the pointer: T(2w-1) and T(2w) are
-// the upper and lower halves of word w of the record being formed. Static
-// scratch of every release; nothing in it survives a release.
-extern double release_pairs[2 * store::record_words];
+// The pair arrays T(1 .. 2048) the releases pass to the steps below are
+// 1-based through the pointer: T(2w-1) and T(2w) are the upper and lower
+// halves of word w of the record being formed.
 
 // One carry step at t[i]: v = x + q with x the element's value (t[i], or
 // its source before the first step), the quotient floor(v * r) (the stored

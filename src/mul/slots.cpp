@@ -17,6 +17,10 @@ namespace {
 
 using namespace detail;
 
+// The spectrum record buffer of a one-piece product, which multiplies the
+// spectrum in the transform buffer by a stored one record by record.
+alignas(64) double spectrum_record_a[store::record_doubles];
+
 // One record (512 doubles) of a slot product into out, stored or added to
 // what out holds. In the first record of a slot elements 1 and 2 are the
 // real terms at frequencies 0 and N/2. Each vector of out is read before it

@@ -6,10 +6,6 @@
 
 namespace mul {
 
-alignas(64) double spectrum_record_a[512];
-
-ReuseState reuse;
-
 void ReuseState::start_newton(bool fresh_operand) {
   if (fresh_operand) fresh_operand_flag = 1;
   agreement_count = 0;
@@ -55,13 +51,13 @@ void ReuseState::result_written(int unit) {
 }
 
 ReuseState::Slots& ReuseState::slots_of(int file) {
-  DIGITMILL_CHECK(file == store::spectrum_unit_a || file == store::spectrum_unit_b);
-  return slots_[file == store::spectrum_unit_a ? 0 : 1];
+  DIGITMILL_CHECK(file == detail::spectrum_unit_a || file == detail::spectrum_unit_b);
+  return slots_[file == detail::spectrum_unit_a ? 0 : 1];
 }
 
 const ReuseState::Slots& ReuseState::slots_of(int file) const {
-  DIGITMILL_CHECK(file == store::spectrum_unit_a || file == store::spectrum_unit_b);
-  return slots_[file == store::spectrum_unit_a ? 0 : 1];
+  DIGITMILL_CHECK(file == detail::spectrum_unit_a || file == detail::spectrum_unit_b);
+  return slots_[file == detail::spectrum_unit_a ? 0 : 1];
 }
 
 void ReuseState::store_pieces(int file, int unit, int from, int to) {

@@ -13,9 +13,6 @@
 
 namespace store {
 
-int spectrum_unit_a = spectrum_units[0];
-int spectrum_unit_b = spectrum_units[1];
-
 alignas(64) Word word_buffer_a[record_words];
 alignas(64) Word word_buffer_b[record_words];
 

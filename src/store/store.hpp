@@ -33,11 +33,8 @@ constexpr Place locate(int word) {
 constexpr int number_units[5] = {11, 12, 13, 14, 15};
 constexpr int max_unit = 99;
 
-// Spectrum work files: their unit numbers, and the two globals that the
-// driver sets to them and the blocked products read.
+// Spectrum work files: their unit numbers.
 constexpr int spectrum_units[2] = {21, 22};
-extern int spectrum_unit_a;
-extern int spectrum_unit_b;
 // The work file where a blocked product forms its blocks' spectra, one
 // 1024-record slot each, before it releases them one by one.
 constexpr int block_spectrum_unit = 23;

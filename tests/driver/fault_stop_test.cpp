@@ -24,6 +24,7 @@
 #include "mul/mult.hpp"
 #include "rt/rt.hpp"
 #include "store/store.hpp"
+#include "support/multiplier.hpp"
 #include "support/pi_reference.hpp"
 #include "support/text_files.hpp"
 #include "support/work_files.hpp"
@@ -124,8 +125,8 @@ TEST_F(StopMessages, MainLoopThatNeverConvergesStops) {
   auto run = [] {
     quiet();
     store::transfer_observer = unsteady_read;
-    driver::initial_values(n, m);
-    driver::pi_iteration(n, m, 0.0);
+    driver::initial_values(testsupport::multiplier(), n, m);
+    driver::pi_iteration(testsupport::multiplier(), n, m, 0.0);
   };
   EXPECT_EXIT(run(), testing::ExitedWithCode(1), stop_line("Not convergent in MAIN"));
 }
@@ -134,7 +135,7 @@ TEST_F(StopMessages, SquareRootsOutOfStepsStop) {
   // One step short of what doubling from two words to n takes.
   auto short_budget = [] {
     quiet();
-    driver::initial_values(n, m - 1);
+    driver::initial_values(testsupport::multiplier(), n, m - 1);
   };
   EXPECT_EXIT(short_budget(), testing::ExitedWithCode(1), stop_line("Not convergent in SQR05"));
 
@@ -143,10 +144,10 @@ TEST_F(StopMessages, SquareRootsOutOfStepsStop) {
   // than the budget leaves.
   auto far_from_the_mean = [] {
     quiet();
-    driver::initial_values(n, m);
+    driver::initial_values(testsupport::multiplier(), n, m);
     set_number(12, 5000000, n);
     set_number(15, 5000000, n);
-    driver::pi_iteration(n, m, 0.0);
+    driver::pi_iteration(testsupport::multiplier(), n, m, 0.0);
   };
   EXPECT_EXIT(far_from_the_mean(), testing::ExitedWithCode(1), stop_line("Not convergent in SQR"));
 }
@@ -159,7 +160,7 @@ TEST_F(StopMessages, ProductBeyondDoublePrecisionStops) {
   std::vector<store::Word> rec(store::record_words, 2147483647);
   for (int r = 1; r <= len / store::record_words + 1; ++r)
     store::WRITEW(12, r, rec.data(), store::record_words);
-  EXPECT_EXIT(mul::MULT(12, 12, 12, len, mul::Mode::square), testing::ExitedWithCode(1),
+  EXPECT_EXIT(testsupport::multiplier().MULT(12, 12, 12, len, mul::Mode::square), testing::ExitedWithCode(1),
               stop_line("Not exact in ROUND"));
 }
 

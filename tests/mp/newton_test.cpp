@@ -10,6 +10,7 @@
 
 #include "mp/elementwise.hpp"
 #include "store/store.hpp"
+#include "support/multiplier.hpp"
 #include "support/oracle.hpp"
 #include "support/work_files.hpp"
 
@@ -101,7 +102,7 @@ TEST_F(NewtonTest, ReciprocalMatchesMpfrAtEveryLength) {
     for (auto [lo, hi] : {std::pair<Word, Word>{5000000, 25000000}, {100000000, 400000000}}) {
       std::vector<Word> x = random_number(rng, n, lo, hi);
       write_words(13, x);
-      mp::INV(13, 12, 14, n, budget_for(n));
+      mp::INV(testsupport::multiplier(), 13, 12, 14, n, budget_for(n));
 
       mpfr_prec_t prec = static_cast<mpfr_prec_t>(8 * (n + 8)) * 4;
       testsupport::Mpfr xv(prec), expected(prec);
@@ -116,7 +117,7 @@ TEST_F(NewtonTest, ReciprocalMatchesMpfrAtEveryLength) {
 TEST_F(NewtonTest, SquareRootOfOneHalfMatchesMpfr) {
   for (int n = 16; n <= 4096; n *= 2) {
     clear_all(n);
-    mp::SQR05(12, 14, n, budget_for(n));
+    mp::SQR05(testsupport::multiplier(), 12, 14, n, budget_for(n));
     mpfr_prec_t prec = static_cast<mpfr_prec_t>(8 * (n + 8)) * 4;
     testsupport::Mpfr expected(prec);
     mpfr_set_d(expected, 0.5, MPFR_RNDN);
@@ -125,7 +126,7 @@ TEST_F(NewtonTest, SquareRootOfOneHalfMatchesMpfr) {
   }
   // n = 16: words 1..3 are decimals 1-8, 9-16, 17-24 of 0.70710678118654752440084436...
   clear_all(16);
-  mp::SQR05(12, 14, 16, 7);
+  mp::SQR05(testsupport::multiplier(), 12, 14, 16, 7);
   std::vector<Word> w = read_words(12, 3);
   EXPECT_EQ(w[0], 70710678);
   EXPECT_EQ(w[1], 11865475);
@@ -144,7 +145,7 @@ TEST_F(NewtonTest, SquareRootColdAndRestartedMatchesMpfr) {
     // Step 3 of the caller: cold start, saves n/4 + 2 words of 1/sqrt(x) in c.
     std::vector<Word> x = random_number(rng, n, 50000000, 100000000);
     write_words(15, x);
-    mp::SQR(15, 12, 14, n, maxit, 3, 0);
+    mp::SQR(testsupport::multiplier(), 15, 12, 14, n, maxit, 3, 0);
     to_mpfr(xv, 15, n);
     mpfr_sqrt(expected, xv, MPFR_RNDN);
     EXPECT_LT(error_in_last_word(12, n, expected), 1.0) << "cold n=" << n << " seed=" << seed;
@@ -160,7 +161,7 @@ TEST_F(NewtonTest, SquareRootColdAndRestartedMatchesMpfr) {
       for (int i = std::max(g, 1); i < n + 2; ++i)
         x[i] = std::uniform_int_distribution<Word>(0, 99999999)(rng);
       write_words(15, x);
-      mp::SQR(15, 12, 14, n, maxit, 4, g);
+      mp::SQR(testsupport::multiplier(), 15, 12, 14, n, maxit, 4, g);
       to_mpfr(xv, 15, n);
       mpfr_sqrt(expected, xv, MPFR_RNDN);
       EXPECT_LT(error_in_last_word(12, n, expected), 1.0)
@@ -180,7 +181,7 @@ TEST_F(NewtonTest, TerminatingResultsAreExactAtEveryLength) {
       write_words(unit, junk);
     }
     mp::ADDC(13, 0.25, n);
-    mp::INV(13, 12, 14, n, budget_for(n));
+    mp::INV(testsupport::multiplier(), 13, 12, 14, n, budget_for(n));
     std::vector<Word> want(n + 2, 0);
     want[0] = 400000000;
     EXPECT_EQ(read_words(12, n + 2), want) << "1/0.25 at n=" << n;
@@ -189,7 +190,7 @@ TEST_F(NewtonTest, TerminatingResultsAreExactAtEveryLength) {
       mp::ZERO(15, n);
       mp::ADDC(15, x, n);
       write_words(12, std::vector<Word>(n + 2, 87654321));
-      mp::SQR(15, 12, 14, n, budget_for(n), 3, 0);
+      mp::SQR(testsupport::multiplier(), 15, 12, 14, n, budget_for(n), 3, 0);
       want[0] = root;
       EXPECT_EQ(read_words(12, n + 2), want) << "sqrt(" << x << ") at n=" << n;
     }
@@ -200,14 +201,14 @@ TEST_F(NewtonTest, ExhaustedBudgetsStopTheRun) {
   clear_all(16);
   mp::ADDC(13, 0.25, 16);
   mp::ADDC(15, 0.5, 16);
-  EXPECT_EXIT(mp::INV(13, 12, 14, 16, 3), ::testing::ExitedWithCode(1),
+  EXPECT_EXIT(mp::INV(testsupport::multiplier(), 13, 12, 14, 16, 3), ::testing::ExitedWithCode(1),
               "^STOP  ERROR     Not convergent in INV statement executed\n$");
-  EXPECT_EXIT(mp::SQR05(12, 14, 16, 3), ::testing::ExitedWithCode(1),
+  EXPECT_EXIT(mp::SQR05(testsupport::multiplier(), 12, 14, 16, 3), ::testing::ExitedWithCode(1),
               "^STOP  ERROR     Not convergent in SQR05 statement executed\n$");
-  EXPECT_EXIT(mp::SQR(15, 12, 14, 16, 3, 1, 0), ::testing::ExitedWithCode(1),
+  EXPECT_EXIT(mp::SQR(testsupport::multiplier(), 15, 12, 14, 16, 3, 1, 0), ::testing::ExitedWithCode(1),
               "^STOP  ERROR     Not convergent in SQR statement executed\n$");
   // A restart whose starting step already lies past the budget.
-  EXPECT_EXIT(mp::SQR(15, 12, 14, 16, 7, 4, 17), ::testing::ExitedWithCode(1),
+  EXPECT_EXIT(mp::SQR(testsupport::multiplier(), 15, 12, 14, 16, 7, 4, 17), ::testing::ExitedWithCode(1),
               "^STOP  ERROR     Not convergent in SQR statement executed\n$");
 }
 

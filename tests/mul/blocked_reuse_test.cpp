@@ -18,6 +18,7 @@
 #include "mul/mult.hpp"
 #include "mul/support.hpp"
 #include "store/store.hpp"
+#include "support/multiplier.hpp"
 
 namespace {
 
@@ -29,8 +30,8 @@ class BlockedReuse : public ::testing::Test {
  protected:
   void SetUp() override {
     open_units();
-    mul::reuse.record_agreement(0);
-    mul::reuse.record_outer_agreement(0);
+    testsupport::multiplier().reuse().record_agreement(0);
+    testsupport::multiplier().reuse().record_outer_agreement(0);
   }
 };
 
@@ -66,7 +67,7 @@ Words mult(const Words& a, const Words& b, int n, int mode) {
   store_number(11, a);
   store_number(12, b);
   store_number(13, c_start(n));
-  mul::MULT(11, 12, 13, n, static_cast<mul::Mode>(mode));
+  testsupport::multiplier().MULT(11, 12, 13, n, static_cast<mul::Mode>(mode));
   return load_number(13, n + 2);
 }
 
@@ -83,22 +84,22 @@ TEST_F(BlockedReuse, Mode4StartsAfterTheOuterAgreementOrAtTheSecondHalf) {
   const Words want2 = mult(hybrid(x, x2, 1), b, n, 0);
   const Words want_all = mult(x2, b, n, 0);
 
-  mul::reuse.start_newton(true);
+  testsupport::multiplier().reuse().start_newton(true);
   mult(x, b, n, 4);  // x's pieces stored
   // Fresh operand, outer agreement over one piece: piece 1 is taken.
-  mul::reuse.start_newton(true);
-  mul::reuse.record_outer_agreement(piece_words + 10000);
+  testsupport::multiplier().reuse().start_newton(true);
+  testsupport::multiplier().reuse().record_outer_agreement(piece_words + 10000);
   EXPECT_EQ(first_mismatch(mult(x1, b, n, 4), want1), "") << "fresh";
-  EXPECT_FALSE(mul::reuse.fresh_operand());
+  EXPECT_FALSE(testsupport::multiplier().reuse().fresh_operand());
   // Mode 6 takes both pieces as mode 4 left them.
   EXPECT_EQ(first_mismatch(mult(x1, b, n, 6), want1), "") << "mode 6";
   // Not fresh: the first half of the pieces (piece 1) is taken.
   EXPECT_EQ(first_mismatch(mult(x2, b, n, 4), want2), "") << "not fresh";
   // Fresh, outer agreement below one piece: every piece is transformed.
-  mul::reuse.start_newton(true);
-  mul::reuse.record_outer_agreement(piece_words - 1);
+  testsupport::multiplier().reuse().start_newton(true);
+  testsupport::multiplier().reuse().record_outer_agreement(piece_words - 1);
   EXPECT_EQ(first_mismatch(mult(x2, b, n, 4), want_all), "") << "fresh, short agreement";
-  EXPECT_FALSE(mul::reuse.fresh_operand());
+  EXPECT_FALSE(testsupport::multiplier().reuse().fresh_operand());
 }
 
 TEST_F(BlockedReuse, Mode5StartsAtTheFreshFlagAndAfterTheAgreement) {
@@ -114,20 +115,20 @@ TEST_F(BlockedReuse, Mode5StartsAtTheFreshFlagAndAfterTheAgreement) {
   const Words want2 = mult(hybrid(x, x2, 1), y2, n, 0);
   const Words want3 = mult(x1, hybrid(y2, y1, 1), n, 0);
 
-  mul::reuse.start_newton(true);
+  testsupport::multiplier().reuse().start_newton(true);
   mult(x, y, n, 5);
-  EXPECT_FALSE(mul::reuse.fresh_operand());
+  EXPECT_FALSE(testsupport::multiplier().reuse().fresh_operand());
   // Not fresh: x's first half taken; the agreement covers y's piece 1.
-  mul::reuse.record_agreement(piece_words + 1);
+  testsupport::multiplier().reuse().record_agreement(piece_words + 1);
   EXPECT_EQ(first_mismatch(mult(x1, y1, n, 5), want1), "") << "agreement over a piece";
   // Agreement below a piece: all of y is transformed (and stored).
-  mul::reuse.record_agreement(piece_words - 1);
+  testsupport::multiplier().reuse().record_agreement(piece_words - 1);
   EXPECT_EQ(first_mismatch(mult(x2, y2, n, 5), want2), "") << "agreement under a piece";
   // Fresh: all of x is transformed; y's piece 1 is taken as just stored.
-  mul::reuse.start_newton(true);
-  mul::reuse.record_agreement(piece_words);
+  testsupport::multiplier().reuse().start_newton(true);
+  testsupport::multiplier().reuse().record_agreement(piece_words);
   EXPECT_EQ(first_mismatch(mult(x1, y1, n, 5), want3), "") << "fresh";
-  EXPECT_FALSE(mul::reuse.fresh_operand());
+  EXPECT_FALSE(testsupport::multiplier().reuse().fresh_operand());
 }
 
 TEST_F(BlockedReuse, Mode7TakesTheLeadingPiecesThatMode5StoredOfItsSecondOperand) {
@@ -142,13 +143,14 @@ TEST_F(BlockedReuse, Mode7TakesTheLeadingPiecesThatMode5StoredOfItsSecondOperand
     const Words y1 = changed(y, 2 * q, rng);
     const Words want = mult(hybrid(y, y1, q), b, n, 1);
 
-    mul::reuse.start_newton(true);  // as the reciprocal starts: t's pieces are not stored yet
+    testsupport::multiplier().reuse().start_newton(
+        true);  // as the reciprocal starts: t's pieces are not stored yet
     mult(t, y, n, 5);
     // y stays in unit 12, now as the first operand.
     store_number(12, y1);
     store_number(11, b);
     store_number(13, c_start(n));
-    mul::MULT(12, 11, 13, n, mul::Mode::half_taking_a_pieces);
+    testsupport::multiplier().MULT(12, 11, 13, n, mul::Mode::half_taking_a_pieces);
     EXPECT_EQ(first_mismatch(load_number(13, n + 2), want), "");
   }
 }
@@ -167,12 +169,12 @@ TEST_F(BlockedReuse, LeadingHalfSquareStartsAfterTheAgreementAndMode8TakesItsPie
   const Words want_half = mult(hybrid(a, a1, 1), b, n, 1);
   const Words want_all = mult(a2, b, n, 3);
 
-  mul::reuse.record_agreement(0);
+  testsupport::multiplier().reuse().record_agreement(0);
   mult(a, b, n, 3);
-  mul::reuse.record_agreement(2 * piece_words - 1);
+  testsupport::multiplier().reuse().record_agreement(2 * piece_words - 1);
   EXPECT_EQ(first_mismatch(mult(a1, b, n, 3), want_square), "") << "agreement over a piece";
   EXPECT_EQ(first_mismatch(mult(a1, b, n, 8), want_half), "") << "mode 8";
-  mul::reuse.record_agreement(piece_words - 1);
+  testsupport::multiplier().reuse().record_agreement(piece_words - 1);
   EXPECT_EQ(first_mismatch(mult(a2, b, n, 3), want_all), "") << "agreement under a piece";
 }
 

@@ -22,6 +22,7 @@
 #include "mul/mult.hpp"
 #include "mul/support.hpp"
 #include "store/store.hpp"
+#include "support/multiplier.hpp"
 
 namespace {
 
@@ -33,9 +34,9 @@ class Blocked : public ::testing::Test {
  protected:
   void SetUp() override {
     open_units();
-    mul::reuse.start_newton(true);
-    mul::reuse.record_agreement(0);
-    mul::reuse.record_outer_agreement(0);
+    testsupport::multiplier().reuse().start_newton(true);
+    testsupport::multiplier().reuse().record_agreement(0);
+    testsupport::multiplier().reuse().record_outer_agreement(0);
   }
 };
 
@@ -127,8 +128,9 @@ void expect_same_but_guard_carry(const Words& blocked, const Words& incore, int 
   number_to_mpz(x.get_mpz_t(), blocked, first, last - first + 1);
   number_to_mpz(y.get_mpz_t(), incore, first, last - first + 1);
   mpz_sub(x.get_mpz_t(), x.get_mpz_t(), y.get_mpz_t());
-  EXPECT_EQ(mpz_get_si(x.get_mpz_t()), shift) << "guard words " << blocked[last - 2] << " " << blocked[last - 1]
-                                    << " against " << incore[last - 2] << " " << incore[last - 1];
+  EXPECT_EQ(mpz_get_si(x.get_mpz_t()), shift)
+      << "guard words " << blocked[last - 2] << " " << blocked[last - 1] << " against " << incore[last - 2]
+      << " " << incore[last - 1];
 }
 
 // ------------------------------------------------ in-core references --
@@ -162,7 +164,7 @@ Words incore_leading_half_square(int a, int c, int n) {
 }
 
 Words mult(int a, int b, int c, int n, int mode) {
-  mul::MULT(a, b, c, n, static_cast<mul::Mode>(mode));
+  testsupport::multiplier().MULT(a, b, c, n, static_cast<mul::Mode>(mode));
   return load_number(c, n + 2);
 }
 
@@ -203,15 +205,15 @@ void check_full_products(const Case& k) {
 
   for (int mode : {0, 4, 5}) {
     SCOPED_TRACE("mode " + std::to_string(mode));
-    mul::reuse.start_newton(true);
+    testsupport::multiplier().reuse().start_newton(true);
     expect_same_but_guard_carry(mult(11, 12, 13, n, mode), want, 1, n + 2, shift);
     if (mode != 0) {
-      EXPECT_FALSE(mul::reuse.fresh_operand());
+      EXPECT_FALSE(testsupport::multiplier().reuse().fresh_operand());
     }
   }
   // Mode 6 after a mode 4 call on the same first operand and another
   // second one.
-  mul::reuse.start_newton(true);
+  testsupport::multiplier().reuse().start_newton(true);
   mult(11, 14, 15, n, 4);
   expect_same_but_guard_carry(mult(11, 12, 13, n, 6), want, 1, n + 2, shift);
 
@@ -264,8 +266,8 @@ void check_half_products(const Case& k) {
   }
   expect_near_gmp(Words(half1.begin() + e, half1.end()), a, 1, e + 2, b, e + 1, e + 2, e + 2, 4 + n / 4000);
 
-  mul::reuse.record_agreement(0);
-  mul::reuse.start_newton(true);
+  testsupport::multiplier().reuse().record_agreement(0);
+  testsupport::multiplier().reuse().start_newton(true);
   mult(14, 11, 15, n, 5);
   store_number(13, c);
   expect_same_but_guard_carry(mult(11, 12, 13, n, 7), want, 1, n + 2, shift);
@@ -296,7 +298,7 @@ void check_leading_half_square(const Case& k) {
   store_number(13, c);
   store_number(14, c);
   const Words want = incore_leading_half_square(11, 13, n);
-  mul::reuse.record_agreement(0);
+  testsupport::multiplier().reuse().record_agreement(0);
   const Words got = mult(11, 11, 14, n, 3);
   expect_same_but_guard_carry(got, want, 1, n + 2, shift_of(leading_half_split(a, n)));
   expect_near_gmp(got, a, 1, e + 2, a, 1, e + 2, 2, 1);

@@ -11,6 +11,7 @@
 #include "fft/transform.hpp"
 #include "mul/support.hpp"
 #include "support/kernel_variants.hpp"
+#include "support/multiplier.hpp"
 
 namespace {
 
@@ -28,7 +29,7 @@ class Mult : public ::testing::Test {
 
 // Runs MULT and returns words 1 .. n+2 of c.
 Words mult(int a, int b, int c, int n, int mode) {
-  mul::MULT(a, b, c, n, static_cast<mul::Mode>(mode));
+  testsupport::multiplier().MULT(a, b, c, n, static_cast<mul::Mode>(mode));
   return load_number(c, n + 2);
 }
 
@@ -268,7 +269,7 @@ struct UnheldCase {
 };
 
 void kept_for_unit_11(int n) {
-  mul::MULT(11, 12, 13, n, mul::Mode::full_keeping_a_pieces);
+  testsupport::multiplier().MULT(11, 12, 13, n, mul::Mode::full_keeping_a_pieces);
 }
 
 const UnheldCase unheld_cases[] = {
@@ -277,19 +278,19 @@ const UnheldCase unheld_cases[] = {
     {"written over by a product", 1024,
      [](int n) {
        kept_for_unit_11(n);
-       mul::MULT(12, 12, 14, 131072, mul::Mode::square);  // in TB1
+       testsupport::multiplier().MULT(12, 12, 14, 131072, mul::Mode::square);  // in TB1
      },
      11, mul::Mode::full_taking_a},
     {"the unit rewritten by MULT", 1024,
      [](int n) {
-       mul::MULT(11, 11, 14, n, mul::Mode::leading_half_square);
-       mul::MULT(12, 12, 11, n, mul::Mode::square);
+       testsupport::multiplier().MULT(11, 11, 14, n, mul::Mode::leading_half_square);
+       testsupport::multiplier().MULT(12, 12, 11, n, mul::Mode::square);
      },
      11, mul::Mode::half_taking_leading_half},
     {"slots of another number", 262144,
      [](int n) {
-       mul::reuse.start_newton(true);
-       mul::MULT(11, 12, 13, n, mul::Mode::full_keeping_b_pieces);
+       testsupport::multiplier().reuse().start_newton(true);
+       testsupport::multiplier().MULT(11, 12, 13, n, mul::Mode::full_keeping_b_pieces);
      },
      11, mul::Mode::half_taking_a_pieces},
 };
@@ -302,7 +303,7 @@ TEST_F(Mult, TakingASpectrumThatIsNotHeldStopsACheckedBuild) {
   for (const UnheldCase& k : unheld_cases) {
     SCOPED_TRACE(k.what);
     k.before(k.n);
-    EXPECT_DEATH(mul::MULT(k.a, 12, 13, k.n, k.taking), "check failed.*holds_");
+    EXPECT_DEATH(testsupport::multiplier().MULT(k.a, 12, 13, k.n, k.taking), "check failed.*holds_");
   }
 }
 

@@ -28,7 +28,11 @@ void initial_values(mul::Multiplier& mult, int n, int m) {
 void pi_iteration(mul::Multiplier& mult, int n, int m, double t1) {
   double previous = t1;
   int k = 1;
-  mult.reuse().start_outer();
+  // The steps' convergence count: a and b agree in `agreement` leading
+  // words, and so do a*b of this step and of the one before, which SQR
+  // leaves x_pieces of.
+  int agreement = 0;
+  mul::StoredPieces x_pieces;
   for (;;) {
     mp::ADD(unit_a, unit_b, unit_a, n);
     mp::HALF(unit_a, n);                                      // a(k)
@@ -41,14 +45,14 @@ void pi_iteration(mul::Multiplier& mult, int n, int m, double t1) {
     }
     mp::MUL2P(unit_b, k - 1, n);
     mp::SUB(unit_t, unit_b, unit_t, n);                                               // t(k)
-    mp::SQR(mult, unit_ab, unit_b, unit_y, n, m, k, mult.reuse().outer_agreement());  // b(k)
-    mult.reuse().record_outer_agreement(mp::AGREE(unit_a, unit_b, n, mult.reuse().outer_agreement()));
+    x_pieces = mp::SQR(mult, unit_ab, unit_b, unit_y, n, m, k, agreement, x_pieces);  // b(k)
+    agreement = mp::AGREE(unit_a, unit_b, n, agreement);
 
     double now = rt::CPUSEC();
-    rt::print(" I=%2i L=%8i        Time=%12.3f Sec.\n", k, mult.reuse().outer_agreement(), now - previous);
+    rt::print(" I=%2i L=%8i        Time=%12.3f Sec.\n", k, agreement, now - previous);
     previous = now;
 
-    if (mult.reuse().outer_agreement() >= n / 2) break;
+    if (agreement >= n / 2) break;
     ++k;
     if (k > m) rt::stop(" ERROR     Not convergent in MAIN");
   }

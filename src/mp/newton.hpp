@@ -14,8 +14,11 @@ void INV(mul::Multiplier& mult, int x, int b, int c, int n, int maxit);
 void SQR05(mul::Multiplier& mult, int a, int b, int n, int maxit);
 // b := sqrt(x) to length n; c holds the inverse-square-root iterate and, for
 // k >= 3, keeps its leading n/4 + 2 words for the restart of the next call.
-// k is the caller's main-loop step, g the outer agreement count it left.
-void SQR(mul::Multiplier& mult, int x, int b, int c, int n, int maxit, int k, int g);
+// k is the caller's main-loop step, g the outer agreement count: x's leading
+// g words are those of the last call's x, whose pieces x_pieces are as that
+// call returned them. Returns the pieces of x it leaves for the next call.
+mul::StoredPieces SQR(mul::Multiplier& mult, int x, int b, int c, int n, int maxit, int k, int g,
+                      const mul::StoredPieces& x_pieces);
 
 namespace detail {
 
@@ -24,8 +27,10 @@ namespace detail {
 // correction halved with `halve`. The correction is formed as whichever of
 // 1 - r and r - 1 is not negative, so every stored value stays
 // non-negative, and multiplied by y through `mode`, a half product (the
-// leading half of 1 - r is zero). subc_len is the length SUBC is given.
-void newton_update(mul::Multiplier& mult, int y, int r, int len, int subc_len, mul::Mode mode, bool halve);
+// leading half of 1 - r is zero), which takes `taken` and whose result is
+// returned. subc_len is the length SUBC is given.
+mul::Pieces newton_update(mul::Multiplier& mult, int y, int r, int len, int subc_len, mul::Mode mode,
+                          bool halve, const mul::Pieces& taken);
 
 }  // namespace detail
 

@@ -18,13 +18,20 @@ void INV(mul::Multiplier& mult, int x, int b, int c, int n, int maxit) {
   ZERO(c, n);
   double v = TODBL(x);
   SETDBL(1.0 / v, c);
-  mult.reuse().start_newton(true);
+  // x's pieces are stored afresh; y's leading `agreement` words are those
+  // of the iterate whose pieces the step before left.
+  mul::StoredPieces x_pieces;
+  mul::StoredPieces y_pieces;
+  int agreement = 0;
   int len = 2;
   for (int i = 1; i <= maxit - 3; ++i) {
-    mult.MULT(x, c, b, len, mul::Mode::full_keeping_b_pieces);
-    detail::newton_update(mult, c, b, len, n, mul::Mode::half_taking_a_pieces, false);
-    mult.reuse().record_agreement(AGREE(b, c, len, mult.reuse().agreement()));
-    if (mult.reuse().agreement() >= n / 2 - 1) {
+    const mul::Pieces kept =
+        mult.MULT(x, c, b, len, mul::Mode::full_keeping_b_pieces, {x_pieces, y_pieces.valid_for(agreement)});
+    x_pieces = kept.a;
+    y_pieces =
+        detail::newton_update(mult, c, b, len, n, mul::Mode::half_taking_a_pieces, false, {kept.b, {}}).a;
+    agreement = AGREE(b, c, len, agreement);
+    if (agreement >= n / 2 - 1) {
       // Converged short of full length only when 1/x terminates within
       // len + 2 words (x = 0.25, say): the words past them are zero, not
       // whatever b held before.

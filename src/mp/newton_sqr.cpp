@@ -15,7 +15,8 @@ namespace mp {
 // previous call's inverse square root, kept in c: x changed only past about
 // its g leading words, so those words of the old y are still good and the
 // short steps below length L (L/2 <= g - 1 < L) can be skipped.
-void SQR(mul::Multiplier& mult, int x, int b, int c, int n, int maxit, int k, int g) {
+mul::StoredPieces SQR(mul::Multiplier& mult, int x, int b, int c, int n, int maxit, int k, int g,
+                      const mul::StoredPieces& x_pieces_before) {
   int i;
   int len;
   if (k <= 3) {
@@ -32,14 +33,20 @@ void SQR(mul::Multiplier& mult, int x, int b, int c, int n, int maxit, int k, in
     // Keep words 1 .. L/2 + 2: the half products rely on zeros beyond them.
     CLEAR(c, len / 2 + 3, n);
   }
-  mult.reuse().start_newton(true);
+  // x's pieces from the last call hold for its g leading words; within
+  // the call x does not change. y's pieces, as the half product of the
+  // step before left them, hold for the words in which its two newest
+  // iterates agree.
+  mul::StoredPieces x_pieces = x_pieces_before.valid_for(g);
+  mul::StoredPieces y_pieces;
+  int agreement = 0;
   bool converged = false;
   for (; i <= maxit - 3; ++i) {
-    mult.MULT(c, c, b, len, mul::Mode::leading_half_square);
-    mult.MULT(x, b, b, len, mul::Mode::full_keeping_a_pieces);
-    detail::newton_update(mult, c, b, len, n, mul::Mode::half, true);
-    mult.reuse().record_agreement(AGREE(b, c, len, mult.reuse().agreement()));
-    if (mult.reuse().agreement() >= n / 2 - 1) {
+    mult.MULT(c, c, b, len, mul::Mode::leading_half_square, {y_pieces.valid_for(agreement), {}});
+    x_pieces = mult.MULT(x, b, b, len, mul::Mode::full_keeping_a_pieces, {x_pieces, {}}).a;
+    y_pieces = detail::newton_update(mult, c, b, len, n, mul::Mode::half, true, {}).a;
+    agreement = AGREE(b, c, len, agreement);
+    if (agreement >= n / 2 - 1) {
       converged = true;
       break;
     }
@@ -55,7 +62,8 @@ void SQR(mul::Multiplier& mult, int x, int b, int c, int n, int maxit, int k, in
   // x's spectrum is taken from the last full_keeping_a_pieces call, which
   // ran at full length unless the loop ended early; then x is transformed
   // afresh.
-  mult.MULT(x, b, b, n, short_of_full ? mul::Mode::full : mul::Mode::full_taking_a);
+  mult.MULT(x, b, b, n, short_of_full ? mul::Mode::full : mul::Mode::full_taking_a, {x_pieces, {}});
+  return x_pieces;
 }
 
 }  // namespace mp

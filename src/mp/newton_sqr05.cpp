@@ -16,14 +16,19 @@ namespace mp {
 void SQR05(mul::Multiplier& mult, int a, int b, int n, int maxit) {
   ZERO(b, n);
   SETDBL(1.0 / std::sqrt(2.0), b);
-  mult.reuse().start_newton(false);
+  // y's pieces as the step before left them, valid for the leading
+  // `agreement` words in which its two newest iterates agree.
+  mul::StoredPieces y_pieces;
+  int agreement = 0;
   int len = 2;
   for (int i = 1; i <= maxit - 3; ++i) {
-    mult.MULT(b, b, a, len, mul::Mode::leading_half_square);
+    const mul::Pieces square =
+        mult.MULT(b, b, a, len, mul::Mode::leading_half_square, {y_pieces.valid_for(agreement), {}});
     MULI(a, 2, a, len);
-    detail::newton_update(mult, b, a, len, len, mul::Mode::half_taking_leading_half, true);
-    mult.reuse().record_agreement(AGREE(a, b, len, mult.reuse().agreement()));
-    if (mult.reuse().agreement() >= n / 2 - 1) return;
+    y_pieces =
+        detail::newton_update(mult, b, a, len, len, mul::Mode::half_taking_leading_half, true, square).a;
+    agreement = AGREE(a, b, len, agreement);
+    if (agreement >= n / 2 - 1) return;
     COPY(a, b, len);
     len = 2 * std::min(n / 2, len);
   }

@@ -21,7 +21,7 @@ detail::TailBlock tail;
 // and taking the ones below from their slots as stored (p + 1: none
 // transformed). With one piece, B's spectrum never goes to a slot: it stays
 // in buf, and the single block is formed there in place.
-void full_blocked(ReuseState& reuse, int a, int b, int c, double* buf, int n, int a_from, int b_from) {
+Pieces full_blocked(ReuseState& reuse, int a, int b, int c, double* buf, int n, int a_from, int b_from) {
   const int su = spectrum_unit_a;
   const int sv = spectrum_unit_b;
   const int p = n / piece_words;
@@ -42,7 +42,7 @@ void full_blocked(ReuseState& reuse, int a, int b, int c, double* buf, int n, in
     transform_piece(b, 1, buf);
     slot_multiply_in_place(su, 1, buf, piece_length);
     release_block(buf, c, 1, 0, 1, carry);
-    return;
+    return {StoredPieces(su, a, std::max(p, a_from - 1)), StoredPieces()};
   }
   save_pieces(reuse, b, sv, b_from, p, buf);
 
@@ -51,49 +51,42 @@ void full_blocked(ReuseState& reuse, int a, int b, int c, double* buf, int n, in
     BlockSpectra::load(k, buf);
     carry = release_block(buf, c, k, 0, k == p ? 1 : 0, carry);
   }
+  return {StoredPieces(su, a, std::max(p, a_from - 1)), StoredPieces(sv, b, std::max(p, b_from - 1))};
 }
 
-// Piece after the leading pieces of `words` words: the first one that a
-// stored run of that many unchanged words does not cover whole.
-int after(int words) {
-  return words / piece_words + 1;
+// The first piece to transform after the leading pieces that `stored` says
+// slots 1 .. of `file` hold of unit's number unchanged.
+int after(const StoredPieces& stored, int file, int unit) {
+  return usable_pieces(stored, file, unit) + 1;
 }
 
 }  // namespace
 
-void BMUL0(ReuseState& reuse, int a, int b, int c, double* buf, int n) {
-  full_blocked(reuse, a, b, c, buf, n, 1, 1);
+Pieces BMUL0(ReuseState& reuse, int a, int b, int c, double* buf, int n, const Pieces&) {
+  return full_blocked(reuse, a, b, c, buf, n, 1, 1);
 }
 
-// A is x of the square root iteration, fixed within a call of it. On a fresh
-// operand the pieces covered by the outer agreement count are as the last
-// call left them; otherwise the call at half this length stored A's first
-// half of pieces.
-void BMUL4(ReuseState& reuse, int a, int b, int c, double* buf, int n) {
-  int a_from;
-  if (reuse.take_fresh_operand()) {
-    a_from = after(reuse.outer_agreement());
-  } else {
-    a_from = after(n / 2);
-  }
-  full_blocked(reuse, a, b, c, buf, n, a_from, 1);
+// A is x of the square root iteration, fixed within a call of it: taken
+// holds its pieces as the call at half this length stored them or, at the
+// first blocked call, as the last call of the iteration's step before left
+// them, valid for the words of x that the outer agreement count covers.
+Pieces BMUL4(ReuseState& reuse, int a, int b, int c, double* buf, int n, const Pieces& taken) {
+  return full_blocked(reuse, a, b, c, buf, n, after(taken.a, spectrum_unit_a, a), 1);
 }
 
 // A is x of the reciprocal iteration (fixed within it), B the iterate, whose
-// leading agreement-count words are unchanged since the last call.
-void BMUL5(ReuseState& reuse, int a, int b, int c, double* buf, int n) {
-  int a_from;
-  if (reuse.take_fresh_operand()) {
-    a_from = 1;
-  } else {
-    a_from = after(n / 2);
-  }
-  full_blocked(reuse, a, b, c, buf, n, a_from, after(reuse.agreement()));
+// leading words that the agreement count covers are unchanged since the
+// last call stored its pieces.
+Pieces BMUL5(ReuseState& reuse, int a, int b, int c, double* buf, int n, const Pieces& taken) {
+  return full_blocked(reuse, a, b, c, buf, n, after(taken.a, spectrum_unit_a, a),
+                      after(taken.b, spectrum_unit_b, b));
 }
 
 // A's pieces as the full_keeping_a_pieces call before it stored them.
-void BMUL6(ReuseState& reuse, int a, int b, int c, double* buf, int n) {
-  full_blocked(reuse, a, b, c, buf, n, n / piece_words + 1, 1);
+Pieces BMUL6(ReuseState& reuse, int a, int b, int c, double* buf, int n, const Pieces& taken) {
+  const int p = n / piece_words;
+  DIGITMILL_CHECK(usable_pieces(taken.a, spectrum_unit_a, a) >= p);
+  return full_blocked(reuse, a, b, c, buf, n, p + 1, 1);
 }
 
 }  // namespace mul

@@ -34,7 +34,7 @@ void restore_leading_word(int c, int e, double taken) {
   store::WRITEW(c, rec, words, store::record_words);
 }
 
-void half_blocked(ReuseState& reuse, int a, int b, int c, double* buf, int n, bool take_a) {
+Pieces half_blocked(ReuseState& reuse, int a, int b, int c, double* buf, int n, bool take_a) {
   const int sv = spectrum_unit_b;
   const int q = n / (2 * piece_words);
 
@@ -63,19 +63,22 @@ void half_blocked(ReuseState& reuse, int a, int b, int c, double* buf, int n, bo
     }
   }
   restore_leading_word(c, n / 2, carry);
+  // B's pieces went to slots q + 1 .. 2q: a run of A's pieces ends at q.
+  return {StoredPieces(sv, a, q), StoredPieces()};
 }
 
 }  // namespace
 
-void BHALF(ReuseState& reuse, int a, int b, int c, double* buf, int n) {
-  half_blocked(reuse, a, b, c, buf, n, false);
+Pieces BHALF(ReuseState& reuse, int a, int b, int c, double* buf, int n, const Pieces&) {
+  return half_blocked(reuse, a, b, c, buf, n, false);
 }
 
 // A's leading-half pieces as the call before left them in slots 1 .. q: a
 // full_keeping_b_pieces call whose second operand was A, or a blocked leading-half square
 // of A.
-void BHALF7(ReuseState& reuse, int a, int b, int c, double* buf, int n) {
-  half_blocked(reuse, a, b, c, buf, n, true);
+Pieces BHALF7(ReuseState& reuse, int a, int b, int c, double* buf, int n, const Pieces& taken) {
+  DIGITMILL_CHECK(usable_pieces(taken.a, spectrum_unit_b, a) >= n / (2 * piece_words));
+  return half_blocked(reuse, a, b, c, buf, n, true);
 }
 
 }  // namespace mul

@@ -21,7 +21,7 @@ detail::TailBlock tail;
 
 }  // namespace
 
-void BSQR(ReuseState& reuse, int a, int c, double* buf, int n) {
+Pieces BSQR(ReuseState& reuse, int a, int c, double* buf, int n) {
   const int p = n / piece_words;  // at least 2
 
   // Tail pairs i + j = p + 2 with i <= j, from the outermost one in.
@@ -43,6 +43,7 @@ void BSQR(ReuseState& reuse, int a, int c, double* buf, int n) {
     BlockSpectra::load(k, buf);
     carry = release_block(buf, c, k, 0, k == p ? 1 : 0, carry);
   }
+  return {StoredPieces(spectrum_unit_b, a, p), StoredPieces()};
 }
 
 namespace detail {
@@ -51,13 +52,13 @@ namespace detail {
 // leading half, its guard words n/2 + 1, n/2 + 2 at the start of piece d,
 // and the rest of piece d, which the callers keep at zero. Its top block
 // 2d - 1 starts at word n + 1, so its first two words are the guard words
-// of C and no correction is needed. A's leading words covered by the
-// agreement count are unchanged since the calls at half this length, which
-// stored their pieces (this square, or the half product on the same A).
-void blocked_leading_half_square(ReuseState& reuse, int a, int c, int n) {
+// of C and no correction is needed. The pieces taken are those the calls
+// at half this length stored of A (this square, or the half product on the
+// same A), valid as far as the Newton routine's agreement count says.
+Pieces blocked_leading_half_square(ReuseState& reuse, int a, int c, int n, const Pieces& taken) {
   double* buf = fft::TB1;
   const int d = n / (2 * piece_words) + 1;
-  const int stored = reuse.agreement() / piece_words;
+  const int stored = usable_pieces(taken.a, spectrum_unit_b, a);
   DIGITMILL_CHECK(reuse.holds_pieces(spectrum_unit_b, a, std::min(stored, d)));
   save_pieces(reuse, a, spectrum_unit_b, stored + 1, d, buf);
   double carry = 0.0;
@@ -66,6 +67,7 @@ void blocked_leading_half_square(ReuseState& reuse, int a, int c, int n) {
     BlockSpectra::load(k, buf);
     carry = release_block(buf, c, k, k == 2 * d - 1 ? 1 : 0, k == 2 * d - 2 ? 1 : 0, carry);
   }
+  return {StoredPieces(spectrum_unit_b, a, std::max(d, stored)), StoredPieces()};
 }
 
 }  // namespace detail

@@ -58,14 +58,15 @@ void SPSAVE(const double* buf, int u, int n, int k);
 
 // Blocked products, for lengths beyond the transform buffer; buf is the
 // transform_length doubles of the transform array (TB1 in a run), reuse the
-// multiplier's record of what its slots hold.
-void BMUL0(ReuseState& reuse, int a, int b, int c, double* buf, int n);
-void BMUL4(ReuseState& reuse, int a, int b, int c, double* buf, int n);
-void BMUL5(ReuseState& reuse, int a, int b, int c, double* buf, int n);
-void BMUL6(ReuseState& reuse, int a, int b, int c, double* buf, int n);
-void BSQR(ReuseState& reuse, int a, int c, double* buf, int n);
-void BHALF(ReuseState& reuse, int a, int b, int c, double* buf, int n);
-void BHALF7(ReuseState& reuse, int a, int b, int c, double* buf, int n);
+// multiplier's record of what its slots hold, taken the pieces the call may
+// take over. Each returns the pieces it leaves in the slots.
+Pieces BMUL0(ReuseState& reuse, int a, int b, int c, double* buf, int n, const Pieces& taken);
+Pieces BMUL4(ReuseState& reuse, int a, int b, int c, double* buf, int n, const Pieces& taken);
+Pieces BMUL5(ReuseState& reuse, int a, int b, int c, double* buf, int n, const Pieces& taken);
+Pieces BMUL6(ReuseState& reuse, int a, int b, int c, double* buf, int n, const Pieces& taken);
+Pieces BSQR(ReuseState& reuse, int a, int c, double* buf, int n);
+Pieces BHALF(ReuseState& reuse, int a, int b, int c, double* buf, int n, const Pieces& taken);
+Pieces BHALF7(ReuseState& reuse, int a, int b, int c, double* buf, int n, const Pieces& taken);
 
 }  // namespace mul
 
@@ -97,6 +98,13 @@ constexpr int slot_records = piece_length / store::record_doubles;
 // The spectrum work files of the pieces, and where the blocks are formed.
 constexpr int spectrum_unit_a = store::spectrum_units[0];
 constexpr int spectrum_unit_b = store::spectrum_units[1];
+// How many leading pieces of unit's number the value says slots 1 .. of
+// `file` hold unchanged: none when it speaks of another file or number.
+inline int usable_pieces(const StoredPieces& p, int file, int unit) {
+  if (p.file() != file || p.unit() != unit) return 0;
+  const int valid = p.valid_words() / piece_words;
+  return p.count() < valid ? p.count() : valid;
+}
 static_assert(piece_words == full_in_core_below && std::has_single_bit(static_cast<unsigned>(piece_length)));
 
 // Full product or square of the n-word numbers in units a and b into c
@@ -179,6 +187,6 @@ class BlockSpectra {
 
 // Leading-half square from n = 524288 words, by piece spectra stored in
 // spectrum work file 22 and released block by block.
-void blocked_leading_half_square(ReuseState& reuse, int a, int c, int n);
+Pieces blocked_leading_half_square(ReuseState& reuse, int a, int c, int n, const Pieces& taken);
 
 }  // namespace mul::detail

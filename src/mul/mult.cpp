@@ -58,40 +58,43 @@ double* whole_buffer(ReuseState& reuse) {
   return TB1;
 }
 
-using Blocked = void (*)(ReuseState& reuse, int a, int b, int c, double* buf, int n);
+using Blocked = Pieces (*)(ReuseState& reuse, int a, int b, int c, double* buf, int n, const Pieces& taken);
 
-// Full products: in core, or by the blocked member of the mode.
-void full(ReuseState& reuse, int a, int b, int c, int n, bool take_a, Blocked blocked) {
+// Full products: in core, or by the blocked member of the mode. In core the
+// slots are left as they were, and so are the pieces the caller handed in.
+Pieces full(ReuseState& reuse, int a, int b, int c, int n, bool take_a, Blocked blocked,
+            const Pieces& taken) {
   if (n < full_in_core_below) {
     full_in_core(reuse, a, b, c, n, take_a);
-  } else {
-    blocked(reuse, a, b, c, whole_buffer(reuse), n);
+    return taken;
   }
+  return blocked(reuse, a, b, c, whole_buffer(reuse), n, taken);
 }
 
 // Half products that take nothing in core: A in the first view, B in the
 // second, the product over A's view.
-void half(ReuseState& reuse, int a, int b, int c, int n, Blocked blocked) {
+Pieces half(ReuseState& reuse, int a, int b, int c, int n, Blocked blocked, const Pieces& taken) {
   if (n < full_in_core_below) {
     half_in_core(reuse, a, b, c, n, TB2, TB3, TB2, false);
   } else if (n < half_in_core_below) {
     half_in_core(reuse, a, b, c, n, TB1, TB2, TB1, false);
   } else {
-    blocked(reuse, a, b, c, whole_buffer(reuse), n);
+    return blocked(reuse, a, b, c, whole_buffer(reuse), n, taken);
   }
+  return taken;
 }
 
 // Every path of every mode.
-void dispatch(ReuseState& reuse, int a, int b, int c, int n, Mode mode) {
+Pieces dispatch(ReuseState& reuse, int a, int b, int c, int n, Mode mode, const Pieces& taken) {
   switch (mode) {
     case Mode::full:
-      return full(reuse, a, b, c, n, false, BMUL0);
+      return full(reuse, a, b, c, n, false, BMUL0, taken);
     case Mode::full_keeping_a_pieces:
-      return full(reuse, a, b, c, n, false, BMUL4);
+      return full(reuse, a, b, c, n, false, BMUL4, taken);
     case Mode::full_keeping_b_pieces:
-      return full(reuse, a, b, c, n, false, BMUL5);
+      return full(reuse, a, b, c, n, false, BMUL5, taken);
     case Mode::full_taking_a:
-      return full(reuse, a, b, c, n, true, BMUL6);
+      return full(reuse, a, b, c, n, true, BMUL6, taken);
 
     case Mode::square:
       if (n < full_in_core_below) {
@@ -99,9 +102,9 @@ void dispatch(ReuseState& reuse, int a, int b, int c, int n, Mode mode) {
       } else if (n < square_in_core_below) {
         square_in_core(reuse, a, c, n, TB1);
       } else {
-        BSQR(reuse, a, c, whole_buffer(reuse), n);
+        return BSQR(reuse, a, c, whole_buffer(reuse), n);
       }
-      break;
+      return taken;
 
     case Mode::leading_half_square:
       // Below 131072 words the spectrum of A's leading half is kept apart
@@ -116,25 +119,25 @@ void dispatch(ReuseState& reuse, int a, int b, int c, int n, Mode mode) {
         leading_half_square_in_core(reuse, a, c, n, TB1, TB1);
       } else {
         whole_buffer(reuse);
-        blocked_leading_half_square(reuse, a, c, n);
+        return blocked_leading_half_square(reuse, a, c, n, taken);
       }
-      break;
+      return taken;
 
     case Mode::half:
-      return half(reuse, a, b, c, n, BHALF);
+      return half(reuse, a, b, c, n, BHALF, taken);
     case Mode::half_taking_a_pieces:
-      return half(reuse, a, b, c, n, BHALF7);
+      return half(reuse, a, b, c, n, BHALF7, taken);
     case Mode::half_taking_leading_half:
       // A's leading-half spectrum as the leading-half square left it: in TB2
       // below 131072 words, in the slots from 524288 words; in between it
       // was not kept, and A is transformed again.
       if (n < full_in_core_below) {
         half_in_core(reuse, a, b, c, n, TB2, TB3, TB3, true);
-      } else {
-        half(reuse, a, b, c, n, n < leading_half_in_core_below ? BHALF : BHALF7);
+        return taken;
       }
-      break;
+      return half(reuse, a, b, c, n, n < leading_half_in_core_below ? BHALF : BHALF7, taken);
   }
+  return taken;
 }
 
 }  // namespace
@@ -150,9 +153,10 @@ int block_file_records(int n) {
   return (pieces >= 4 ? pieces + 1 : pieces >= 2 ? pieces : 0) * slot_records;
 }
 
-void Multiplier::MULT(int a, int b, int c, int n, Mode mode) {
-  dispatch(reuse_, a, b, c, n, mode);
+Pieces Multiplier::MULT(int a, int b, int c, int n, Mode mode, const Pieces& taken) {
+  const Pieces left = dispatch(reuse_, a, b, c, n, mode, taken);
   reuse_.result_written(c);
+  return left;
 }
 
 }  // namespace mul

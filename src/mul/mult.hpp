@@ -31,12 +31,55 @@ enum class Mode : int {
 int spectrum_file_records(int n);
 int block_file_records(int n);
 
-// The reuse protocol. A product may take over a spectrum that an earlier
-// call left in the transform buffer, or piece spectra left in the slots of
-// the spectrum units; nothing in the spectra says whose they are, so this
-// state, owned here and changed only through the operations below, says it.
-//
-// What it guarantees, as long as the callers keep their pairs:
+// What a call leaves in the slots of a spectrum work file for a later call:
+// slots 1 .. count hold the spectra of the pieces of the number in `unit`,
+// of which the caller vouches for `valid_words` leading words being
+// unchanged since (all of them when the multiplier hands the value out). A
+// value made by default holds nothing. Calls that store nothing hand back
+// what they were given.
+class StoredPieces {
+ public:
+  StoredPieces() = default;
+  StoredPieces(int file, int unit, int count)
+      : file_(file), unit_(unit), count_(count), valid_words_(all_words) {}
+
+  // The same pieces, of whose number only the leading `words` words are
+  // known to be unchanged since they were stored.
+  StoredPieces valid_for(int words) const {
+    StoredPieces p = *this;
+    if (words < p.valid_words_) p.valid_words_ = words < 0 ? 0 : words;
+    return p;
+  }
+  int file() const {
+    return file_;
+  }
+  int unit() const {
+    return unit_;
+  }
+  int count() const {
+    return count_;
+  }
+  int valid_words() const {
+    return valid_words_;
+  }
+
+ private:
+  static constexpr int all_words = 0x7fffffff;
+  int file_ = 0;
+  int unit_ = 0;
+  int count_ = 0;
+  int valid_words_ = 0;
+};
+
+// The pieces a call left (or takes) of its first operand and of its second.
+struct Pieces {
+  StoredPieces a;
+  StoredPieces b;
+};
+
+// The multiplier's own record of what the transform buffer's views and the
+// slots hold, against which a checked build tests every take. Nothing in the
+// spectra says whose they are; this says it.
 // - In the buffer: after a full product in core (full, full_keeping_*) TB1
 //   holds A's spectrum at that call's length n (4n elements); after a
 //   leading-half square in core below 131072 words TB2 holds the spectrum
@@ -44,43 +87,11 @@ int block_file_records(int n);
 //   a later product writes over any of its elements, or MULT writes its
 //   result into that unit.
 // - In the slots: slots 1 .. k of spectrum unit 21 or 22 hold piece spectra
-//   of one number unit. They were formed at some earlier call; the words of
-//   those pieces are the same now only as far as the agreement counts say:
-//   agreement_count leading words of the newest Newton iterate are those of
-//   the one before, outer_agreement_count leading words of the pi
-//   iteration's a*b are those of the step before.
-// - fresh_operand_flag: the Newton routine that runs has not yet made a
-//   blocked full_keeping_a_pieces or full_keeping_b_pieces call, so A's
-//   stored pieces belong to an earlier routine.
-// Taking a spectrum that is not held stops a checked build at once.
+//   of one number unit, formed at some earlier call; how many of its
+//   leading words are still the same is for the callers to say, through the
+//   StoredPieces they pass.
 class ReuseState {
  public:
-  // A Newton routine starts: its iterates agree in no word yet. INV and SQR
-  // start with a fresh first operand; SQR05 does not.
-  void start_newton(bool fresh_operand);
-  // After a Newton step: the two newest iterates agree in `words` leading words.
-  void record_agreement(int words);
-  int agreement() const {
-    return agreement_count;
-  }
-  // The pi iteration starts, and after each of its steps a and b agree in
-  // `words` leading words.
-  void start_outer() {
-    outer_agreement_count = 0;
-  }
-  void record_outer_agreement(int words) {
-    outer_agreement_count = words;
-  }
-  int outer_agreement() const {
-    return outer_agreement_count;
-  }
-  // Whether the first blocked keeping call of the routine is this one; true
-  // at most once per start_newton(true).
-  bool take_fresh_operand();
-  bool fresh_operand() const {
-    return fresh_operand_flag != 0;
-  }
-
   // A product is about to write elements view(1 .. len) of the buffer.
   void overwrite(const double* view, int len);
   // The spectrum of unit's number at length n stays in view(1 .. len).
@@ -110,27 +121,26 @@ class ReuseState {
   Slots& slots_of(int file);
   const Slots& slots_of(int file) const;
 
-  int agreement_count = 0;
-  int fresh_operand_flag = 0;
-  int outer_agreement_count = 0;
   Held held_[2];    // at most one spectrum each in TB1 and TB2
   Slots slots_[2];  // spectrum units 21 and 22
 };
 
 // The multiplication of a run, in the sense of an FFT plan: the driver
 // creates one and hands it to the pi iteration and the Newton routines. It
-// owns what its products leave for each other: the reuse state of the
-// transform buffer's views and of the spectrum files' slots.
+// owns what its products leave for each other (the use of the transform
+// buffer's views, the spectrum files' slots, the block file) and its record
+// of them; the callers see only the values a call returns.
 class Multiplier {
  public:
   // Full products and squares write words 1..n+2 of C; half products write
-  // words n/2+1..n+2 and keep words 1..n/2.
-  void MULT(int a, int b, int c, int n, Mode mode);
-
-  // What the callers promise about their operands (see ReuseState).
-  ReuseState& reuse() {
-    return reuse_;
-  }
+  // words n/2+1..n+2 and keep words 1..n/2. The keeping modes and the
+  // blocked products return the pieces they left in the slots; the modes
+  // that reuse pieces take them in `taken`, as an earlier call returned
+  // them (of A for full_keeping_a_pieces, full_taking_a, half_taking_a_pieces,
+  // leading_half_square, half_taking_leading_half; of A and B for
+  // full_keeping_b_pieces), narrowed by the caller with valid_for to the
+  // words it knows unchanged. Taking what is not held stops a checked build.
+  Pieces MULT(int a, int b, int c, int n, Mode mode, const Pieces& taken = {});
 
  private:
   ReuseState reuse_;

@@ -6,22 +6,6 @@
 
 namespace mul {
 
-void ReuseState::start_newton(bool fresh_operand) {
-  if (fresh_operand) fresh_operand_flag = 1;
-  agreement_count = 0;
-}
-
-void ReuseState::record_agreement(int words) {
-  DIGITMILL_CHECK(words >= 0);
-  agreement_count = words;
-}
-
-bool ReuseState::take_fresh_operand() {
-  const bool fresh = fresh_operand_flag == 1;
-  fresh_operand_flag = 0;
-  return fresh;
-}
-
 void ReuseState::overwrite(const double* view, int len) {
   for (Held& h : held_) {
     if (h.view != nullptr && view < h.view + h.len && h.view < view + len) h = Held{};

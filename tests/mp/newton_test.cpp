@@ -145,7 +145,7 @@ TEST_F(NewtonTest, SquareRootColdAndRestartedMatchesMpfr) {
     // Step 3 of the caller: cold start, saves n/4 + 2 words of 1/sqrt(x) in c.
     std::vector<Word> x = random_number(rng, n, 50000000, 100000000);
     write_words(15, x);
-    mp::SQR(testsupport::multiplier(), 15, 12, 14, n, maxit, 3, 0);
+    mul::StoredPieces x_pieces = mp::SQR(testsupport::multiplier(), 15, 12, 14, n, maxit, 3, 0, {});
     to_mpfr(xv, 15, n);
     mpfr_sqrt(expected, xv, MPFR_RNDN);
     EXPECT_LT(error_in_last_word(12, n, expected), 1.0) << "cold n=" << n << " seed=" << seed;
@@ -161,7 +161,7 @@ TEST_F(NewtonTest, SquareRootColdAndRestartedMatchesMpfr) {
       for (int i = std::max(g, 1); i < n + 2; ++i)
         x[i] = std::uniform_int_distribution<Word>(0, 99999999)(rng);
       write_words(15, x);
-      mp::SQR(testsupport::multiplier(), 15, 12, 14, n, maxit, 4, g);
+      x_pieces = mp::SQR(testsupport::multiplier(), 15, 12, 14, n, maxit, 4, g, x_pieces);
       to_mpfr(xv, 15, n);
       mpfr_sqrt(expected, xv, MPFR_RNDN);
       EXPECT_LT(error_in_last_word(12, n, expected), 1.0)
@@ -190,7 +190,7 @@ TEST_F(NewtonTest, TerminatingResultsAreExactAtEveryLength) {
       mp::ZERO(15, n);
       mp::ADDC(15, x, n);
       write_words(12, std::vector<Word>(n + 2, 87654321));
-      mp::SQR(testsupport::multiplier(), 15, 12, 14, n, budget_for(n), 3, 0);
+      mp::SQR(testsupport::multiplier(), 15, 12, 14, n, budget_for(n), 3, 0, {});
       want[0] = root;
       EXPECT_EQ(read_words(12, n + 2), want) << "sqrt(" << x << ") at n=" << n;
     }
@@ -205,10 +205,10 @@ TEST_F(NewtonTest, ExhaustedBudgetsStopTheRun) {
               "^STOP  ERROR     Not convergent in INV statement executed\n$");
   EXPECT_EXIT(mp::SQR05(testsupport::multiplier(), 12, 14, 16, 3), ::testing::ExitedWithCode(1),
               "^STOP  ERROR     Not convergent in SQR05 statement executed\n$");
-  EXPECT_EXIT(mp::SQR(testsupport::multiplier(), 15, 12, 14, 16, 3, 1, 0), ::testing::ExitedWithCode(1),
+  EXPECT_EXIT(mp::SQR(testsupport::multiplier(), 15, 12, 14, 16, 3, 1, 0, {}), ::testing::ExitedWithCode(1),
               "^STOP  ERROR     Not convergent in SQR statement executed\n$");
   // A restart whose starting step already lies past the budget.
-  EXPECT_EXIT(mp::SQR(testsupport::multiplier(), 15, 12, 14, 16, 7, 4, 17), ::testing::ExitedWithCode(1),
+  EXPECT_EXIT(mp::SQR(testsupport::multiplier(), 15, 12, 14, 16, 7, 4, 17, {}), ::testing::ExitedWithCode(1),
               "^STOP  ERROR     Not convergent in SQR statement executed\n$");
 }
 

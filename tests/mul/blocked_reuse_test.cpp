@@ -30,8 +30,6 @@ class BlockedReuse : public ::testing::Test {
  protected:
   void SetUp() override {
     open_units();
-    testsupport::multiplier().reuse().record_agreement(0);
-    testsupport::multiplier().reuse().record_outer_agreement(0);
   }
 };
 
@@ -63,15 +61,18 @@ const Words& c_start(int n) {
 
 // The product of a (unit 11) and b (unit 12) by MULT in the given mode,
 // into unit 13 starting from the same words each time.
-Words mult(const Words& a, const Words& b, int n, int mode) {
+// It takes `taken`, and what it leaves goes to *left.
+Words mult(const Words& a, const Words& b, int n, int mode, const mul::Pieces& taken = {},
+           mul::Pieces* left = nullptr) {
   store_number(11, a);
   store_number(12, b);
   store_number(13, c_start(n));
-  testsupport::multiplier().MULT(11, 12, 13, n, static_cast<mul::Mode>(mode));
+  const mul::Pieces l = testsupport::multiplier().MULT(11, 12, 13, n, static_cast<mul::Mode>(mode), taken);
+  if (left != nullptr) *left = l;
   return load_number(13, n + 2);
 }
 
-TEST_F(BlockedReuse, Mode4StartsAfterTheOuterAgreementOrAtTheSecondHalf) {
+TEST_F(BlockedReuse, Mode4StartsAfterTheValidWordsOfTheStoredPieces) {
   const int n = 262144;  // two pieces
   const std::uint64_t seed = 95001;
   SCOPED_TRACE("seed " + std::to_string(seed));
@@ -84,25 +85,26 @@ TEST_F(BlockedReuse, Mode4StartsAfterTheOuterAgreementOrAtTheSecondHalf) {
   const Words want2 = mult(hybrid(x, x2, 1), b, n, 0);
   const Words want_all = mult(x2, b, n, 0);
 
-  testsupport::multiplier().reuse().start_newton(true);
-  mult(x, b, n, 4);  // x's pieces stored
-  // Fresh operand, outer agreement over one piece: piece 1 is taken.
-  testsupport::multiplier().reuse().start_newton(true);
-  testsupport::multiplier().reuse().record_outer_agreement(piece_words + 10000);
-  EXPECT_EQ(first_mismatch(mult(x1, b, n, 4), want1), "") << "fresh";
-  EXPECT_FALSE(testsupport::multiplier().reuse().fresh_operand());
+  mul::Pieces kept;
+  mult(x, b, n, 4, {}, &kept);  // x's pieces stored
+  // As at the first blocked call of the square root: valid for an outer
+  // agreement over one piece, so piece 1 is taken.
+  mul::Pieces kept1;
+  EXPECT_EQ(first_mismatch(mult(x1, b, n, 4, {kept.a.valid_for(piece_words + 10000), {}}, &kept1), want1), "")
+      << "over one piece";
+  EXPECT_EQ(kept1.a.count(), 2);
   // Mode 6 takes both pieces as mode 4 left them.
-  EXPECT_EQ(first_mismatch(mult(x1, b, n, 6), want1), "") << "mode 6";
-  // Not fresh: the first half of the pieces (piece 1) is taken.
-  EXPECT_EQ(first_mismatch(mult(x2, b, n, 4), want2), "") << "not fresh";
-  // Fresh, outer agreement below one piece: every piece is transformed.
-  testsupport::multiplier().reuse().start_newton(true);
-  testsupport::multiplier().reuse().record_outer_agreement(piece_words - 1);
-  EXPECT_EQ(first_mismatch(mult(x2, b, n, 4), want_all), "") << "fresh, short agreement";
-  EXPECT_FALSE(testsupport::multiplier().reuse().fresh_operand());
+  EXPECT_EQ(first_mismatch(mult(x1, b, n, 6, kept1), want1), "") << "mode 6";
+  // As the call at half this length leaves them: piece 1 is taken.
+  EXPECT_EQ(first_mismatch(mult(x2, b, n, 4, {kept1.a.valid_for(n / 2), {}}), want2), "") << "half";
+  // Valid for less than one piece, or pieces of another number: every piece
+  // is transformed.
+  EXPECT_EQ(first_mismatch(mult(x2, b, n, 4, {kept1.a.valid_for(piece_words - 1), {}}), want_all), "")
+      << "short agreement";
+  EXPECT_EQ(first_mismatch(mult(x2, b, n, 4, {kept1.b, {}}), want_all), "") << "another number's pieces";
 }
 
-TEST_F(BlockedReuse, Mode5StartsAtTheFreshFlagAndAfterTheAgreement) {
+TEST_F(BlockedReuse, Mode5StartsAfterTheValidWordsOfBothOperandsPieces) {
   const int n = 262144;
   const std::uint64_t seed = 95002;
   SCOPED_TRACE("seed " + std::to_string(seed));
@@ -115,20 +117,22 @@ TEST_F(BlockedReuse, Mode5StartsAtTheFreshFlagAndAfterTheAgreement) {
   const Words want2 = mult(hybrid(x, x2, 1), y2, n, 0);
   const Words want3 = mult(x1, hybrid(y2, y1, 1), n, 0);
 
-  testsupport::multiplier().reuse().start_newton(true);
-  mult(x, y, n, 5);
-  EXPECT_FALSE(testsupport::multiplier().reuse().fresh_operand());
-  // Not fresh: x's first half taken; the agreement covers y's piece 1.
-  testsupport::multiplier().reuse().record_agreement(piece_words + 1);
-  EXPECT_EQ(first_mismatch(mult(x1, y1, n, 5), want1), "") << "agreement over a piece";
+  mul::Pieces kept;
+  mult(x, y, n, 5, {}, &kept);
+  // x's first half taken; the agreement covers y's piece 1.
+  EXPECT_EQ(
+      first_mismatch(mult(x1, y1, n, 5, {kept.a.valid_for(n / 2), kept.b.valid_for(piece_words + 1)}, &kept),
+                     want1),
+      "")
+      << "agreement over a piece";
   // Agreement below a piece: all of y is transformed (and stored).
-  testsupport::multiplier().reuse().record_agreement(piece_words - 1);
-  EXPECT_EQ(first_mismatch(mult(x2, y2, n, 5), want2), "") << "agreement under a piece";
-  // Fresh: all of x is transformed; y's piece 1 is taken as just stored.
-  testsupport::multiplier().reuse().start_newton(true);
-  testsupport::multiplier().reuse().record_agreement(piece_words);
-  EXPECT_EQ(first_mismatch(mult(x1, y1, n, 5), want3), "") << "fresh";
-  EXPECT_FALSE(testsupport::multiplier().reuse().fresh_operand());
+  EXPECT_EQ(
+      first_mismatch(mult(x2, y2, n, 5, {kept.a.valid_for(n / 2), kept.b.valid_for(piece_words - 1)}, &kept),
+                     want2),
+      "")
+      << "agreement under a piece";
+  // A fresh x: all of it is transformed; y's piece 1 is taken as just stored.
+  EXPECT_EQ(first_mismatch(mult(x1, y1, n, 5, {{}, kept.b.valid_for(piece_words)}), want3), "") << "fresh";
 }
 
 TEST_F(BlockedReuse, Mode7TakesTheLeadingPiecesThatMode5StoredOfItsSecondOperand) {
@@ -143,19 +147,20 @@ TEST_F(BlockedReuse, Mode7TakesTheLeadingPiecesThatMode5StoredOfItsSecondOperand
     const Words y1 = changed(y, 2 * q, rng);
     const Words want = mult(hybrid(y, y1, q), b, n, 1);
 
-    testsupport::multiplier().reuse().start_newton(
-        true);  // as the reciprocal starts: t's pieces are not stored yet
-    mult(t, y, n, 5);
+    mul::Pieces kept;
+    mult(t, y, n, 5, {}, &kept);  // as the reciprocal starts: t's pieces are not stored yet
     // y stays in unit 12, now as the first operand.
     store_number(12, y1);
     store_number(11, b);
     store_number(13, c_start(n));
-    testsupport::multiplier().MULT(12, 11, 13, n, mul::Mode::half_taking_a_pieces);
+    const mul::Pieces left =
+        testsupport::multiplier().MULT(12, 11, 13, n, mul::Mode::half_taking_a_pieces, {kept.b, {}});
     EXPECT_EQ(first_mismatch(load_number(13, n + 2), want), "");
+    EXPECT_EQ(left.a.count(), q) << "B's pieces end the run of A's";
   }
 }
 
-TEST_F(BlockedReuse, LeadingHalfSquareStartsAfterTheAgreementAndMode8TakesItsPieces) {
+TEST_F(BlockedReuse, LeadingHalfSquareStartsAfterTheValidWordsAndMode8TakesItsPieces) {
   const int n = 524288, e = n / 2;  // three pieces squared
   const std::uint64_t seed = 95004;
   SCOPED_TRACE("seed " + std::to_string(seed));
@@ -169,13 +174,14 @@ TEST_F(BlockedReuse, LeadingHalfSquareStartsAfterTheAgreementAndMode8TakesItsPie
   const Words want_half = mult(hybrid(a, a1, 1), b, n, 1);
   const Words want_all = mult(a2, b, n, 3);
 
-  testsupport::multiplier().reuse().record_agreement(0);
-  mult(a, b, n, 3);
-  testsupport::multiplier().reuse().record_agreement(2 * piece_words - 1);
-  EXPECT_EQ(first_mismatch(mult(a1, b, n, 3), want_square), "") << "agreement over a piece";
-  EXPECT_EQ(first_mismatch(mult(a1, b, n, 8), want_half), "") << "mode 8";
-  testsupport::multiplier().reuse().record_agreement(piece_words - 1);
-  EXPECT_EQ(first_mismatch(mult(a2, b, n, 3), want_all), "") << "agreement under a piece";
+  mul::Pieces kept;
+  mult(a, b, n, 3, {}, &kept);
+  EXPECT_EQ(
+      first_mismatch(mult(a1, b, n, 3, {kept.a.valid_for(2 * piece_words - 1), {}}, &kept), want_square), "")
+      << "agreement over a piece";
+  EXPECT_EQ(first_mismatch(mult(a1, b, n, 8, kept), want_half), "") << "mode 8";
+  EXPECT_EQ(first_mismatch(mult(a2, b, n, 3, {kept.a.valid_for(piece_words - 1), {}}), want_all), "")
+      << "agreement under a piece";
 }
 
 }  // namespace

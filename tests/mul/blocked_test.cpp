@@ -34,9 +34,6 @@ class Blocked : public ::testing::Test {
  protected:
   void SetUp() override {
     open_units();
-    testsupport::multiplier().reuse().start_newton(true);
-    testsupport::multiplier().reuse().record_agreement(0);
-    testsupport::multiplier().reuse().record_outer_agreement(0);
   }
 };
 
@@ -163,8 +160,10 @@ Words incore_leading_half_square(int a, int c, int n) {
   return load_number(c, n + 2);
 }
 
-Words mult(int a, int b, int c, int n, int mode) {
-  testsupport::multiplier().MULT(a, b, c, n, static_cast<mul::Mode>(mode));
+// MULT in the given mode, taking `taken`; what it left goes to *left.
+Words mult(int a, int b, int c, int n, int mode, const mul::Pieces& taken = {}, mul::Pieces* left = nullptr) {
+  const mul::Pieces l = testsupport::multiplier().MULT(a, b, c, n, static_cast<mul::Mode>(mode), taken);
+  if (left != nullptr) *left = l;
   return load_number(c, n + 2);
 }
 
@@ -205,17 +204,13 @@ void check_full_products(const Case& k) {
 
   for (int mode : {0, 4, 5}) {
     SCOPED_TRACE("mode " + std::to_string(mode));
-    testsupport::multiplier().reuse().start_newton(true);
     expect_same_but_guard_carry(mult(11, 12, 13, n, mode), want, 1, n + 2, shift);
-    if (mode != 0) {
-      EXPECT_FALSE(testsupport::multiplier().reuse().fresh_operand());
-    }
   }
   // Mode 6 after a mode 4 call on the same first operand and another
   // second one.
-  testsupport::multiplier().reuse().start_newton(true);
-  mult(11, 14, 15, n, 4);
-  expect_same_but_guard_carry(mult(11, 12, 13, n, 6), want, 1, n + 2, shift);
+  mul::Pieces kept;
+  mult(11, 14, 15, n, 4, {}, &kept);
+  expect_same_but_guard_carry(mult(11, 12, 13, n, 6, kept), want, 1, n + 2, shift);
 
   const Words into_a = mult(11, 12, 11, n, 0);
   expect_same_but_guard_carry(into_a, want, 1, n + 2, shift);
@@ -266,11 +261,10 @@ void check_half_products(const Case& k) {
   }
   expect_near_gmp(Words(half1.begin() + e, half1.end()), a, 1, e + 2, b, e + 1, e + 2, e + 2, 4 + n / 4000);
 
-  testsupport::multiplier().reuse().record_agreement(0);
-  testsupport::multiplier().reuse().start_newton(true);
-  mult(14, 11, 15, n, 5);
+  mul::Pieces kept;
+  mult(14, 11, 15, n, 5, {}, &kept);
   store_number(13, c);
-  expect_same_but_guard_carry(mult(11, 12, 13, n, 7), want, 1, n + 2, shift);
+  expect_same_but_guard_carry(mult(11, 12, 13, n, 7, {kept.b, {}}), want, 1, n + 2, shift);
 
   if (n < 524288) {
     store_number(13, c);
@@ -298,15 +292,15 @@ void check_leading_half_square(const Case& k) {
   store_number(13, c);
   store_number(14, c);
   const Words want = incore_leading_half_square(11, 13, n);
-  testsupport::multiplier().reuse().record_agreement(0);
-  const Words got = mult(11, 11, 14, n, 3);
+  mul::Pieces kept;
+  const Words got = mult(11, 11, 14, n, 3, {}, &kept);
   expect_same_but_guard_carry(got, want, 1, n + 2, shift_of(leading_half_split(a, n)));
   expect_near_gmp(got, a, 1, e + 2, a, 1, e + 2, 2, 1);
 
   store_number(13, c);
   const Words half = incore_half(11, 12, 13, n);
   store_number(13, c);
-  expect_same_but_guard_carry(mult(11, 12, 13, n, 8), half, 1, n + 2, shift_of(half_split(a, b, n)));
+  expect_same_but_guard_carry(mult(11, 12, 13, n, 8, kept), half, 1, n + 2, shift_of(half_split(a, b, n)));
 }
 
 // ------------------------------------------------------------ tests --

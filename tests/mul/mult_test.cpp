@@ -263,36 +263,39 @@ namespace {
 struct UnheldCase {
   const char* what;
   int n;
-  void (*before)(int n);  // the calls before the one that takes
-  int a;                  // first operand of the taking call
+  mul::Pieces (*before)(int n);  // the calls before the one that takes, and what they left
+  int a;                         // first operand of the taking call
   mul::Mode taking;
 };
 
-void kept_for_unit_11(int n) {
-  testsupport::multiplier().MULT(11, 12, 13, n, mul::Mode::full_keeping_a_pieces);
+mul::Pieces kept_for_unit_11(int n) {
+  return testsupport::multiplier().MULT(11, 12, 13, n, mul::Mode::full_keeping_a_pieces);
 }
 
 const UnheldCase unheld_cases[] = {
     {"another first operand", 1024, kept_for_unit_11, 12, mul::Mode::full_taking_a},
-    {"another length", 1024, [](int n) { kept_for_unit_11(2 * n); }, 11, mul::Mode::full_taking_a},
+    {"another length", 1024, [](int n) { return kept_for_unit_11(2 * n); }, 11, mul::Mode::full_taking_a},
     {"written over by a product", 1024,
      [](int n) {
-       kept_for_unit_11(n);
+       const mul::Pieces kept = kept_for_unit_11(n);
        testsupport::multiplier().MULT(12, 12, 14, 131072, mul::Mode::square);  // in TB1
+       return kept;
      },
      11, mul::Mode::full_taking_a},
     {"the unit rewritten by MULT", 1024,
      [](int n) {
-       testsupport::multiplier().MULT(11, 11, 14, n, mul::Mode::leading_half_square);
+       const mul::Pieces kept = testsupport::multiplier().MULT(11, 11, 14, n, mul::Mode::leading_half_square);
        testsupport::multiplier().MULT(12, 12, 11, n, mul::Mode::square);
+       return kept;
      },
      11, mul::Mode::half_taking_leading_half},
     {"slots of another number", 262144,
-     [](int n) {
-       testsupport::multiplier().reuse().start_newton(true);
-       testsupport::multiplier().MULT(11, 12, 13, n, mul::Mode::full_keeping_b_pieces);
-     },
+     [](int n) { return testsupport::multiplier().MULT(11, 12, 13, n, mul::Mode::full_keeping_b_pieces); },
      11, mul::Mode::half_taking_a_pieces},
+    // The pieces a blocked call returned, handed to a call at twice its
+    // length: they cover only half of A.
+    {"pieces kept at another length", 262144, [](int n) { return kept_for_unit_11(n / 2); }, 11,
+     mul::Mode::full_taking_a},
 };
 
 TEST_F(Mult, TakingASpectrumThatIsNotHeldStopsACheckedBuild) {
@@ -302,8 +305,9 @@ TEST_F(Mult, TakingASpectrumThatIsNotHeldStopsACheckedBuild) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   for (const UnheldCase& k : unheld_cases) {
     SCOPED_TRACE(k.what);
-    k.before(k.n);
-    EXPECT_DEATH(testsupport::multiplier().MULT(k.a, 12, 13, k.n, k.taking), "check failed.*holds_");
+    const mul::Pieces kept = k.before(k.n);
+    EXPECT_DEATH(testsupport::multiplier().MULT(k.a, 12, 13, k.n, k.taking, kept),
+                 "check failed.*(holds_|usable_pieces)");
   }
 }
 

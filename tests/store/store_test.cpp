@@ -126,6 +126,26 @@ TEST(Store, WordRecordsLandAtTheirOffsetAndReadBackExactly) {
   store::CLOSEW(31);
 }
 
+// The opener names how many records a file holds (the driver, from the
+// length of the run); a transfer past them, read or write, word or double,
+// one record or a run, stops a checked build before it touches the file.
+TEST(Store, ATransferPastTheRecordsTheOpenerNamedStopsACheckedBuild) {
+#ifndef DIGITMILL_CHECKED
+  GTEST_SKIP() << "only checked builds test the file bounds";
+#endif
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  store::OPENW(36, 4096, 3);
+  std::vector<Word> words(1024, 7);
+  std::vector<double> doubles(3 * 512, 0.5);
+  store::WRITEW(36, 3, words.data(), 1024);  // the last record named
+  store::READD(36, 3, doubles.data(), 512);
+  EXPECT_DEATH(store::WRITEW(36, 4, words.data(), 1024), "check failed");
+  EXPECT_DEATH(store::READW(36, 4, words.data(), 1024), "check failed");
+  EXPECT_DEATH(store::WRITED(36, 4, doubles.data(), 512), "check failed");
+  EXPECT_DEATH(store::read_run(36, 2, 3, doubles.data()), "check failed");
+  store::CLOSEW(36);
+}
+
 TEST(Store, DoubleRecordsKeepEveryBit) {
   store::OPENW(32, 4096, testsupport::max_file_records);
   std::vector<double> rec(512);

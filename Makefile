@@ -5,11 +5,12 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
 # Debian packages the build, the tests and the benchmarks need.
 PACKAGES := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev \
-            libgmp-dev libmpfr-dev libfftw3-dev time
+            libgmp-dev libmpfr-dev libfftw3-dev nettle-dev time
 # What make bench needs beyond them: the plot and the system-call count.
 BENCH_PACKAGES := gnuplot-nox linux-perf
 
-.PHONY: all deps deps-debian deps-check build run test test-quick test-clang test-sanitize bench check-aarch64 clean
+.PHONY: all deps deps-debian deps-check build run test test-quick test-clang test-sanitize bench check-aarch64 \
+        check-digests clean
 
 all: build
 
@@ -53,7 +54,8 @@ deps-check:
 	probe '#include <span>\nint main() { return [] <class T> (T x) { return x; }(0); }\n' || need "$$compiler"; \
 	probe '#include <gtest/gtest.h>\nint main() {}\n' || need "GoogleTest (headers)"; \
 	probe '#include <gmp.h>\nint main() { mpz_t x; mpz_init(x); }\n' -lgmp || need "GMP (headers and library)"; \
-	probe '#include <mpfr.h>\nint main() { mpfr_t x; mpfr_init(x); }\n' "-lmpfr -lgmp" || need "MPFR (headers and library)"
+	probe '#include <mpfr.h>\nint main() { mpfr_t x; mpfr_init(x); }\n' "-lmpfr -lgmp" || need "MPFR (headers and library)"; \
+	probe '#include <nettle/sha2.h>\nint main() { struct sha256_ctx c; sha256_init(&c); }\n' -lnettle || need "Nettle (headers and library)"
 
 # $(call require,DEBIAN PACKAGES,COMMANDS): what a target needs beyond the
 # build: installed on Debian, elsewhere looked for.
@@ -119,6 +121,12 @@ check-aarch64: deps
 	      $(abspath $(AARCH64_BUILD))/digitmill $$m > digitmill.out ) || { cat "$$run/digitmill.out"; exit 1; }; \
 	  $(abspath $(BUILD))/digitmill-verify "$$run/PI.DAT" || exit 1; \
 	done
+
+# The table of known digests that digitmill-verify compares results with,
+# against MPFR's decimals at every size, M = 7 ... 25 (the tests check it up
+# to 22): about a minute and a half and several hundred MiB.
+check-digests: build
+	tools/make_digests.sh --check $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(CLANG_BUILD) $(AARCH64_BUILD)

@@ -124,7 +124,7 @@ check-aarch64: deps
 
 # The table of known digests that digitmill-verify compares results with,
 # against MPFR's decimals at every size, M = 7 ... 25 (the tests check it up
-# to 22): about a minute and a half and several hundred MiB.
+# to 22): about 85 s of CPU and 220 MiB.
 check-digests: build
 	tools/make_digests.sh --check $(BUILD)
 

@@ -6,7 +6,7 @@
 //   pi-digests [FIRST_M LAST_M]      (default: 7 25)
 //
 // One MPFR computation of 2^LAST_M decimals serves every size: at 25 it takes
-// about a minute and a half and several hundred MiB.
+// about 85 s of CPU and 220 MiB.
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>

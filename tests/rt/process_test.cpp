@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +20,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "rt/rt.hpp"
 #include "support/text_files.hpp"
@@ -206,19 +208,24 @@ TEST(Cpusec, LiesBetweenTheSurroundingReadingsAndGrowsWithWork) {
 }
 
 // Where the kernel accounts CPU time by ticks, a thread's own reading moves
-// only at ticks (4 ms at 250 Hz) and a step of a run of a few milliseconds
-// would read as a multiple of the tick; the process's reading moves in far
-// smaller steps.
+// only at its ticks and switches (4 ms apart at 250 Hz), so that most of its
+// steps are a tick long and a step of a run of a few milliseconds reads as a
+// multiple of the tick; the process's reading moves at almost every query.
+// The median step, not the smallest: a switch just after a tick makes a
+// short step of the thread's clock too.
 TEST(Cpusec, AdvancesInStepsWellBelowASchedulerTick) {
-  double smallest = 1.0;
+  std::vector<double> steps;
   double last = rt::CPUSEC();
   const double start = last;
   while (last - start < 0.3) {
     const double now = rt::CPUSEC();
-    if (now > last && now - last < smallest) smallest = now - last;
+    if (now > last) steps.push_back(now - last);
     last = now;
   }
-  EXPECT_LT(smallest, 0.5e-3) << "smallest positive step of CPUSEC over 0.3 s of work";
+  ASSERT_FALSE(steps.empty());
+  std::sort(steps.begin(), steps.end());
+  EXPECT_LT(steps[steps.size() / 2], 0.5e-3)
+      << "median of " << steps.size() << " steps over 0.3 s of work; smallest " << steps.front() << " s";
 }
 
 TEST(WorkDirectory, TmpdirThenTempThenTmp) {

@@ -9,8 +9,8 @@ PACKAGES := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev \
 # What make bench needs beyond them: the plot and the system-call count.
 BENCH_PACKAGES := gnuplot-nox linux-perf
 
-.PHONY: all deps deps-debian deps-check build run test test-quick test-clang test-sanitize bench check-aarch64 \
-        check-digests clean
+.PHONY: all deps deps-debian deps-check build run test test-quick test-clang test-sanitize build-roundoff test-roundoff \
+        bench check-aarch64 check-digests clean
 
 all: build
 
@@ -97,9 +97,21 @@ test-sanitize: deps
 	cmake --build $(BUILD)-sanitize -j $(JOBS)
 	cd $(BUILD)-sanitize && ctest --output-on-failure -j $(JOBS) -LE slow
 
-bench: build
+# Beside the normal build, one whose runs print at exit the largest distance
+# of a product's coefficient to its integer (DIGITMILL_ROUNDOFF_REPORT): how
+# far each size stays from the exactness limit. Its own tests only: the rest
+# of the suite expects standard error without that line.
+ROUNDOFF_BUILD ?= $(BUILD)-roundoff
+build-roundoff: deps
+	cmake -S . -B $(ROUNDOFF_BUILD) -DCMAKE_BUILD_TYPE=Release -DDIGITMILL_ROUNDOFF_REPORT=ON
+	cmake --build $(ROUNDOFF_BUILD) -j $(JOBS) --target digitmill test_roundoff
+
+test-roundoff: build-roundoff
+	cd $(ROUNDOFF_BUILD) && ctest --output-on-failure -j $(JOBS) -L roundoff
+
+bench: build build-roundoff
 	@$(MAKE) --no-print-directory deps PACKAGES="$(BENCH_PACKAGES)"
-	./bench/run_bench.sh $(BUILD) $(BENCH_M)
+	ROUNDOFF_BUILD=$(ROUNDOFF_BUILD) ./bench/run_bench.sh $(BUILD) $(BENCH_M)
 
 # Cross-builds digitmill for 64-bit Arm, runs it under qemu-user at a few
 # sizes and checks each PI.DAT with the host's digitmill-verify. qemu-user
@@ -129,4 +141,4 @@ check-digests: build
 	tools/make_digests.sh --check $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(CLANG_BUILD) $(AARCH64_BUILD)
+	rm -rf $(BUILD) $(CLANG_BUILD) $(AARCH64_BUILD) $(ROUNDOFF_BUILD)

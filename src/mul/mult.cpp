@@ -139,6 +139,9 @@ void dispatch(int a, int b, int c, int n, Mode mode) {
 }  // namespace
 
 void MULT(int a, int b, int c, int n, Mode mode) {
+#if DIGITMILL_ROUNDOFF_REPORT
+  roundoff_product_length(n);
+#endif
   dispatch(a, b, c, n, mode);
   reuse.result_written(c);
 }

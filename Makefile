@@ -197,7 +197,7 @@ check-package: package
 	MANWIDTH=80 man $$page > "$$run/man.txt" 2>&1 && grep -q 'compute pi to 2^M decimal digits' "$$run/man.txt" \
 	  || { cat "$$run/man.txt"; echo "man digitmill does not render"; exit 1; }; \
 	head -n 6 "$$run/man.txt"; \
-	echo "package: installed digitmill exact at M=16, output as in the native run, manual page renders"
+	echo "package: the packaged digitmill exact at M=16, output as in the native run, manual page renders"
 
 clean:
 	rm -rf $(BUILD) $(CLANG_BUILD) $(AARCH64_BUILD) $(I386_BUILD) $(PACKAGE_BUILD)

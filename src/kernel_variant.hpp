@@ -36,8 +36,8 @@ inline const char* name(Variant v) {
 // X(variant, target) for every variant this build carries, target being
 // the attribute that compiles a function for its vector unit.
 #if defined(DIGITMILL_DISPATCH)
-#define DIGITMILL_EACH_VARIANT(X, ...)    \
-  X(baseline, , __VA_ARGS__)              \
+#define DIGITMILL_EACH_VARIANT(X, ...)        \
+  X(baseline, , __VA_ARGS__)                  \
   X(avx2, DIGITMILL_TARGET_AVX2, __VA_ARGS__) \
   X(avx512, DIGITMILL_TARGET_AVX512, __VA_ARGS__)
 #else

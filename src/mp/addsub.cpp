@@ -134,9 +134,9 @@ void add_or_subtract(int a, int b, int c, int len) {
 // a rounding instruction instead of a sequence for floor), for the kernel
 // table.
 namespace detail {
-DIGITMILL_KERNEL_COPIES(double, add_run, (Word* a, const Word* b, int lo, int hi, double carry),
+DIGITMILL_KERNEL_COPIES(double, add_run, (Word a[], const Word b[], int lo, int hi, double carry),
                         carry_run<false>(a, b, lo, hi, carry))
-DIGITMILL_KERNEL_COPIES(double, sub_run, (Word* a, const Word* b, int lo, int hi, double carry),
+DIGITMILL_KERNEL_COPIES(double, sub_run, (Word a[], const Word b[], int lo, int hi, double carry),
                         carry_run<true>(a, b, lo, hi, carry))
 }  // namespace detail
 

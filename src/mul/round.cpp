@@ -78,20 +78,17 @@ DIGITMILL_ALWAYS_INLINE inline bool round_all(double* x, int n) {
   return base < n && round_run(x + base, n - base);
 }
 
-// The same for the plain target and for AVX2 (four lanes, and a rounding
-// instruction instead of a sequence for floor).
-bool round_all_plain(double* x, int n) {
-  return round_all(x, n);
-}
-DIGITMILL_TARGET_AVX2 bool round_all_avx2(double* x, int n) {
-  return round_all(x, n);
-}
-
 [[noreturn]] void not_exact() {
   rt::stop(" ERROR     Not exact in ROUND");
 }
 
 }  // namespace
+
+// The rounding loop for each vector unit (AVX2 and up: a rounding
+// instruction instead of a sequence for floor), for the kernel table.
+namespace detail {
+DIGITMILL_KERNEL_COPIES(bool, round_all, (double* x, int n), round_all(x, n))
+}  // namespace detail
 
 #if DIGITMILL_ROUNDOFF_REPORT
 void roundoff_product_length(int n) {
@@ -110,9 +107,7 @@ void reset_roundoff() {
 #endif
 
 void ROUND(double* x, int n) {
-  const bool inexact =
-      kernel::selected >= kernel::Variant::avx2 ? round_all_avx2(x, n) : round_all_plain(x, n);
-  if (inexact) not_exact();
+  if (kernel::table.round_all(x, n)) not_exact();
 }
 
 }  // namespace mul

@@ -5,11 +5,12 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
 # Debian packages the build, the tests and the benchmarks need.
 PACKAGES := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev \
-            libgmp-dev libmpfr-dev libfftw3-dev time
+            libgmp-dev libmpfr-dev libfftw3-dev nettle-dev time
 # What make bench needs beyond them: the plot and the system-call count.
 BENCH_PACKAGES := gnuplot-nox linux-perf
 
-.PHONY: all deps deps-debian deps-check build run test test-quick test-clang test-sanitize bench check-aarch64 clean
+.PHONY: all deps deps-debian deps-check build run test test-quick test-clang test-sanitize build-roundoff test-roundoff \
+        bench check-aarch64 check-digests check-i386 package check-package clean
 
 all: build
 
@@ -53,7 +54,8 @@ deps-check:
 	probe '#include <span>\nint main() { return [] <class T> (T x) { return x; }(0); }\n' || need "$$compiler"; \
 	probe '#include <gtest/gtest.h>\nint main() {}\n' || need "GoogleTest (headers)"; \
 	probe '#include <gmp.h>\nint main() { mpz_t x; mpz_init(x); }\n' -lgmp || need "GMP (headers and library)"; \
-	probe '#include <mpfr.h>\nint main() { mpfr_t x; mpfr_init(x); }\n' "-lmpfr -lgmp" || need "MPFR (headers and library)"
+	probe '#include <mpfr.h>\nint main() { mpfr_t x; mpfr_init(x); }\n' "-lmpfr -lgmp" || need "MPFR (headers and library)"; \
+	probe '#include <nettle/sha2.h>\nint main() { struct sha256_ctx c; sha256_init(&c); }\n' -lnettle || need "Nettle (headers and library)"
 
 # $(call require,DEBIAN PACKAGES,COMMANDS): what a target needs beyond the
 # build: installed on Debian, elsewhere looked for.
@@ -95,9 +97,21 @@ test-sanitize: deps
 	cmake --build $(BUILD)-sanitize -j $(JOBS)
 	cd $(BUILD)-sanitize && ctest --output-on-failure -j $(JOBS) -LE slow
 
-bench: build
+# Beside the normal build, one whose runs print at exit the largest distance
+# of a product's coefficient to its integer (DIGITMILL_ROUNDOFF_REPORT): how
+# far each size stays from the exactness limit. Its own tests only: the rest
+# of the suite expects standard error without that line.
+ROUNDOFF_BUILD ?= $(BUILD)-roundoff
+build-roundoff: deps
+	cmake -S . -B $(ROUNDOFF_BUILD) -DCMAKE_BUILD_TYPE=Release -DDIGITMILL_ROUNDOFF_REPORT=ON
+	cmake --build $(ROUNDOFF_BUILD) -j $(JOBS) --target digitmill test_roundoff
+
+test-roundoff: build-roundoff
+	cd $(ROUNDOFF_BUILD) && ctest --output-on-failure -j $(JOBS) -L roundoff
+
+bench: build build-roundoff
 	@$(MAKE) --no-print-directory deps PACKAGES="$(BENCH_PACKAGES)"
-	./bench/run_bench.sh $(BUILD) $(BENCH_M)
+	ROUNDOFF_BUILD=$(ROUNDOFF_BUILD) ./bench/run_bench.sh $(BUILD) $(BENCH_M)
 
 # Cross-builds digitmill for 64-bit Arm, runs it under qemu-user at a few
 # sizes and checks each PI.DAT with the host's digitmill-verify. qemu-user
@@ -120,5 +134,89 @@ check-aarch64: deps
 	  $(abspath $(BUILD))/digitmill-verify "$$run/PI.DAT" || exit 1; \
 	done
 
+# The table of known digests that digitmill-verify compares results with,
+# against MPFR's decimals at every size, M = 7 ... 25 (the tests check it up
+# to 22): about 85 s of CPU and 220 MiB.
+check-digests: build
+	tools/make_digests.sh --check $(BUILD)
+
+# A run's standard output with what may differ between two builds masked:
+# the times, the dates and the compile options. Everything else, the banner
+# included, must read the same on every platform.
+MASK_RUN = sed -E -e 's/ +[0-9]+\.[0-9]{3}/ <t>/g' -e 's/(digitmill run :).*/\1 <date>/' \
+                  -e 's/^   "[^"]*"$$/   "<options>"/'
+# $(call same_output,DIR,WHAT): DIR/out against DIR/../native/out, masked.
+same_output = $(MASK_RUN) "$(1)/../native/out" > "$(1)/../native.masked"; \
+  $(MASK_RUN) "$(1)/out" > "$(1)/out.masked"; \
+  diff -u "$(1)/../native.masked" "$(1)/out.masked" || { echo "$(2): the output differs from the native run's"; exit 1; }
+
+# Builds digitmill for 32-bit x86 (g++ -m32, SSE2 doubles) in build-i386/,
+# runs it at a few sizes (a 64-bit kernel runs 32-bit programs) and checks
+# each PI.DAT with the host's digitmill-verify and each output against the
+# native build's at the same size. I386_CXX_FLAGS=-m32 (with another
+# I386_BUILD) checks the x87 variant instead.
+I386_BUILD ?= build-i386
+I386_SIZES ?= 10 16 20 21
+I386_CXX_FLAGS ?=
+check-i386: deps
+	$(call require,g++-multilib,g++)
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BUILD) -j $(JOBS) --target digitmill digitmill-verify
+	cmake -S . -B $(I386_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/i686-linux-gnu.cmake -DCMAKE_BUILD_TYPE=Release \
+	  $(if $(I386_CXX_FLAGS),"-DCMAKE_CXX_FLAGS=$(I386_CXX_FLAGS)")
+	cmake --build $(I386_BUILD) -j $(JOBS) --target digitmill
+	@run=$$(mktemp -d) && trap 'rm -rf "$$run"' EXIT && \
+	for m in $(I386_SIZES); do \
+	  echo "i386 M=$$m:"; \
+	  rm -rf "$$run/i386" "$$run/native" && mkdir "$$run/i386" "$$run/native" && \
+	  ( cd "$$run/i386" && $(abspath $(I386_BUILD))/digitmill $$m > out ) || { cat "$$run/i386/out"; exit 1; }; \
+	  grep 'Total' "$$run/i386/out"; \
+	  $(abspath $(BUILD))/digitmill-verify "$$run/i386/PI.DAT" || exit 1; \
+	  ( cd "$$run/native" && $(abspath $(BUILD))/digitmill $$m > out ) || exit 1; \
+	  $(call same_output,$$run/i386,i386 M=$$m); \
+	done; \
+	echo "i386: every PI.DAT exact, every output as in the native run but times, dates and options"
+
+# The Debian package of digitmill, digitmill-verify and the manual page,
+# built with CPack in build-package/ for every processor of the architecture
+# (no native tuning); dpkg-shlibdeps computes its dependencies.
+PACKAGE_BUILD ?= build-package
+package: deps
+	$(call require,dpkg-dev file,dpkg-shlibdeps file)
+	cmake -S . -B $(PACKAGE_BUILD) -DCMAKE_BUILD_TYPE=Release -DDIGITMILL_NATIVE=OFF -DBUILD_TESTING=OFF
+	cmake --build $(PACKAGE_BUILD) -j $(JOBS) --target digitmill digitmill-verify
+	cd $(PACKAGE_BUILD) && cpack
+
+# Installs the package with dpkg (as root, when no digitmill package is
+# installed yet; else it is extracted into a scratch root), runs the
+# installed digitmill 16 and digitmill-verify on its PI.DAT, compares the
+# output with the native build's, shows that the manual page renders and
+# removes the package again.
+check-package: package
+	$(call require,man-db,man)
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BUILD) -j $(JOBS) --target digitmill
+	@run=$$(mktemp -d) && trap 'rm -rf "$$run"' EXIT && \
+	deb=$$(ls -t $(abspath $(PACKAGE_BUILD))/digitmill_*.deb | head -n 1) && \
+	if [ "$$(id -u)" = 0 ] && ! dpkg-query -W -f='$${Status}' digitmill 2>/dev/null | grep -q 'ok installed'; then \
+	  echo "dpkg -i $$deb"; \
+	  trap 'dpkg -r digitmill >/dev/null; rm -rf "$$run"' EXIT; \
+	  dpkg -i "$$deb" > /dev/null || exit 1; \
+	  bin=/usr/bin; page=digitmill; \
+	else \
+	  echo "dpkg-deb -x $$deb (into a scratch root)"; \
+	  dpkg-deb -x "$$deb" "$$run/root" || exit 1; \
+	  bin=$$run/root/usr/bin; page="-l $$run/root/usr/share/man/man1/digitmill.1"; \
+	fi; \
+	mkdir "$$run/package" "$$run/native" && \
+	( cd "$$run/package" && "$$bin/digitmill" 16 > out ) || { cat "$$run/package/out"; exit 1; }; \
+	"$$bin/digitmill-verify" "$$run/package/PI.DAT" || exit 1; \
+	( cd "$$run/native" && $(abspath $(BUILD))/digitmill 16 > out ) || exit 1; \
+	$(call same_output,$$run/package,package M=16); \
+	MANWIDTH=80 man $$page > "$$run/man.txt" 2>&1 && grep -q 'compute pi to 2^M decimal digits' "$$run/man.txt" \
+	  || { cat "$$run/man.txt"; echo "man digitmill does not render"; exit 1; }; \
+	head -n 6 "$$run/man.txt"; \
+	echo "package: the packaged digitmill exact at M=16, output as in the native run, manual page renders"
+
 clean:
-	rm -rf $(BUILD) $(CLANG_BUILD) $(AARCH64_BUILD)
+	rm -rf $(BUILD) $(CLANG_BUILD) $(AARCH64_BUILD) $(ROUNDOFF_BUILD) $(I386_BUILD) $(PACKAGE_BUILD)

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "fft/transform.hpp"
+#include "kernel_variant.hpp"
 
 #ifdef DIGITMILL_HAVE_FFTW
 #include <fftw3.h>
@@ -135,6 +136,7 @@ void register_all() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  kernel::install(kernel::startup_variant());
   register_all();
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "fft/transform.hpp"
+#include "kernel_variant.hpp"
 #include "mul/mult.hpp"
 #include "store/store.hpp"
 
@@ -72,4 +73,11 @@ void BM_TransformsOnly(benchmark::State& state) {
 BENCHMARK(BM_Mult)->Args({65536, 0})->Args({131072, 2})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TransformsOnly)->Args({65536, 0})->Args({131072, 2})->Unit(benchmark::kMillisecond);
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  kernel::install(kernel::startup_variant());
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -23,14 +23,17 @@
 // first one it formats (both counted from 1).
 #define DIGITMILL_PRINTF_FORMAT(format_pos, first_pos) __attribute__((format(printf, format_pos, first_pos)))
 
-// Compiles a function for processors with AVX2 whatever the build's own
-// target, so that a build for every x86-64 can carry a fast variant of a hot
-// loop beside the plain one; only called where the processor has AVX2. A
-// function it inlines is compiled for AVX2 too.
+// Compile a function for processors with AVX2, or with AVX-512 F, CD, BW,
+// DQ and VL, whatever the build's own target, so that a build for every
+// x86-64 can carry fast variants of a hot loop beside the plain one; only
+// called where the processor has that unit. A function it inlines is
+// compiled for the same unit.
 #if defined(__x86_64__)
 #define DIGITMILL_TARGET_AVX2 __attribute__((target("avx2")))
+#define DIGITMILL_TARGET_AVX512 __attribute__((target("avx512f,avx512cd,avx512bw,avx512dq,avx512vl")))
 #else
 #define DIGITMILL_TARGET_AVX2
+#define DIGITMILL_TARGET_AVX512
 #endif
 
 // Unrolls the loop that follows n times (a statement of its own).
@@ -43,6 +46,7 @@
 #define DIGITMILL_RESTRICT
 #define DIGITMILL_PRINTF_FORMAT(format_pos, first_pos)
 #define DIGITMILL_TARGET_AVX2
+#define DIGITMILL_TARGET_AVX512
 #define DIGITMILL_UNROLL(n)
 
 #endif

@@ -5,10 +5,13 @@
 // Not part of the public API; the tests include it to pin the angle order.
 #pragma once
 
-// The kernels are compiled a second time for the tests, without the host's
-// vector extensions, into another namespace (DIGITMILL_FFT_NS=fft_portable),
-// so that the two builds can be compared; the inline helpers below move
-// with them and never mix between the two.
+// The kernel sources are compiled once per variant the build carries, each
+// into a namespace of its own (DIGITMILL_FFT_NS=fft_baseline, fft_avx2,
+// fft_avx512), and once more for the tests without the host's vector
+// extensions (fft_portable), so that the builds can be compared; the inline
+// helpers below move with them and never mix between them. Anywhere else the
+// namespace is fft, whose entry points (dispatch.cpp) go through the kernel
+// table.
 #ifndef DIGITMILL_FFT_NS
 #define DIGITMILL_FFT_NS fft
 #endif

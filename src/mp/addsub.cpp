@@ -102,17 +102,6 @@ DIGITMILL_ALWAYS_INLINE inline double carry_run(Word* DIGITMILL_RESTRICT a, cons
   return carry;
 }
 
-// The carry run for the plain target and for AVX2 (four lanes, and a
-// rounding instruction instead of a sequence for floor).
-template <bool Subtract>
-double carry_run_plain(Word* a, const Word* b, int lo, int hi, double carry) {
-  return carry_run<Subtract>(a, b, lo, hi, carry);
-}
-template <bool Subtract>
-DIGITMILL_TARGET_AVX2 double carry_run_avx2(Word* a, const Word* b, int lo, int hi, double carry) {
-  return carry_run<Subtract>(a, b, lo, hi, carry);
-}
-
 // Records run from the last toward record 1 because the carry moves from
 // the last word toward word 1, across record boundaries. Word 1 takes the
 // final carry and is not reduced.
@@ -124,8 +113,7 @@ void add_or_subtract(int a, int b, int c, int len) {
   // ADD: 0 or 1 for normal-form operands. SUB: 1 when t < 0; -1, a carry,
   // when t = 10^8 (a last word left by RSUB).
   double carry = 0.0;
-  const auto run =
-      kernel::selected >= kernel::Variant::avx2 ? carry_run_avx2<Subtract> : carry_run_plain<Subtract>;
+  const auto run = Subtract ? kernel::table.sub_run : kernel::table.add_run;
   for (int rec = span.records; rec >= 1; --rec) {
     store::READW(a, rec, wa, record_words);
     store::READW(b, rec, word_buffer_b, record_words);
@@ -141,6 +129,16 @@ void add_or_subtract(int a, int b, int c, int len) {
 }
 
 }  // namespace
+
+// The carry runs for each vector unit (AVX2 and up: four lanes or more, and
+// a rounding instruction instead of a sequence for floor), for the kernel
+// table.
+namespace detail {
+DIGITMILL_KERNEL_COPIES(double, add_run, (Word a[], const Word b[], int lo, int hi, double carry),
+                        carry_run<false>(a, b, lo, hi, carry))
+DIGITMILL_KERNEL_COPIES(double, sub_run, (Word a[], const Word b[], int lo, int hi, double carry),
+                        carry_run<true>(a, b, lo, hi, carry))
+}  // namespace detail
 
 void ADD(int a, int b, int c, int len) {
   add_or_subtract<false>(a, b, c, len);

@@ -37,31 +37,25 @@ DIGITMILL_ALWAYS_INLINE inline void pairs_product_body(const double* x, const do
   for (int k = 0; k < n; k += 4) store4(z + k, complex_mul2(load4(x + k), load4(y + k)));
 }
 
-// Both loops for the plain target and for AVX2 (four lanes a register, and a
-// rounding instruction instead of a sequence for floor).
-void split_words_plain(const Word* words, int count, double* out) {
-  split_words_body(words, count, out);
-}
-DIGITMILL_TARGET_AVX2 void split_words_avx2(const Word* words, int count, double* out) {
-  split_words_body(words, count, out);
-}
 void split_words(const Word* words, int count, double* out) {
-  if (kernel::selected >= kernel::Variant::avx2) return split_words_avx2(words, count, out);
-  split_words_plain(words, count, out);
+  kernel::table.split_words(words, count, out);
 }
 
-void pairs_product_plain(const double* x, const double* y, double* z, int n) {
-  pairs_product_body(x, y, z, n);
-}
-DIGITMILL_TARGET_AVX2 void pairs_product_avx2(const double* x, const double* y, double* z, int n) {
-  pairs_product_body(x, y, z, n);
-}
 void pairs_product(const double* x, const double* y, double* z, int n) {
-  if (kernel::selected >= kernel::Variant::avx2) return pairs_product_avx2(x, y, z, n);
-  pairs_product_plain(x, y, z, n);
+  kernel::table.pairs_product(x, y, z, n);
 }
 
 }  // namespace
+
+// Both loops for each vector unit (AVX2 and up: four lanes a register or
+// more, and a rounding instruction instead of a sequence for floor), for the
+// kernel table.
+namespace detail {
+DIGITMILL_KERNEL_COPIES(void, split_words, (const Word* words, int count, double* out),
+                        split_words_body(words, count, out))
+DIGITMILL_KERNEL_COPIES(void, pairs_product, (const double* x, const double* y, double* z, int n),
+                        pairs_product_body(x, y, z, n))
+}  // namespace detail
 
 void LOADH(int u, double* buf, int first, int count) {
   // A short run that does not open a record must lie inside record 1.

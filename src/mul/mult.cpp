@@ -154,6 +154,9 @@ int block_file_records(int n) {
 }
 
 Pieces Multiplier::MULT(int a, int b, int c, int n, Mode mode, const Pieces& taken) {
+#if DIGITMILL_ROUNDOFF_REPORT
+  roundoff_product_length(n);
+#endif
   const Pieces left = dispatch(reuse_, a, b, c, n, mode, taken);
   reuse_.result_written(c);
   return left;

@@ -146,4 +146,19 @@ class Multiplier {
   ReuseState reuse_;
 };
 
+#if DIGITMILL_ROUNDOFF_REPORT
+// The largest distance of a coefficient to its nearest integer that ROUND
+// has met since the start or the last reset, and the length n of the
+// latest MULT call when it was met (0 before any). A run prints it on
+// standard error when it ends through exit (a normal end or a stop).
+struct RoundoffRecord {
+  double distance;
+  int n;
+};
+RoundoffRecord largest_roundoff();
+void reset_roundoff();
+// MULT names its length n before its coefficients reach ROUND.
+void roundoff_product_length(int n);
+#endif
+
 }  // namespace mul

@@ -13,12 +13,8 @@ namespace mul {
 
 namespace detail {
 
-double record_step_plain(const double* from, double* t, int s, int m, double c) {
-  return record_step_body(from, t, s, m, c);
-}
-DIGITMILL_TARGET_AVX2 double record_step_avx2(const double* from, double* t, int s, int m, double c) {
-  return record_step_body(from, t, s, m, c);
-}
+DIGITMILL_KERNEL_COPIES(double, record_step, (const double* from, double* t, int s, int m, double c),
+                        record_step_body(from, t, s, m, c))
 }  // namespace detail
 
 namespace {

@@ -88,14 +88,10 @@ DIGITMILL_ALWAYS_INLINE inline double record_step_body(const double* from, doubl
   return q0;
 }
 
-// The record step for the plain target and for AVX2, whose rounding
-// instruction shortens every link of the floor chain.
-double record_step_plain(const double* from, double* t, int s, int m, double c);
-double record_step_avx2(const double* from, double* t, int s, int m, double c);
-
+// The record step of the installed variant (AVX2 and up: a rounding
+// instruction shortens every link of the floor chain).
 inline double record_step(const double* from, double* t, int s, int m, double c) {
-  if (kernel::selected >= kernel::Variant::avx2) return record_step_avx2(from, t, s, m, c);
-  return record_step_plain(from, t, s, m, c);
+  return kernel::table.record_step(from, t, s, m, c);
 }
 
 // The same over the pairs already in T.

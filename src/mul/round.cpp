@@ -1,4 +1,7 @@
 #include <cmath>
+#if DIGITMILL_ROUNDOFF_REPORT
+#include <cstdio>
+#endif
 
 #include "compiler.hpp"
 #include "kernel_variant.hpp"
@@ -14,17 +17,53 @@ namespace {
 // convolution's rounding error has grown too large for the digits to be exact.
 constexpr double exactness_limit = 0.49999;
 
+#if DIGITMILL_ROUNDOFF_REPORT
+// How close the run came to the limit: the largest distance of a
+// coefficient to its integer over every ROUND since the start (or the last
+// reset), and the length n of the MULT call that met it. Printed at exit:
+// exit() runs the destructor (a normal end, a stop), while a failed file
+// operation (_Exit) and a death by a signal leave no line.
+struct Roundoff {
+  double distance = 0.0;
+  int n = 0;
+  int product_n = 0;  // the length of the MULT call under way
+  bool seen = false;  // a ROUND has run
+
+  void note(double farthest) {
+    if (!seen || farthest > distance) {
+      distance = farthest;
+      n = product_n;
+    }
+    seen = true;
+  }
+  ~Roundoff() {
+    if (seen)
+      std::fprintf(stderr, "digitmill: largest rounding distance %.6f in a product of %d words\n", distance,
+                   n);
+  }
+} roundoff;
+#endif
+
 // Rounds x(1 .. count) to the nearest integers; true if one of them was not
 // close enough to one. Written negated so that NaN, and an infinity (whose
 // distance to itself is NaN), count as inexact.
 DIGITMILL_ALWAYS_INLINE inline bool round_run(double* DIGITMILL_RESTRICT x, int count) {
   long long inexact = 0;
+#if DIGITMILL_ROUNDOFF_REPORT
+  double farthest = 0.0;
+#endif
   for (int i = 0; i < count; ++i) {
     const double v = x[i];
     const double r = std::floor(v + 0.5);
     x[i] = r;
     inexact |= !(std::fabs(v - r) < exactness_limit);
+#if DIGITMILL_ROUNDOFF_REPORT
+    farthest = std::fabs(v - r) > farthest ? std::fabs(v - r) : farthest;
+#endif
   }
+#if DIGITMILL_ROUNDOFF_REPORT
+  roundoff.note(farthest);
+#endif
   return inexact != 0;
 }
 
@@ -40,25 +79,36 @@ DIGITMILL_ALWAYS_INLINE inline bool round_all(double* x, int n) {
   return base < n && round_run(x + base, n - base);
 }
 
-// The same for the plain target and for AVX2 (four lanes, and a rounding
-// instruction instead of a sequence for floor).
-bool round_all_plain(double* x, int n) {
-  return round_all(x, n);
-}
-DIGITMILL_TARGET_AVX2 bool round_all_avx2(double* x, int n) {
-  return round_all(x, n);
-}
-
 [[noreturn]] void not_exact() {
   rt::stop(" ERROR     Not exact in ROUND");
 }
 
 }  // namespace
 
+// The rounding loop for each vector unit (AVX2 and up: a rounding
+// instruction instead of a sequence for floor), for the kernel table.
+namespace detail {
+DIGITMILL_KERNEL_COPIES(bool, round_all, (double* x, int n), round_all(x, n))
+}  // namespace detail
+
+#if DIGITMILL_ROUNDOFF_REPORT
+void roundoff_product_length(int n) {
+  roundoff.product_n = n;
+}
+
+RoundoffRecord largest_roundoff() {
+  return {roundoff.distance, roundoff.n};
+}
+
+void reset_roundoff() {
+  roundoff.distance = 0.0;
+  roundoff.n = 0;
+  roundoff.seen = false;
+}
+#endif
+
 void ROUND(double* x, int n) {
-  const bool inexact =
-      kernel::selected >= kernel::Variant::avx2 ? round_all_avx2(x, n) : round_all_plain(x, n);
-  if (inexact) not_exact();
+  if (kernel::table.round_all(x, n)) not_exact();
 }
 
 }  // namespace mul

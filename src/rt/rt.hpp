@@ -14,6 +14,11 @@
 
 #include "compiler.hpp"
 
+// Every file offset and size goes through off_t; a 32-bit one would cap the
+// files at 2 GiB and make statvfs fail on a large file system. The build
+// defines _FILE_OFFSET_BITS=64 for targets such as i386.
+static_assert(sizeof(off_t) >= 8, "off_t must be 64 bits: build with -D_FILE_OFFSET_BITS=64");
+
 namespace rt {
 
 // Exit statuses of the failure paths.

@@ -10,6 +10,7 @@
 
 #include "mp/elementwise.hpp"
 #include "stored_number.hpp"
+#include "support/kernel_variants.hpp"
 
 namespace {
 
@@ -160,7 +161,17 @@ Words plain_add_or_sub(Op op, const Words& a, const Words& b) {
   return c;
 }
 
-TEST_F(AddSub, AddAndSubEqualThePlainCarryLoopBitForBit) {
+// In every kernel variant the processor runs: each has its own copy of the
+// carry runs.
+class AddSubEachVariant : public test_support::EachVariant {
+ protected:
+  void SetUp() override {
+    EachVariant::SetUp();
+    open_units();
+  }
+};
+
+TEST_P(AddSubEachVariant, AddAndSubEqualThePlainCarryLoopBitForBit) {
   const unsigned seed = 8101;
   std::mt19937_64 rng(seed);
   for (int len : {2, 16, 1022, 1024, 4096, 8192}) {
@@ -204,6 +215,9 @@ TEST_F(AddSub, AddAndSubEqualThePlainCarryLoopBitForBit) {
     }
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Variants, AddSubEachVariant, ::testing::ValuesIn(test_support::runnable_variants()),
+                         test_support::variant_name);
 
 TEST_F(AddSub, AddAndSubVisitRecordsOnceFromTheLast) {
   const int len = 4096;  // 5 records

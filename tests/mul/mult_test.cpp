@@ -118,7 +118,8 @@ struct ValueCase {
 };
 
 // Every kernel variant the processor runs (transforms, splits, slot
-// products, rounding, releases) against the same oracle.
+// products, rounding, releases) against the same oracle, and bit for bit
+// against the baseline's words.
 class MultEachVariant : public test_support::EachVariant {
  protected:
   void SetUp() override {
@@ -146,6 +147,10 @@ TEST_P(MultEachVariant, LargeProductsAgreeWithGmp) {
     const Words c_before = make_number(rng, n, Kind::random);
     store_number(13, c_before);
     const Words r = mult(11, 12, 13, n, k.mode);
+    kernel::install(kernel::Variant::baseline);
+    store_number(13, c_before);
+    EXPECT_EQ(first_mismatch(r, mult(11, 12, 13, n, k.mode)), "") << "against the baseline";
+    kernel::install(GetParam());
     long diff = 0;
     switch (k.mode) {
       case 0:

@@ -1,10 +1,14 @@
-// The kernel variants to test: every one this processor runs, from the
-// baseline up to the best. A test selects each in turn and expects the same
-// results from all.
+// The kernel variants to test: every one that this build carries and this
+// processor runs, from the baseline up to the best. A test installs each in
+// turn and expects the same results from all.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <iterator>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -31,14 +35,29 @@ inline std::string variant_name(const ::testing::TestParamInfo<kernel::Variant>&
   return kernel::name(info.param);
 }
 
-// A test fixture run once per runnable variant, with that variant selected.
+// The members of the kernel table that install left empty, by position
+// (0 if none, else 1 + the position of the first).
+inline std::size_t first_empty_entry(const kernel::Table& table) {
+  using Entry = void (*)();
+  static_assert(sizeof(kernel::Table) % sizeof(Entry) == 0);
+  std::uintptr_t entries[sizeof(kernel::Table) / sizeof(Entry)];
+  static_assert(sizeof entries == sizeof(kernel::Table));
+  std::memcpy(entries, &table, sizeof entries);
+  for (std::size_t k = 0; k < std::size(entries); ++k)
+    if (entries[k] == 0) return k + 1;
+  return 0;
+}
+
+// A test fixture run once per runnable variant, with that variant installed
+// and every entry of the table filled.
 class EachVariant : public ::testing::TestWithParam<kernel::Variant> {
  protected:
   void SetUp() override {
-    kernel::selected = GetParam();
+    kernel::install(GetParam());
+    ASSERT_EQ(first_empty_entry(kernel::table), 0u) << "kernel table entry left empty";
   }
   void TearDown() override {
-    kernel::selected = kernel::best_supported();
+    kernel::install(kernel::startup_variant());
   }
 };
 

@@ -316,7 +316,8 @@ rt::Syscalls seam() {
     const int index = injection.calls + 1;
     if (strike((flags & O_TMPFILE) == O_TMPFILE ? Call::open_unnamed : Call::open) == Act::fail) return -1;
     const int fd = real.open(path, flags, mode);
-    if (fd >= 0 && injection.record != nullptr && index <= Recording::room) injection.record->calls[index - 1].fd = fd;
+    if (fd >= 0 && injection.record != nullptr && index <= Recording::room)
+      injection.record->calls[index - 1].fd = fd;
     if (fd >= 0 && injection.open_count < 16)
       injection.opened[injection.open_count++] = {fd, std::strcmp(path, ".") == 0, mode};
     return fd;
@@ -469,8 +470,8 @@ void expect_clean_end(const Observed& o, const Sequence& s, int index, Fault fau
 
 std::string trace(const Sequence& s, int index, Fault fault, unsigned seed) {
   return "call " + std::to_string(index) + " of " + std::to_string(s.count()) + " (" +
-         call_names[static_cast<int>(s[index].call)] + ") fails with " + fault_names[static_cast<int>(fault)] +
-         ", seed " + std::to_string(seed);
+         call_names[static_cast<int>(s[index].call)] + ") fails with " +
+         fault_names[static_cast<int>(fault)] + ", seed " + std::to_string(seed);
 }
 
 // The counting run: a whole run at size m, every call recorded.
@@ -557,7 +558,8 @@ TEST_P(FaultSweep, EveryFileCallOfAWholeRunFailedInTurn) {
 }
 
 std::string fault_label(const testing::TestParamInfo<Fault>& info) {
-  constexpr const char* labels[] = {"Eio", "Enospc", "ShortTransfer", "Eintr", "Unsupported", "EioTwice", "Kill"};
+  constexpr const char* labels[] = {"Eio",         "Enospc",   "ShortTransfer", "Eintr",
+                                    "Unsupported", "EioTwice", "Kill"};
   return labels[static_cast<int>(info.param)];
 }
 
@@ -655,7 +657,8 @@ TEST_P(BlockedFaultSweepSlow, SampledCallsFailedInTurnAndRunsKilled) {
   // turn, so each way of failing meets the reservations and the opens.
   std::vector<Planned> plan;
   for (int i : chosen) {
-    const Fault read_faults[] = {Fault::eio, Fault::enospc, Fault::short_transfer, Fault::eintr, Fault::eio_twice};
+    const Fault read_faults[] = {Fault::eio, Fault::enospc, Fault::short_transfer, Fault::eintr,
+                                 Fault::eio_twice};
     const int choices = sequence[i].call == Call::pread ? 5 : 4;
     plan.push_back({i, read_faults[std::uniform_int_distribution<int>(0, choices - 1)(rng)]});
   }
@@ -749,6 +752,7 @@ std::string size_label(const testing::TestParamInfo<BlockedSize>& info) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, BlockedFaultSweepSlow,
-                         testing::Values(BlockedSize{21, 300, 24, 21}, BlockedSize{22, 300, 0, 22}), size_label);
+                         testing::Values(BlockedSize{21, 300, 24, 21}, BlockedSize{22, 300, 0, 22}),
+                         size_label);
 
 }  // namespace

@@ -593,14 +593,14 @@ TEST(ConcurrentRuns, TwoSizesInOneDirectoryLeaveOneWholeResult) {
   // results closer together or in the other order. Meanwhile "PI.DAT" is
   // read again and again, as another program would: it is always a whole
   // file, the earlier one or one of the new ones.
-  const std::map<int, std::string> whole = {
-      {16, testsupport::pi_file(testsupport::pi_decimals(1L << 16))},
-      {17, testsupport::pi_file(testsupport::pi_decimals(1L << 17))}};
+  const std::map<int, std::string> whole = {{16, testsupport::pi_file(testsupport::pi_decimals(1L << 16))},
+                                            {17, testsupport::pi_file(testsupport::pi_decimals(1L << 17))}};
   struct Round {
     int first, second;
     std::chrono::milliseconds delay;  // negative: both wait at one gate
   };
-  for (const Round& round : {Round{16, 16, -1ms}, Round{17, 16, -1ms}, Round{17, 16, 25ms}, Round{17, 16, 60ms}}) {
+  for (const Round& round :
+       {Round{16, 16, -1ms}, Round{17, 16, -1ms}, Round{17, 16, 25ms}, Round{17, 16, 60ms}}) {
     SCOPED_TRACE("M = " + std::to_string(round.first) + " and " + std::to_string(round.second) +
                  (round.delay < 0ms ? " at the same moment"
                                     : ", the second " + std::to_string(round.delay.count()) + " ms later"));

@@ -22,8 +22,8 @@ detail::TailBlock tail;
 // transformed). With one piece, B's spectrum never goes to a slot: it stays
 // in buf, and the single block is formed there in place.
 Pieces full_blocked(ReuseState& reuse, int a, int b, int c, double* buf, int n, int a_from, int b_from) {
-  const int su = spectrum_unit_a;
-  const int sv = spectrum_unit_b;
+  const int su = spectrum_file_a;
+  const int sv = spectrum_file_b;
   const int p = n / piece_words;
   // Pieces below a start are taken from their slots as stored.
   DIGITMILL_CHECK(reuse.holds_pieces(su, a, std::min(a_from - 1, p)));
@@ -71,21 +71,21 @@ Pieces BMUL0(ReuseState& reuse, int a, int b, int c, double* buf, int n, const P
 // first blocked call, as the last call of the iteration's step before left
 // them, valid for the words of x that the outer agreement count covers.
 Pieces BMUL4(ReuseState& reuse, int a, int b, int c, double* buf, int n, const Pieces& taken) {
-  return full_blocked(reuse, a, b, c, buf, n, after(taken.a, spectrum_unit_a, a), 1);
+  return full_blocked(reuse, a, b, c, buf, n, after(taken.a, spectrum_file_a, a), 1);
 }
 
 // A is x of the reciprocal iteration (fixed within it), B the iterate, whose
 // leading words that the agreement count covers are unchanged since the
 // last call stored its pieces.
 Pieces BMUL5(ReuseState& reuse, int a, int b, int c, double* buf, int n, const Pieces& taken) {
-  return full_blocked(reuse, a, b, c, buf, n, after(taken.a, spectrum_unit_a, a),
-                      after(taken.b, spectrum_unit_b, b));
+  return full_blocked(reuse, a, b, c, buf, n, after(taken.a, spectrum_file_a, a),
+                      after(taken.b, spectrum_file_b, b));
 }
 
 // A's pieces as the full_keeping_a_pieces call before it stored them.
 Pieces BMUL6(ReuseState& reuse, int a, int b, int c, double* buf, int n, const Pieces& taken) {
   const int p = n / piece_words;
-  DIGITMILL_CHECK(usable_pieces(taken.a, spectrum_unit_a, a) >= p);
+  DIGITMILL_CHECK(usable_pieces(taken.a, spectrum_file_a, a) >= p);
   return full_blocked(reuse, a, b, c, buf, n, p + 1, 1);
 }
 

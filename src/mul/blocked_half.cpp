@@ -35,7 +35,7 @@ void restore_leading_word(int c, int e, double taken) {
 }
 
 Pieces half_blocked(ReuseState& reuse, int a, int b, int c, double* buf, int n, bool take_a) {
-  const int sv = spectrum_unit_b;
+  const int sv = spectrum_file_b;
   const int q = n / (2 * piece_words);
 
   // Tail: A's piece i with B's piece q + j, i + j = q + 2; then the guard
@@ -77,7 +77,7 @@ Pieces BHALF(ReuseState& reuse, int a, int b, int c, double* buf, int n, const P
 // full_keeping_b_pieces call whose second operand was A, or a blocked leading-half square
 // of A.
 Pieces BHALF7(ReuseState& reuse, int a, int b, int c, double* buf, int n, const Pieces& taken) {
-  DIGITMILL_CHECK(usable_pieces(taken.a, spectrum_unit_b, a) >= n / (2 * piece_words));
+  DIGITMILL_CHECK(usable_pieces(taken.a, spectrum_file_b, a) >= n / (2 * piece_words));
   return half_blocked(reuse, a, b, c, buf, n, true);
 }
 

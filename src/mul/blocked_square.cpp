@@ -37,13 +37,13 @@ Pieces BSQR(ReuseState& reuse, int a, int c, double* buf, int n) {
   CORRF(a, a, t, n, 0);
   double carry = release_tail(t, c, p + 1);
 
-  save_pieces(reuse, a, spectrum_unit_b, 1, p, buf);
-  form_square_blocks(spectrum_unit_b, p, p, buf);
+  save_pieces(reuse, a, spectrum_file_b, 1, p, buf);
+  form_square_blocks(spectrum_file_b, p, p, buf);
   for (int k = p; k >= 1; --k) {
     BlockSpectra::load(k, buf);
     carry = release_block(buf, c, k, 0, k == p ? 1 : 0, carry);
   }
-  return {StoredPieces(spectrum_unit_b, a, p), StoredPieces()};
+  return {StoredPieces(spectrum_file_b, a, p), StoredPieces()};
 }
 
 namespace detail {
@@ -58,16 +58,16 @@ namespace detail {
 Pieces blocked_leading_half_square(ReuseState& reuse, int a, int c, int n, const Pieces& taken) {
   double* buf = fft::TB1;
   const int d = n / (2 * piece_words) + 1;
-  const int stored = usable_pieces(taken.a, spectrum_unit_b, a);
-  DIGITMILL_CHECK(reuse.holds_pieces(spectrum_unit_b, a, std::min(stored, d)));
-  save_pieces(reuse, a, spectrum_unit_b, stored + 1, d, buf);
+  const int stored = usable_pieces(taken.a, spectrum_file_b, a);
+  DIGITMILL_CHECK(reuse.holds_pieces(spectrum_file_b, a, std::min(stored, d)));
+  save_pieces(reuse, a, spectrum_file_b, stored + 1, d, buf);
   double carry = 0.0;
-  form_square_blocks(spectrum_unit_b, d, 2 * d - 1, buf);
+  form_square_blocks(spectrum_file_b, d, 2 * d - 1, buf);
   for (int k = 2 * d - 1; k >= 1; --k) {
     BlockSpectra::load(k, buf);
     carry = release_block(buf, c, k, k == 2 * d - 1 ? 1 : 0, k == 2 * d - 2 ? 1 : 0, carry);
   }
-  return {StoredPieces(spectrum_unit_b, a, std::max(d, stored)), StoredPieces()};
+  return {StoredPieces(spectrum_file_b, a, std::max(d, stored)), StoredPieces()};
 }
 
 }  // namespace detail

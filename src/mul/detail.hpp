@@ -96,8 +96,8 @@ constexpr int piece_exponent = std::bit_width(static_cast<unsigned>(piece_length
 constexpr int piece_words = piece_length / 4;
 constexpr int slot_records = piece_length / store::record_doubles;
 // The spectrum work files of the pieces, and where the blocks are formed.
-constexpr int spectrum_unit_a = store::spectrum_units[0];
-constexpr int spectrum_unit_b = store::spectrum_units[1];
+constexpr int spectrum_file_a = store::spectrum_units[0];
+constexpr int spectrum_file_b = store::spectrum_units[1];
 // How many leading pieces of unit's number the value says slots 1 .. of
 // `file` hold unchanged: none when it speaks of another file or number.
 inline int usable_pieces(const StoredPieces& p, int file, int unit) {

@@ -35,13 +35,13 @@ void ReuseState::result_written(int unit) {
 }
 
 ReuseState::Slots& ReuseState::slots_of(int file) {
-  DIGITMILL_CHECK(file == detail::spectrum_unit_a || file == detail::spectrum_unit_b);
-  return slots_[file == detail::spectrum_unit_a ? 0 : 1];
+  DIGITMILL_CHECK(file == detail::spectrum_file_a || file == detail::spectrum_file_b);
+  return slots_[file == detail::spectrum_file_a ? 0 : 1];
 }
 
 const ReuseState::Slots& ReuseState::slots_of(int file) const {
-  DIGITMILL_CHECK(file == detail::spectrum_unit_a || file == detail::spectrum_unit_b);
-  return slots_[file == detail::spectrum_unit_a ? 0 : 1];
+  DIGITMILL_CHECK(file == detail::spectrum_file_a || file == detail::spectrum_file_b);
+  return slots_[file == detail::spectrum_file_a ? 0 : 1];
 }
 
 void ReuseState::store_pieces(int file, int unit, int from, int to) {

@@ -32,6 +32,9 @@ void RELHALF(const double* b, int c, int n);
 // this block's word 1 into the block below, 0 for block 1, whose word 1 is
 // the product's and is not reduced.
 double RELBLOCK(const double* b, int c, int l, int k, int first, int second, double carry_in);
+// The releases' one scratch of 2 * 1024 doubles (a record's words as
+// half-word pairs); nothing in it survives a release.
+double* release_scratch();
 
 // Words first .. first+count-1 of unit u as 2*count half-words into
 // buf(1 .. 2*count): upper half of word k at 2k-1, lower at 2k.

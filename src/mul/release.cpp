@@ -19,7 +19,8 @@ DIGITMILL_KERNEL_COPIES(double, record_step, (const double* from, double* t, int
 
 namespace {
 
-// Scratch of the in-core releases; nothing in it survives one.
+// Scratch of every release, in core or of a block; nothing in it survives
+// one.
 alignas(64) double release_pairs[2 * store::record_words];
 
 // Carries the coefficients b(1 .. 2len+5) of a product into the len + 2 words
@@ -69,6 +70,10 @@ void release_words(const double* b, int c, int len, int off) {
 }
 
 }  // namespace
+
+double* release_scratch() {
+  return release_pairs;
+}
 
 void RELFULL(const double* b, int c, int n) {
   release_words(b, c, n, 0);

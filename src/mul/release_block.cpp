@@ -12,8 +12,6 @@ namespace {
 
 using store::Word;
 
-// Scratch of a block's release; nothing in it survives one.
-alignas(64) double release_pairs[2 * store::record_words];
 
 // A word reduced modulo 10^8 and what it gave to the word above.
 struct Reduced {
@@ -91,7 +89,7 @@ double add_upper_half(const double* h, int c, int rec_lo, int records) {
   const double big = store::half_radix;
   const double small = store::inverse_half_radix;
   Word* words = store::word_buffer_a;
-  double* t = release_pairs;
+  double* t = release_scratch();
   double carry = 0.0;
   for (int r = records - 1; r >= 0; --r) {
     store::READW(c, rec_lo + r, words, store::record_words);
@@ -132,7 +130,7 @@ double RELBLOCK(const double* b, int c, int l, int k, int first, int second, dou
   // Lower half: records the block below has not touched yet, written
   // without being read, from the top down so that one pass carries them.
   Word* words = store::word_buffer_a;
-  double* t = release_pairs;
+  double* t = release_scratch();
   for (int r = block_records - 1; r >= 0; --r) {
     // T(2w-1), T(2w) take coefficients 2G-2, 2G-1 of block word
     // G = 1024 r + w, which the step reads straight from b; block word 1

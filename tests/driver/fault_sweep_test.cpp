@@ -50,6 +50,16 @@
 
 namespace {
 
+// "name count, name count, ..." for a tally keyed by an enum whose names
+// are listed in `names`.
+template <class Key, class Names>
+std::string counts_by_name(const std::map<Key, int>& tally, const Names& names) {
+  std::string text;
+  for (const auto& [key, count] : tally)
+    text += std::string(text.empty() ? "" : ", ") + names[static_cast<int>(key)] + " " + std::to_string(count);
+  return text;
+}
+
 using testsupport::slurp;
 namespace fs = std::filesystem;
 
@@ -546,10 +556,7 @@ TEST_P(FaultSweep, EveryFileCallOfAWholeRunFailedInTurn) {
     expect_clean_end(o, sequence, index, fault);
     if (HasFatalFailure()) return;
   }
-  std::string breakdown;
-  for (const auto& [call, sites] : per_call)
-    breakdown += std::string(breakdown.empty() ? "" : ", ") + call_names[static_cast<int>(call)] + " " +
-                 std::to_string(sites);
+  const std::string breakdown = counts_by_name(per_call, call_names);
   std::printf(
       "fault sweep, %s: M = %d, %d file calls in a run, %d call sites covered (%s): %d finished "
       "exactly, %d ended with status 2\n",
@@ -734,10 +741,7 @@ TEST_P(BlockedFaultSweepSlow, SampledCallsFailedInTurnAndRunsKilled) {
     }
   }
 
-  std::string breakdown;
-  for (const auto& [fault, runs] : per_fault)
-    breakdown += std::string(breakdown.empty() ? "" : ", ") + fault_names[static_cast<int>(fault)] + " " +
-                 std::to_string(runs);
+  const std::string breakdown = counts_by_name(per_fault, fault_names);
   std::printf(
       "blocked fault sweep: M = %d, seed %u, %d file calls in a run (%zu in the blocked products): %zu "
       "faulted runs (%s), %d of them in the blocked products; %d finished exactly, %d ended with status 2; "

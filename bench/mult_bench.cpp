@@ -12,6 +12,7 @@
 
 #include "fft/transform.hpp"
 #include "kernel_variant.hpp"
+#include "mul/detail.hpp"
 #include "mul/mult.hpp"
 #include "store/store.hpp"
 
@@ -45,7 +46,7 @@ void BM_Mult(benchmark::State& state) {
   prepare(n);
   const double io0 = store::io_time;
   for (auto _ : state) {
-    multiplier.MULT(11, 12, 13, n, static_cast<mul::Mode>(mode));
+    mul::detail::MULT_any(multiplier, 11, 12, 13, n, static_cast<mul::Mode>(mode));
     benchmark::ClobberMemory();
   }
   state.counters["io_cpu_ms"] =

@@ -35,12 +35,12 @@ void pi_iteration(mul::Multiplier& mult, int n, int m, double t1) {
   mul::StoredPieces x_pieces;
   for (;;) {
     mp::ADD(unit_a, unit_b, unit_a, n);
-    mp::HALF(unit_a, n);                                      // a(k)
-    mp::SUB(unit_a, unit_b, unit_b, n);                       // c(k) = a(k) - b(k-1)
-    mult.MULT(unit_b, unit_b, unit_b, n, mul::Mode::square);  // c(k)^2
+    mp::HALF(unit_a, n);                                // a(k)
+    mp::SUB(unit_a, unit_b, unit_b, n);                 // c(k) = a(k) - b(k-1)
+    mult.MULT(unit_b, unit_b, unit_b, n, mul::square);  // c(k)^2
     if (k >= 2) {
       // a(k-1) b(k-1) = a(k)^2 - c(k)^2: two squares instead of a product.
-      mult.MULT(unit_a, unit_a, unit_ab, n, mul::Mode::square);
+      mult.MULT(unit_a, unit_a, unit_ab, n, mul::square);
       mp::SUB(unit_ab, unit_b, unit_ab, n);
     }
     mp::MUL2P(unit_b, k - 1, n);
@@ -60,9 +60,9 @@ void pi_iteration(mul::Multiplier& mult, int n, int m, double t1) {
 
   mp::ADD(unit_a, unit_b, unit_a, n);
   mp::HALF(unit_a, n);
-  mult.MULT(unit_a, unit_a, unit_a, n, mul::Mode::square);  // ((a + b) / 2)^2
-  mp::INV(mult, unit_t, unit_b, unit_y, n, m);              // 1 / t
-  mult.MULT(unit_a, unit_b, unit_a, n, mul::Mode::full);    // pi
+  mult.MULT(unit_a, unit_a, unit_a, n, mul::square);  // ((a + b) / 2)^2
+  mp::INV(mult, unit_t, unit_b, unit_y, n, m);        // 1 / t
+  mult.MULT(unit_a, unit_b, unit_a, n, mul::full);    // pi
 }
 
 }  // namespace driver

@@ -26,11 +26,22 @@ namespace detail {
 // iterate y (x y, x y^2 or 2 y^2, close to 1), r := y + y (1 - r), the
 // correction halved with `halve`. The correction is formed as whichever of
 // 1 - r and r - 1 is not negative, so every stored value stays
-// non-negative, and multiplied by y through `mode`, a half product (the
-// leading half of 1 - r is zero), which takes `taken` and whose result is
-// returned. subc_len is the length SUBC is given.
-mul::Pieces newton_update(mul::Multiplier& mult, int y, int r, int len, int subc_len, mul::Mode mode,
-                          bool halve, const mul::Pieces& taken);
+// non-negative; subc_len is the length SUBC is given. It returns whether it
+// formed 1 - r, which apply_correction needs.
+bool form_correction(int r, int len, int subc_len);
+void apply_correction(int y, int r, int len, bool halve, bool below_one);
+
+// The step whole: the correction (whose leading half is zero) multiplied by
+// y through the half product `mode` of MULT, handed what that mode takes.
+// Returns the pieces of y the half product left.
+template <mul::Mode M, class... Taken>
+mul::StoredPieces newton_update(mul::Multiplier& mult, int y, int r, int len, int subc_len,
+                                mul::ModeTag<M> mode, bool halve, const Taken&... taken) {
+  const bool below_one = form_correction(r, len, subc_len);
+  const mul::StoredPieces left = mult.MULT(y, r, r, len, mode, taken...);
+  apply_correction(y, r, len, halve, below_one);
+  return left;
+}
 
 }  // namespace detail
 

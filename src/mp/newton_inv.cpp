@@ -25,11 +25,10 @@ void INV(mul::Multiplier& mult, int x, int b, int c, int n, int maxit) {
   int agreement = 0;
   int len = 2;
   for (int i = 1; i <= maxit - 3; ++i) {
-    const mul::Pieces kept =
-        mult.MULT(x, c, b, len, mul::Mode::full_keeping_b_pieces, {x_pieces, y_pieces.valid_for(agreement)});
-    x_pieces = kept.a;
-    y_pieces =
-        detail::newton_update(mult, c, b, len, n, mul::Mode::half_taking_a_pieces, false, {kept.b, {}}).a;
+    const auto kept =
+        mult.MULT(x, c, b, len, mul::full_keeping_b_pieces, x_pieces, y_pieces.valid_for(agreement));
+    x_pieces = kept.a_pieces();
+    y_pieces = detail::newton_update(mult, c, b, len, n, mul::half_taking_a_pieces, false, kept);
     agreement = AGREE(b, c, len, agreement);
     if (agreement >= n / 2 - 1) {
       // Converged short of full length only when 1/x terminates within

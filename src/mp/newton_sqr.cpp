@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "mp/elementwise.hpp"
 #include "mp/newton.hpp"
@@ -39,12 +40,14 @@ mul::StoredPieces SQR(mul::Multiplier& mult, int x, int b, int c, int n, int max
   // iterates agree.
   mul::StoredPieces x_pieces = x_pieces_before.valid_for(g);
   mul::StoredPieces y_pieces;
+  std::optional<mul::Kept<mul::Mode::full_keeping_a_pieces>> x_kept;  // what the last such call left
   int agreement = 0;
   bool converged = false;
   for (; i <= maxit - 3; ++i) {
-    mult.MULT(c, c, b, len, mul::Mode::leading_half_square, {y_pieces.valid_for(agreement), {}});
-    x_pieces = mult.MULT(x, b, b, len, mul::Mode::full_keeping_a_pieces, {x_pieces, {}}).a;
-    y_pieces = detail::newton_update(mult, c, b, len, n, mul::Mode::half, true, {}).a;
+    mult.MULT(c, c, b, len, mul::leading_half_square, y_pieces.valid_for(agreement));
+    x_kept = mult.MULT(x, b, b, len, mul::full_keeping_a_pieces, x_pieces);
+    x_pieces = x_kept->a_pieces();
+    y_pieces = detail::newton_update(mult, c, b, len, n, mul::half, true);
     agreement = AGREE(b, c, len, agreement);
     if (agreement >= n / 2 - 1) {
       converged = true;
@@ -62,7 +65,11 @@ mul::StoredPieces SQR(mul::Multiplier& mult, int x, int b, int c, int n, int max
   // x's spectrum is taken from the last full_keeping_a_pieces call, which
   // ran at full length unless the loop ended early; then x is transformed
   // afresh.
-  mult.MULT(x, b, b, n, short_of_full ? mul::Mode::full : mul::Mode::full_taking_a, {x_pieces, {}});
+  if (short_of_full) {
+    mult.MULT(x, b, b, n, mul::full);
+  } else {
+    mult.MULT(x, b, b, n, mul::full_taking_a, *x_kept);
+  }
   return x_pieces;
 }
 

@@ -22,11 +22,9 @@ void SQR05(mul::Multiplier& mult, int a, int b, int n, int maxit) {
   int agreement = 0;
   int len = 2;
   for (int i = 1; i <= maxit - 3; ++i) {
-    const mul::Pieces square =
-        mult.MULT(b, b, a, len, mul::Mode::leading_half_square, {y_pieces.valid_for(agreement), {}});
+    const auto square = mult.MULT(b, b, a, len, mul::leading_half_square, y_pieces.valid_for(agreement));
     MULI(a, 2, a, len);
-    y_pieces =
-        detail::newton_update(mult, b, a, len, len, mul::Mode::half_taking_leading_half, true, square).a;
+    y_pieces = detail::newton_update(mult, b, a, len, len, mul::half_taking_leading_half, true, square);
     agreement = AGREE(a, b, len, agreement);
     if (agreement >= n / 2 - 1) return;
     COPY(a, b, len);

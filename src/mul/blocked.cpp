@@ -79,13 +79,7 @@ double* TailBlock::coefficients() {
   return sum_;
 }
 
-namespace {
-
-BlockSpectra blocks;
-
-}  // namespace
-
-void form_product_blocks(int u, int v, int b_first, int count, double* buf) {
+void form_product_blocks(BlockSpectra& blocks, int u, int v, int b_first, int count, double* buf) {
   blocks.start(count);
   for (int k = 1; k <= count; ++k) {
     for (int i = 1; i <= k; ++i) blocks.add(k, SlotForm::product, u, i, v, b_first + k - i);
@@ -93,7 +87,7 @@ void form_product_blocks(int u, int v, int b_first, int count, double* buf) {
   blocks.form(buf);
 }
 
-void form_square_blocks(int u, int pieces, int count, double* buf) {
+void form_square_blocks(BlockSpectra& blocks, int u, int pieces, int count, double* buf) {
   blocks.start(count);
   for (int k = 1; k <= count; ++k) {
     const int j_lo = k - pieces + 1 > 1 ? k - pieces + 1 : 1;

@@ -26,38 +26,14 @@ void save_pieces(ReuseState& reuse, int u, int w, int from, int to, double* buf)
 // block above returned; returns the carry for the block below (RELBLOCK).
 double release_block(double* buf, int c, int k, int first, int second, double carry);
 
-// The partial top block: coefficients 1 .. 5 of it give the guard words of
-// the result and come from the pieces' first four words only, so a
-// 16-point transform of those suffices.
-class TailBlock {
- public:
-  // Accumulates piece i of unit u times piece j of unit v (the first call
-  // stores, later ones add); with twice, two times the product. u and v may
-  // be the same unit.
-  void add(int u, int i, int v, int j, bool twice);
-  // Accumulates the square of piece i of unit u.
-  void add_square(int u, int i);
-  // The tail coefficients after the products: inverse transform and ROUND;
-  // with no product added they are all 0. The guard-word correction goes
-  // into coefficients(1 .. 5) before the release.
-  double* coefficients();
-
- private:
-  void accumulate(const double* x, const double* y, bool twice);
-  double factor_x_[16];
-  double factor_y_[16];
-  double sum_[16];
-  bool empty_ = true;
-};
-
 // The spectra of blocks 1 .. count of a product into the block spectrum
 // work file, from the pieces in the slots of spectrum units u and v: block
 // k sums slot i of u times slot b_first + k - i of v, i = 1 .. k.
-void form_product_blocks(int u, int v, int b_first, int count, double* buf);
+void form_product_blocks(BlockSpectra& blocks, int u, int v, int b_first, int count, double* buf);
 // The spectra of blocks 1 .. count of the square of the `pieces` pieces in
 // the slots of spectrum unit u: block k sums S(j) S(o) over j + o = k + 1,
 // each pair j < o taken once, twice over.
-void form_square_blocks(int u, int pieces, int count, double* buf);
+void form_square_blocks(BlockSpectra& blocks, int u, int pieces, int count, double* buf);
 
 // Releases the tail coefficients as block k, the product's top block;
 // returns the carry for the block below.

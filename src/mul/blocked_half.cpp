@@ -6,7 +6,6 @@
 #include <cstdint>
 
 #include "check.hpp"
-#include "fft/transform.hpp"
 #include "mul/blocked.hpp"
 #include "mul/detail.hpp"
 #include "mul/mult.hpp"
@@ -17,8 +16,6 @@ namespace mul {
 namespace {
 
 using namespace detail;
-
-detail::TailBlock tail;
 
 // The half product's word 1 (word e + 1 of C) is the integer part of the
 // product with its first eight decimals and is not reduced, as the in-core
@@ -34,29 +31,29 @@ void restore_leading_word(int c, int e, double taken) {
   store::WRITEW(c, rec, words, store::record_words);
 }
 
-Pieces half_blocked(ReuseState& reuse, int a, int b, int c, double* buf, int n, bool take_a) {
+Pieces half_blocked(Workspace& w, int a, int b, int c, double* buf, int n, bool take_a) {
   const int sv = spectrum_file_b;
   const int q = n / (2 * piece_words);
 
   // Tail: A's piece i with B's piece q + j, i + j = q + 2; then the guard
   // words of both halves. Before anything is written to C, which may be B.
-  for (int i = 2; i <= q; ++i) tail.add(a, i, b, 2 * q + 2 - i, false);
-  double* t = tail.coefficients();
+  for (int i = 2; i <= q; ++i) w.tail.add(a, i, b, 2 * q + 2 - i, false);
+  double* t = w.tail.coefficients();
   CORRH(a, b, t, n, 0);
   double carry = release_tail(t, c, 2 * q + 1);
 
   if (take_a) {
-    DIGITMILL_CHECK(reuse.holds_pieces(sv, a, q));
+    DIGITMILL_CHECK(w.reuse.holds_pieces(sv, a, q));
   } else {
-    save_pieces(reuse, a, sv, 1, q, buf);
+    save_pieces(w.reuse, a, sv, 1, q, buf);
   }
   if (q == 1) {
     transform_piece(b, 2, buf);
     slot_multiply_in_place(sv, 1, buf, piece_length);
     carry = release_block(buf, c, 2, 0, 1, carry);
   } else {
-    save_pieces(reuse, b, sv, q + 1, 2 * q, buf);
-    form_product_blocks(sv, sv, q + 1, q, buf);
+    save_pieces(w.reuse, b, sv, q + 1, 2 * q, buf);
+    form_product_blocks(w.blocks, sv, sv, q + 1, q, buf);
     for (int k = q; k >= 1; --k) {
       BlockSpectra::load(k, buf);
       carry = release_block(buf, c, q + k, 0, k == q ? 1 : 0, carry);
@@ -69,16 +66,16 @@ Pieces half_blocked(ReuseState& reuse, int a, int b, int c, double* buf, int n, 
 
 }  // namespace
 
-Pieces BHALF(ReuseState& reuse, int a, int b, int c, double* buf, int n, const Pieces&) {
-  return half_blocked(reuse, a, b, c, buf, n, false);
+Pieces BHALF(Workspace& w, int a, int b, int c, double* buf, int n, const Pieces&) {
+  return half_blocked(w, a, b, c, buf, n, false);
 }
 
 // A's leading-half pieces as the call before left them in slots 1 .. q: a
 // full_keeping_b_pieces call whose second operand was A, or a blocked leading-half square
 // of A.
-Pieces BHALF7(ReuseState& reuse, int a, int b, int c, double* buf, int n, const Pieces& taken) {
+Pieces BHALF7(Workspace& w, int a, int b, int c, double* buf, int n, const Pieces& taken) {
   DIGITMILL_CHECK(usable_pieces(taken.a, spectrum_file_b, a) >= n / (2 * piece_words));
-  return half_blocked(reuse, a, b, c, buf, n, true);
+  return half_blocked(w, a, b, c, buf, n, true);
 }
 
 }  // namespace mul

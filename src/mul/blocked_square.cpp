@@ -5,7 +5,6 @@
 #include <algorithm>
 
 #include "check.hpp"
-#include "fft/transform.hpp"
 #include "mul/blocked.hpp"
 #include "mul/detail.hpp"
 #include "mul/mult.hpp"
@@ -17,28 +16,26 @@ namespace {
 
 using namespace detail;
 
-detail::TailBlock tail;
-
 }  // namespace
 
-Pieces BSQR(ReuseState& reuse, int a, int c, double* buf, int n) {
+Pieces BSQR(Workspace& w, int a, int c, double* buf, int n) {
   const int p = n / piece_words;  // at least 2
 
   // Tail pairs i + j = p + 2 with i <= j, from the outermost one in.
   for (int j = p; j >= p / 2 + 1; --j) {
     const int i = p + 2 - j;
     if (i == j) {
-      tail.add_square(a, i);
+      w.tail.add_square(a, i);
     } else {
-      tail.add(a, i, a, j, true);
+      w.tail.add(a, i, a, j, true);
     }
   }
-  double* t = tail.coefficients();
+  double* t = w.tail.coefficients();
   CORRF(a, a, t, n, 0);
   double carry = release_tail(t, c, p + 1);
 
-  save_pieces(reuse, a, spectrum_file_b, 1, p, buf);
-  form_square_blocks(spectrum_file_b, p, p, buf);
+  save_pieces(w.reuse, a, spectrum_file_b, 1, p, buf);
+  form_square_blocks(w.blocks, spectrum_file_b, p, p, buf);
   for (int k = p; k >= 1; --k) {
     BlockSpectra::load(k, buf);
     carry = release_block(buf, c, k, 0, k == p ? 1 : 0, carry);
@@ -55,14 +52,13 @@ namespace detail {
 // of C and no correction is needed. The pieces taken are those the calls
 // at half this length stored of A (this square, or the half product on the
 // same A), valid as far as the Newton routine's agreement count says.
-Pieces blocked_leading_half_square(ReuseState& reuse, int a, int c, int n, const Pieces& taken) {
-  double* buf = fft::TB1;
+Pieces blocked_leading_half_square(Workspace& w, int a, int c, double* buf, int n, const Pieces& taken) {
   const int d = n / (2 * piece_words) + 1;
   const int stored = usable_pieces(taken.a, spectrum_file_b, a);
-  DIGITMILL_CHECK(reuse.holds_pieces(spectrum_file_b, a, std::min(stored, d)));
-  save_pieces(reuse, a, spectrum_file_b, stored + 1, d, buf);
+  DIGITMILL_CHECK(w.reuse.holds_pieces(spectrum_file_b, a, std::min(stored, d)));
+  save_pieces(w.reuse, a, spectrum_file_b, stored + 1, d, buf);
   double carry = 0.0;
-  form_square_blocks(spectrum_file_b, d, 2 * d - 1, buf);
+  form_square_blocks(w.blocks, spectrum_file_b, d, 2 * d - 1, buf);
   for (int k = 2 * d - 1; k >= 1; --k) {
     BlockSpectra::load(k, buf);
     carry = release_block(buf, c, k, k == 2 * d - 1 ? 1 : 0, k == 2 * d - 2 ? 1 : 0, carry);

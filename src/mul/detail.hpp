@@ -60,16 +60,17 @@ void CORRS(int a, double* x, int n, int f);
 void SPSAVE(const double* buf, int u, int n, int k);
 
 // Blocked products, for lengths beyond the transform buffer; buf is the
-// transform_length doubles of the transform array (TB1 in a run), reuse the
-// multiplier's record of what its slots hold, taken the pieces the call may
-// take over. Each returns the pieces it leaves in the slots.
-Pieces BMUL0(ReuseState& reuse, int a, int b, int c, double* buf, int n, const Pieces& taken);
-Pieces BMUL4(ReuseState& reuse, int a, int b, int c, double* buf, int n, const Pieces& taken);
-Pieces BMUL5(ReuseState& reuse, int a, int b, int c, double* buf, int n, const Pieces& taken);
-Pieces BMUL6(ReuseState& reuse, int a, int b, int c, double* buf, int n, const Pieces& taken);
-Pieces BSQR(ReuseState& reuse, int a, int c, double* buf, int n);
-Pieces BHALF(ReuseState& reuse, int a, int b, int c, double* buf, int n, const Pieces& taken);
-Pieces BHALF7(ReuseState& reuse, int a, int b, int c, double* buf, int n, const Pieces& taken);
+// transform_length doubles of the transform array (TB1 in a run), work the
+// multiplier's record of what its slots hold and its scratch, taken the
+// pieces the call may take over. Each returns the pieces it leaves in the
+// slots.
+Pieces BMUL0(detail::Workspace& work, int a, int b, int c, double* buf, int n, const Pieces& taken);
+Pieces BMUL4(detail::Workspace& work, int a, int b, int c, double* buf, int n, const Pieces& taken);
+Pieces BMUL5(detail::Workspace& work, int a, int b, int c, double* buf, int n, const Pieces& taken);
+Pieces BMUL6(detail::Workspace& work, int a, int b, int c, double* buf, int n, const Pieces& taken);
+Pieces BSQR(detail::Workspace& work, int a, int c, double* buf, int n);
+Pieces BHALF(detail::Workspace& work, int a, int b, int c, double* buf, int n, const Pieces& taken);
+Pieces BHALF7(detail::Workspace& work, int a, int b, int c, double* buf, int n, const Pieces& taken);
 
 }  // namespace mul
 
@@ -188,8 +189,106 @@ class BlockSpectra {
   Term terms_[max_blocks][max_terms];
 };
 
+// The partial top block of a blocked product: coefficients 1 .. 5 of it
+// give the guard words of the result and come from the pieces' first four
+// words only, so a 16-point transform of those suffices.
+class TailBlock {
+ public:
+  // Accumulates piece i of unit u times piece j of unit v (the first call
+  // stores, later ones add); with twice, two times the product. u and v may
+  // be the same unit.
+  void add(int u, int i, int v, int j, bool twice);
+  // Accumulates the square of piece i of unit u.
+  void add_square(int u, int i);
+  // The tail coefficients after the products: inverse transform and ROUND;
+  // with no product added they are all 0. The guard-word correction goes
+  // into coefficients(1 .. 5) before the release.
+  double* coefficients();
+
+ private:
+  void accumulate(const double* x, const double* y, bool twice);
+  double factor_x_[16];
+  double factor_y_[16];
+  double sum_[16];
+  bool empty_ = true;
+};
+
+// The multiplier's record of what the transform buffer's views and the
+// slots hold, against which a checked build tests every take. Nothing in
+// the spectra says whose they are; this says it.
+// - In the buffer: every view a product in core writes is lent to it by
+//   write(), which forgets whatever spectrum the elements held; a view it
+//   takes over comes from take(), which checks that the spectrum the
+//   caller's value names is still there. A spectrum left (leave()) stays
+//   held until a later product is lent any of its elements, or MULT writes
+//   its result into the unit it was formed from.
+// - In the slots: slots 1 .. k of spectrum unit 21 or 22 hold piece spectra
+//   of one number unit, formed at some earlier call; how many of its
+//   leading words are still the same is for the callers to say, through the
+//   StoredPieces they pass.
+class ReuseState {
+ public:
+  // view(1 .. len), lent to a product that writes it.
+  double* write(double* view, int len);
+  // view, holding the spectrum of unit's number at length n that `held`
+  // names, lent to a product that takes it over.
+  double* take(double* view, const HeldSpectrum& held, int unit, int n);
+  // The spectrum of unit's number at length n stays in view(1 .. len); a
+  // spectrum taken and left where it was keeps its value.
+  HeldSpectrum leave(double* view, int len, int unit, int n);
+  // MULT wrote its result into unit: no spectrum of it is held any more.
+  void result_written(int unit);
+
+  // Pieces from .. to of unit are being stored in the slots of the same
+  // numbers of spectrum unit `file`.
+  void store_pieces(int file, int unit, int from, int to);
+  // Whether slots 1 .. count of `file` hold pieces of unit.
+  bool holds_pieces(int file, int unit, int count) const;
+
+ private:
+  struct Held {
+    const double* view = nullptr;  // null: nothing held
+    int len = 0;
+    int unit = 0;
+    int n = 0;
+    unsigned serial = 0;
+  };
+  struct Slots {
+    int unit = 0;
+    int count = 0;  // slots 1 .. count hold pieces of unit
+  };
+  bool holds_spectrum(const double* view, const HeldSpectrum& held, int unit, int n) const;
+  Slots& slots_of(int file);
+  const Slots& slots_of(int file) const;
+
+  Held held_[2];    // at most one spectrum each in TB1 and TB2
+  Slots slots_[2];  // spectrum units 21 and 22
+  unsigned spectra_left_ = 0;
+};
+
+// What the multiplier owns besides the views it lends: its record of them
+// and of the slots, and the blocked products' scratch. Nothing of the
+// scratch survives a call.
+struct Workspace {
+  ReuseState reuse;
+  BlockSpectra blocks;
+  TailBlock tail;
+};
+
 // Leading-half square from n = 524288 words, by piece spectra stored in
 // spectrum work file 22 and released block by block.
-Pieces blocked_leading_half_square(ReuseState& reuse, int a, int c, int n, const Pieces& taken);
+Pieces blocked_leading_half_square(Workspace& work, int a, int c, double* buf, int n, const Pieces& taken);
+
+// MULT by mode number, on whatever `taken` holds: for the tests and the
+// benchmarks that go through every mode, where the callers of a run go
+// through the typed overloads.
+struct AnyMode {
+  static Reuse MULT(Multiplier& mult, int a, int b, int c, int n, Mode mode, const Reuse& taken) {
+    return mult.run(a, b, c, n, mode, taken);
+  }
+};
+inline Reuse MULT_any(Multiplier& mult, int a, int b, int c, int n, Mode mode, const Reuse& taken = {}) {
+  return AnyMode::MULT(mult, a, b, c, n, mode, taken);
+}
 
 }  // namespace mul::detail

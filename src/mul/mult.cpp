@@ -8,101 +8,103 @@ namespace mul {
 
 namespace {
 
+using detail::full_in_core_below;
+using detail::half_in_core_below;
+using detail::leading_half_in_core_below;
+using detail::ReuseState;
+using detail::square_in_core_below;
+using detail::Workspace;
 using fft::TB1;
 using fft::TB2;
 using fft::TB3;
-using namespace detail;
 
-// Each path tells the reuse state which elements of the buffer it is about
-// to write (a product's view takes up to 5 elements past its length for the
-// guard-word terms) and which spectrum it leaves or takes.
+// In core a product gets every view it writes from the record (write),
+// which forgets what the view held, and a view whose spectrum it takes over
+// from take, which checks that the caller's value still names it. A view
+// that receives a product needs 5 elements past its length for the
+// guard-word terms.
 
-void full_in_core(ReuseState& reuse, int a, int b, int c, int n, bool take_a) {
+// A's spectrum formed in TB1, or taken as `take_a` names it; B's and the
+// product in TB2. A's spectrum stays in TB1.
+HeldSpectrum full_in_core(ReuseState& r, int a, int b, int c, int n, const HeldSpectrum* take_a) {
   const int len = 4 * n;
-  if (take_a) {
-    DIGITMILL_CHECK(reuse.holds_spectrum(TB1, a, n));
-  } else {
-    reuse.overwrite(TB1, len);
-  }
-  reuse.overwrite(TB2, len + 5);
-  full_product(a, b, c, n, TB1, TB2, take_a);
-  reuse.leave_spectrum(TB1, len, a, n);
+  double* va = take_a != nullptr ? r.take(TB1, *take_a, a, n) : r.write(TB1, len);
+  double* vb = r.write(TB2, len + 5);
+  detail::full_product(a, b, c, n, va, vb, take_a != nullptr);
+  return r.leave(TB1, len, a, n);
 }
 
-void square_in_core(ReuseState& reuse, int a, int c, int n, double* v) {
-  reuse.overwrite(v, 4 * n + 5);
-  square(a, c, n, v);
+void square_in_core(ReuseState& r, int a, int c, int n, double* v) {
+  detail::square(a, c, n, r.write(v, 4 * n + 5));
 }
 
-void leading_half_square_in_core(ReuseState& reuse, int a, int c, int n, double* src, double* dst) {
-  reuse.overwrite(src, 2 * n);
-  reuse.overwrite(dst, 2 * n + 5);
-  leading_half_square(a, c, n, src, dst);
+// A's leading-half spectrum formed in src, the square through dst; when
+// they are apart the spectrum stays in src.
+HeldSpectrum leading_half_square_in_core(ReuseState& r, int a, int c, int n, double* src, double* dst) {
+  double* s = r.write(src, 2 * n);
+  double* d = r.write(dst, 2 * n + 5);
+  detail::leading_half_square(a, c, n, s, d);
+  return s == d ? HeldSpectrum() : r.leave(src, 2 * n, a, n);
 }
 
-void half_in_core(ReuseState& reuse, int a, int b, int c, int n, double* x, double* y, double* z,
-                  bool take_a) {
-  if (take_a) {
-    DIGITMILL_CHECK(reuse.holds_spectrum(x, a, n));
-  } else {
-    reuse.overwrite(x, 2 * n);
-  }
-  reuse.overwrite(y, 2 * n);
-  reuse.overwrite(z, 2 * n + 5);
-  half_product(a, b, c, n, x, y, z, take_a);
+// A's spectrum formed in x, or taken as `take_a` names it; B's in y; the
+// product over x or y.
+void half_in_core(ReuseState& r, int a, int b, int c, int n, double* x, double* y, bool product_in_x,
+                  const HeldSpectrum* take_a) {
+  double* vx = take_a != nullptr ? r.take(x, *take_a, a, n) : r.write(x, 2 * n);
+  double* vy = r.write(y, 2 * n);
+  double* vz = r.write(product_in_x ? vx : vy, 2 * n + 5);
+  detail::half_product(a, b, c, n, vx, vy, vz, take_a != nullptr);
 }
 
 // The blocked paths use all of the buffer.
-double* whole_buffer(ReuseState& reuse) {
-  reuse.overwrite(fft::transform_buffer, fft::transform_length + fft::transform_spare);
-  return TB1;
+double* whole_buffer(ReuseState& r) {
+  return r.write(fft::transform_buffer, fft::transform_length + fft::transform_spare);
 }
 
-using Blocked = Pieces (*)(ReuseState& reuse, int a, int b, int c, double* buf, int n, const Pieces& taken);
+using Blocked = Pieces (*)(Workspace& work, int a, int b, int c, double* buf, int n, const Pieces& taken);
 
 // Full products: in core, or by the blocked member of the mode. In core the
 // slots are left as they were, and so are the pieces the caller handed in.
-Pieces full(ReuseState& reuse, int a, int b, int c, int n, bool take_a, Blocked blocked,
-            const Pieces& taken) {
-  if (n < full_in_core_below) {
-    full_in_core(reuse, a, b, c, n, take_a);
-    return taken;
-  }
-  return blocked(reuse, a, b, c, whole_buffer(reuse), n, taken);
+Reuse full_by_size(Workspace& w, int a, int b, int c, int n, const HeldSpectrum* take_a, Blocked blocked,
+                   const Pieces& taken) {
+  if (n < full_in_core_below) return {full_in_core(w.reuse, a, b, c, n, take_a), taken};
+  return blocked(w, a, b, c, whole_buffer(w.reuse), n, taken);
 }
 
 // Half products that take nothing in core: A in the first view, B in the
 // second, the product over A's view.
-Pieces half(ReuseState& reuse, int a, int b, int c, int n, Blocked blocked, const Pieces& taken) {
+Reuse half_by_size(Workspace& w, int a, int b, int c, int n, Blocked blocked, const Reuse& taken) {
   if (n < full_in_core_below) {
-    half_in_core(reuse, a, b, c, n, TB2, TB3, TB2, false);
+    half_in_core(w.reuse, a, b, c, n, TB2, TB3, true, nullptr);
   } else if (n < half_in_core_below) {
-    half_in_core(reuse, a, b, c, n, TB1, TB2, TB1, false);
+    half_in_core(w.reuse, a, b, c, n, TB1, TB2, true, nullptr);
   } else {
-    return blocked(reuse, a, b, c, whole_buffer(reuse), n, taken);
+    return blocked(w, a, b, c, whole_buffer(w.reuse), n, taken.pieces);
   }
   return taken;
 }
 
 // Every path of every mode.
-Pieces dispatch(ReuseState& reuse, int a, int b, int c, int n, Mode mode, const Pieces& taken) {
+Reuse dispatch(Workspace& w, int a, int b, int c, int n, Mode mode, const Reuse& taken) {
+  ReuseState& r = w.reuse;
   switch (mode) {
     case Mode::full:
-      return full(reuse, a, b, c, n, false, BMUL0, taken);
+      return full_by_size(w, a, b, c, n, nullptr, BMUL0, taken.pieces);
     case Mode::full_keeping_a_pieces:
-      return full(reuse, a, b, c, n, false, BMUL4, taken);
+      return full_by_size(w, a, b, c, n, nullptr, BMUL4, taken.pieces);
     case Mode::full_keeping_b_pieces:
-      return full(reuse, a, b, c, n, false, BMUL5, taken);
+      return full_by_size(w, a, b, c, n, nullptr, BMUL5, taken.pieces);
     case Mode::full_taking_a:
-      return full(reuse, a, b, c, n, true, BMUL6, taken);
+      return full_by_size(w, a, b, c, n, &taken.spectrum, BMUL6, taken.pieces);
 
     case Mode::square:
       if (n < full_in_core_below) {
-        square_in_core(reuse, a, c, n, TB2);
+        square_in_core(r, a, c, n, TB2);
       } else if (n < square_in_core_below) {
-        square_in_core(reuse, a, c, n, TB1);
+        square_in_core(r, a, c, n, TB1);
       } else {
-        return BSQR(reuse, a, c, whole_buffer(reuse), n);
+        return BSQR(w, a, c, whole_buffer(r), n);
       }
       return taken;
 
@@ -111,31 +113,29 @@ Pieces dispatch(ReuseState& reuse, int a, int b, int c, int n, Mode mode, const 
       // from the square, in TB2, for half_taking_leading_half; the square's
       // correction then reaches past TB3 into the buffer's spare elements.
       if (n < full_in_core_below) {
-        leading_half_square_in_core(reuse, a, c, n, TB2, TB3);
-        reuse.leave_spectrum(TB2, 2 * n, a, n);
+        return {leading_half_square_in_core(r, a, c, n, TB2, TB3), taken.pieces};
       } else if (n < square_in_core_below) {
-        leading_half_square_in_core(reuse, a, c, n, TB2, TB2);
+        leading_half_square_in_core(r, a, c, n, TB2, TB2);
       } else if (n < leading_half_in_core_below) {
-        leading_half_square_in_core(reuse, a, c, n, TB1, TB1);
+        leading_half_square_in_core(r, a, c, n, TB1, TB1);
       } else {
-        whole_buffer(reuse);
-        return blocked_leading_half_square(reuse, a, c, n, taken);
+        return detail::blocked_leading_half_square(w, a, c, whole_buffer(r), n, taken.pieces);
       }
-      return taken;
+      return taken.pieces;
 
     case Mode::half:
-      return half(reuse, a, b, c, n, BHALF, taken);
+      return half_by_size(w, a, b, c, n, BHALF, taken);
     case Mode::half_taking_a_pieces:
-      return half(reuse, a, b, c, n, BHALF7, taken);
+      return half_by_size(w, a, b, c, n, BHALF7, taken);
     case Mode::half_taking_leading_half:
       // A's leading-half spectrum as the leading-half square left it: in TB2
       // below 131072 words, in the slots from 524288 words; in between it
       // was not kept, and A is transformed again.
       if (n < full_in_core_below) {
-        half_in_core(reuse, a, b, c, n, TB2, TB3, TB3, true);
+        half_in_core(r, a, b, c, n, TB2, TB3, false, &taken.spectrum);
         return taken;
       }
-      return half(reuse, a, b, c, n, n < leading_half_in_core_below ? BHALF : BHALF7, taken);
+      return half_by_size(w, a, b, c, n, n < leading_half_in_core_below ? BHALF : BHALF7, taken);
   }
   return taken;
 }
@@ -145,21 +145,73 @@ Pieces dispatch(ReuseState& reuse, int a, int b, int c, int n, Mode mode, const 
 // One slot per piece; a product of p >= 2 pieces forms p block spectra, a
 // leading-half square (from 4 pieces) p + 1; one piece needs none.
 int spectrum_file_records(int n) {
-  return n / piece_words * slot_records;
+  return n / detail::piece_words * detail::slot_records;
 }
 
 int block_file_records(int n) {
-  const int pieces = n / piece_words;
-  return (pieces >= 4 ? pieces + 1 : pieces >= 2 ? pieces : 0) * slot_records;
+  const int pieces = n / detail::piece_words;
+  return (pieces >= 4 ? pieces + 1 : pieces >= 2 ? pieces : 0) * detail::slot_records;
 }
 
-Pieces Multiplier::MULT(int a, int b, int c, int n, Mode mode, const Pieces& taken) {
+Multiplier::Multiplier() : work_(std::make_unique<Workspace>()) {}
+Multiplier::~Multiplier() = default;
+
+Reuse Multiplier::run(int a, int b, int c, int n, Mode mode, const Reuse& taken) {
 #if DIGITMILL_ROUNDOFF_REPORT
   roundoff_product_length(n);
 #endif
-  const Pieces left = dispatch(reuse_, a, b, c, n, mode, taken);
-  reuse_.result_written(c);
+  const Reuse left = dispatch(*work_, a, b, c, n, mode, taken);
+  work_->reuse.result_written(c);
   return left;
+}
+
+void Multiplier::MULT(int a, int b, int c, int n, ModeTag<Mode::full>) {
+  run(a, b, c, n, Mode::full, {});
+}
+
+void Multiplier::MULT(int a, int b, int c, int n, ModeTag<Mode::square>) {
+  run(a, b, c, n, Mode::square, {});
+}
+
+StoredPieces Multiplier::MULT(int a, int b, int c, int n, ModeTag<Mode::half>) {
+  return run(a, b, c, n, Mode::half, {}).pieces.a;
+}
+
+Kept<Mode::leading_half_square> Multiplier::MULT(int a, int b, int c, int n,
+                                                 ModeTag<Mode::leading_half_square>,
+                                                 const StoredPieces& a_pieces) {
+  return Kept<Mode::leading_half_square>(run(a, b, c, n, Mode::leading_half_square, Pieces{a_pieces, {}}));
+}
+
+Kept<Mode::full_keeping_a_pieces> Multiplier::MULT(int a, int b, int c, int n,
+                                                   ModeTag<Mode::full_keeping_a_pieces>,
+                                                   const StoredPieces& a_pieces) {
+  return Kept<Mode::full_keeping_a_pieces>(
+      run(a, b, c, n, Mode::full_keeping_a_pieces, Pieces{a_pieces, {}}));
+}
+
+Kept<Mode::full_keeping_b_pieces> Multiplier::MULT(int a, int b, int c, int n,
+                                                   ModeTag<Mode::full_keeping_b_pieces>,
+                                                   const StoredPieces& a_pieces,
+                                                   const StoredPieces& b_pieces) {
+  return Kept<Mode::full_keeping_b_pieces>(
+      run(a, b, c, n, Mode::full_keeping_b_pieces, Pieces{a_pieces, b_pieces}));
+}
+
+void Multiplier::MULT(int a, int b, int c, int n, ModeTag<Mode::full_taking_a>,
+                      const Kept<Mode::full_keeping_a_pieces>& kept) {
+  run(a, b, c, n, Mode::full_taking_a, kept.left_);
+}
+
+// A is the B of the full_keeping_b_pieces call, whose pieces it takes.
+StoredPieces Multiplier::MULT(int a, int b, int c, int n, ModeTag<Mode::half_taking_a_pieces>,
+                              const Kept<Mode::full_keeping_b_pieces>& kept) {
+  return run(a, b, c, n, Mode::half_taking_a_pieces, Pieces{kept.b_pieces(), {}}).pieces.a;
+}
+
+StoredPieces Multiplier::MULT(int a, int b, int c, int n, ModeTag<Mode::half_taking_leading_half>,
+                              const Kept<Mode::leading_half_square>& kept) {
+  return run(a, b, c, n, Mode::half_taking_leading_half, kept.left_).pieces.a;
 }
 
 }  // namespace mul

@@ -160,7 +160,7 @@ TEST_F(StopMessages, ProductBeyondDoublePrecisionStops) {
   std::vector<store::Word> rec(store::record_words, 2147483647);
   for (int r = 1; r <= len / store::record_words + 1; ++r)
     store::WRITEW(12, r, rec.data(), store::record_words);
-  EXPECT_EXIT(testsupport::multiplier().MULT(12, 12, 12, len, mul::Mode::square), testing::ExitedWithCode(1),
+  EXPECT_EXIT(testsupport::multiplier().MULT(12, 12, 12, len, mul::square), testing::ExitedWithCode(1),
               stop_line("Not exact in ROUND"));
 }
 

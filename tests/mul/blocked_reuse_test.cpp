@@ -67,7 +67,7 @@ Words mult(const Words& a, const Words& b, int n, int mode, const mul::Pieces& t
   store_number(11, a);
   store_number(12, b);
   store_number(13, c_start(n));
-  const mul::Pieces l = testsupport::multiplier().MULT(11, 12, 13, n, static_cast<mul::Mode>(mode), taken);
+  const mul::Pieces l = testsupport::mult_any(11, 12, 13, n, mode, taken).pieces;
   if (left != nullptr) *left = l;
   return load_number(13, n + 2);
 }
@@ -153,8 +153,7 @@ TEST_F(BlockedReuse, Mode7TakesTheLeadingPiecesThatMode5StoredOfItsSecondOperand
     store_number(12, y1);
     store_number(11, b);
     store_number(13, c_start(n));
-    const mul::Pieces left =
-        testsupport::multiplier().MULT(12, 11, 13, n, mul::Mode::half_taking_a_pieces, {kept.b, {}});
+    const mul::Pieces left = testsupport::mult_any(12, 11, 13, n, 7, mul::Pieces{kept.b, {}}).pieces;
     EXPECT_EQ(first_mismatch(load_number(13, n + 2), want), "");
     EXPECT_EQ(left.a.count(), q) << "B's pieces end the run of A's";
   }

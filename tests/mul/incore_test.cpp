@@ -41,7 +41,7 @@ TEST_F(InCore, AlgorithmsGiveTheSameWordsInArraysOfTheirOwn) {
   store_number(14, b2);
   auto run_mult = [&](int bu, int mode) {
     store_number(13, c);
-    testsupport::multiplier().MULT(11, bu, 13, n, static_cast<mul::Mode>(mode));
+    testsupport::mult_any(11, bu, 13, n, mode);
     return load_number(13, n + 2);
   };
   auto result = [&] { return load_number(13, n + 2); };

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <random>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "fft/transform.hpp"
@@ -27,9 +28,9 @@ class Mult : public ::testing::Test {
   }
 };
 
-// Runs MULT and returns words 1 .. n+2 of c.
-Words mult(int a, int b, int c, int n, int mode) {
-  testsupport::multiplier().MULT(a, b, c, n, static_cast<mul::Mode>(mode));
+// Runs MULT, handed what `taken` holds, and returns words 1 .. n+2 of c.
+Words mult(int a, int b, int c, int n, int mode, const mul::Reuse& taken = {}) {
+  testsupport::mult_any(a, b, c, n, mode, taken);
   return load_number(c, n + 2);
 }
 
@@ -194,19 +195,24 @@ TEST_F(Mult, PairedModesReuseTheSpectraTheyShare) {
     store_number(12, b);
     store_number(14, x);
 
+    mul::Multiplier& m = testsupport::multiplier();
     // Square root: mode 4 with A, then mode 6 on A with another operand.
     const Words full0 = mult(11, 12, 13, n, 0);
-    mult(11, 14, 15, n, 4);
-    EXPECT_EQ(first_mismatch(mult(11, 12, 13, n, 6), full0), "") << "mode 6 after mode 4";
+    const auto kept_a = m.MULT(11, 14, 15, n, mul::full_keeping_a_pieces, mul::StoredPieces());
+    m.MULT(11, 12, 13, n, mul::full_taking_a, kept_a);
+    EXPECT_EQ(first_mismatch(load_number(13, n + 2), full0), "") << "mode 6 after mode 4";
 
     // Inverse square root: mode 3 on A, then mode 8 on the same A.
     const Words half1 = mult(11, 12, 13, n, 1);
-    mult(11, 11, 15, n, 3);
-    EXPECT_EQ(first_mismatch(mult(11, 12, 13, n, 8), half1), "") << "mode 8 after mode 3";
+    const auto square = m.MULT(11, 11, 15, n, mul::leading_half_square, mul::StoredPieces());
+    m.MULT(11, 12, 13, n, mul::half_taking_leading_half, square);
+    EXPECT_EQ(first_mismatch(load_number(13, n + 2), half1), "") << "mode 8 after mode 3";
 
     // Reciprocal: mode 5 with second operand A, then mode 7 on A.
-    mult(14, 11, 15, n, 5);
-    EXPECT_EQ(first_mismatch(mult(11, 12, 13, n, 7), half1), "") << "mode 7 after mode 5";
+    const auto kept_b =
+        m.MULT(14, 11, 15, n, mul::full_keeping_b_pieces, mul::StoredPieces(), mul::StoredPieces());
+    m.MULT(11, 12, 13, n, mul::half_taking_a_pieces, kept_b);
+    EXPECT_EQ(first_mismatch(load_number(13, n + 2), half1), "") << "mode 7 after mode 5";
   }
 }
 
@@ -251,10 +257,10 @@ TEST_F(Mult, StaleElementsPastShortTransformsDoNotLeakIn) {
       poison();
       store_number(13, c);
       EXPECT_EQ(first_mismatch(mult(11, 12, 13, n, 1), model_half(a, b, c, n)), "") << "half";
-      mult(11, 11, 14, n, 3);
+      const mul::Reuse square = testsupport::mult_any(11, 11, 14, n, 3);
       for (int i = 2 * n + 1; i <= 16; ++i) fft::TB3[i - 1] = stale;
       store_number(13, c);
-      EXPECT_EQ(first_mismatch(mult(11, 12, 13, n, 8), model_half(a, b, c, n)), "") << "mode 8";
+      EXPECT_EQ(first_mismatch(mult(11, 12, 13, n, 8, square), model_half(a, b, c, n)), "") << "mode 8";
     }
   }
 }
@@ -263,44 +269,69 @@ TEST_F(Mult, StaleElementsPastShortTransformsDoNotLeakIn) {
 
 namespace {
 
+// A taking mode compiles only with what the keeping mode of its pair
+// returned, and nothing else can make that value: calls in the wrong order
+// do not build.
+template <class... Args>
+concept Compiles = requires(mul::Multiplier& m, Args... args) {
+  m.MULT(11, 12, 13, 2, args...);
+};
+using KeptA = mul::Kept<mul::Mode::full_keeping_a_pieces>;
+using KeptB = mul::Kept<mul::Mode::full_keeping_b_pieces>;
+using KeptHalf = mul::Kept<mul::Mode::leading_half_square>;
+static_assert(Compiles<decltype(mul::full_taking_a), KeptA> && !Compiles<decltype(mul::full_taking_a)> &&
+              !Compiles<decltype(mul::full_taking_a), KeptHalf> &&
+              !Compiles<decltype(mul::full_taking_a), mul::Reuse>);
+static_assert(Compiles<decltype(mul::half_taking_a_pieces), KeptB> &&
+              !Compiles<decltype(mul::half_taking_a_pieces), KeptA> &&
+              !Compiles<decltype(mul::half_taking_a_pieces), mul::StoredPieces>);
+static_assert(Compiles<decltype(mul::half_taking_leading_half), KeptHalf> &&
+              !Compiles<decltype(mul::half_taking_leading_half), KeptB> &&
+              !Compiles<decltype(mul::half_taking_leading_half)>);
+static_assert(!std::is_default_constructible_v<KeptA> && !std::is_constructible_v<KeptA, mul::Reuse> &&
+              !std::is_constructible_v<KeptB, mul::Pieces>);
+
 // A product that takes over a spectrum nobody left for it would give wrong
 // digits without any other sign; a checked build stops at the call.
 struct UnheldCase {
   const char* what;
   int n;
-  mul::Pieces (*before)(int n);  // the calls before the one that takes, and what they left
-  int a;                         // first operand of the taking call
-  mul::Mode taking;
+  mul::Reuse (*before)(int n);  // the calls before the one that takes, and what they left
+  int a;                        // first operand of the taking call
+  int taking;                   // its mode
 };
 
-mul::Pieces kept_for_unit_11(int n) {
-  return testsupport::multiplier().MULT(11, 12, 13, n, mul::Mode::full_keeping_a_pieces);
+mul::Reuse kept_for_unit_11(int n) {
+  return testsupport::mult_any(11, 12, 13, n, 4);
 }
 
 const UnheldCase unheld_cases[] = {
-    {"another first operand", 1024, kept_for_unit_11, 12, mul::Mode::full_taking_a},
-    {"another length", 1024, [](int n) { return kept_for_unit_11(2 * n); }, 11, mul::Mode::full_taking_a},
+    {"another first operand", 1024, kept_for_unit_11, 12, 6},
+    {"another length", 1024, [](int n) { return kept_for_unit_11(2 * n); }, 11, 6},
     {"written over by a product", 1024,
      [](int n) {
-       const mul::Pieces kept = kept_for_unit_11(n);
-       testsupport::multiplier().MULT(12, 12, 14, 131072, mul::Mode::square);  // in TB1
+       const mul::Reuse kept = kept_for_unit_11(n);
+       testsupport::mult_any(12, 12, 14, 131072, 2);  // in TB1
        return kept;
      },
-     11, mul::Mode::full_taking_a},
+     11, 6},
+    {"no spectrum named", 1024,
+     [](int n) {
+       kept_for_unit_11(n);
+       return mul::Reuse();
+     },
+     11, 6},
     {"the unit rewritten by MULT", 1024,
      [](int n) {
-       const mul::Pieces kept = testsupport::multiplier().MULT(11, 11, 14, n, mul::Mode::leading_half_square);
-       testsupport::multiplier().MULT(12, 12, 11, n, mul::Mode::square);
+       const mul::Reuse kept = testsupport::mult_any(11, 11, 14, n, 3);
+       testsupport::mult_any(12, 12, 11, n, 2);
        return kept;
      },
-     11, mul::Mode::half_taking_leading_half},
-    {"slots of another number", 262144,
-     [](int n) { return testsupport::multiplier().MULT(11, 12, 13, n, mul::Mode::full_keeping_b_pieces); },
-     11, mul::Mode::half_taking_a_pieces},
+     11, 8},
+    {"slots of another number", 262144, [](int n) { return testsupport::mult_any(11, 12, 13, n, 5); }, 11, 7},
     // The pieces a blocked call returned, handed to a call at twice its
     // length: they cover only half of A.
-    {"pieces kept at another length", 262144, [](int n) { return kept_for_unit_11(n / 2); }, 11,
-     mul::Mode::full_taking_a},
+    {"pieces kept at another length", 262144, [](int n) { return kept_for_unit_11(n / 2); }, 11, 6},
 };
 
 TEST_F(Mult, TakingASpectrumThatIsNotHeldStopsACheckedBuild) {
@@ -310,8 +341,8 @@ TEST_F(Mult, TakingASpectrumThatIsNotHeldStopsACheckedBuild) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   for (const UnheldCase& k : unheld_cases) {
     SCOPED_TRACE(k.what);
-    const mul::Pieces kept = k.before(k.n);
-    EXPECT_DEATH(testsupport::multiplier().MULT(k.a, 12, 13, k.n, k.taking, kept),
+    const mul::Reuse kept = k.before(k.n);
+    EXPECT_DEATH(testsupport::mult_any(k.a, 12, 13, k.n, k.taking, kept),
                  "check failed.*(holds_|usable_pieces)");
   }
 }

@@ -59,7 +59,7 @@ double full_product(int n, std::uint64_t seed) {
   const Words b = make_number(rng, n, Kind::random);
   store_number(11, a);
   store_number(12, b);
-  testsupport::multiplier().MULT(11, 12, 13, n, mul::Mode::full);
+  testsupport::multiplier().MULT(11, 12, 13, n, mul::full);
   return distance_of_full_product(a, b, n);
 }
 

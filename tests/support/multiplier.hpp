@@ -3,6 +3,7 @@
 // a run.
 #pragma once
 
+#include "mul/detail.hpp"
 #include "mul/mult.hpp"
 
 namespace testsupport {
@@ -10,6 +11,12 @@ namespace testsupport {
 inline mul::Multiplier& multiplier() {
   static mul::Multiplier m;
   return m;
+}
+
+// MULT by mode number on whatever `taken` holds, for the tests that go
+// through the modes in turn or hand a call what its pair did not leave.
+inline mul::Reuse mult_any(int a, int b, int c, int n, int mode, const mul::Reuse& taken = {}) {
+  return mul::detail::MULT_any(multiplier(), a, b, c, n, static_cast<mul::Mode>(mode), taken);
 }
 
 }  // namespace testsupport

@@ -1,5 +1,6 @@
 // Internals of the blocked products, shared by their .cpp files: pieces,
-// slots, blocks and the 16-point tail block.
+// slots and blocks (the tail block and the block spectra, which the
+// multiplier owns, are in mul/detail.hpp).
 //
 // An operand is cut into pieces of 131072 words; piece k is words
 // (k-1)*131072 + 1 .. k*131072 whatever the length of the product, so a

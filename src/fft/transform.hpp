@@ -23,9 +23,10 @@ constexpr int transform_spare = 8;        // the leading-half square writes up t
 extern double transform_buffer[transform_length + transform_spare];
 
 // The three overlapping views: from element 1, 2^18 + 1 and 3 * 2^17 + 1.
-inline double* const TB1 = transform_buffer;
-inline double* const TB2 = transform_buffer + transform_length / 2;
-inline double* const TB3 = transform_buffer + 3 * (transform_length / 4);
+// Addresses fixed at link time; only the elements are written.
+constexpr double* TB1 = transform_buffer;
+constexpr double* TB2 = transform_buffer + transform_length / 2;
+constexpr double* TB3 = transform_buffer + 3 * (transform_length / 4);
 
 // Forward transform of the half-filled sequence B(1 .. 2^(m-1)) into the
 // packed spectrum in B(1 .. 2^m). B(2^(m-1)+1 .. 2^m) is never read.

@@ -128,6 +128,7 @@ Reuse dispatch(Workspace& w, int a, int b, int c, int n, Mode mode, const Reuse&
     case Mode::half_taking_a_pieces:
       return half_by_size(w, a, b, c, n, BHALF7, taken);
     case Mode::half_taking_leading_half:
+    default:  // a mode number past the list, as the callers have always passed 8
       // A's leading-half spectrum as the leading-half square left it: in TB2
       // below 131072 words, in the slots from 524288 words; in between it
       // was not kept, and A is transformed again.
@@ -137,7 +138,6 @@ Reuse dispatch(Workspace& w, int a, int b, int c, int n, Mode mode, const Reuse&
       }
       return half_by_size(w, a, b, c, n, n < leading_half_in_core_below ? BHALF : BHALF7, taken);
   }
-  return taken;
 }
 
 }  // namespace

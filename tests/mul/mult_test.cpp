@@ -261,6 +261,8 @@ TEST_F(Mult, StaleElementsPastShortTransformsDoNotLeakIn) {
       for (int i = 2 * n + 1; i <= 16; ++i) fft::TB3[i - 1] = stale;
       store_number(13, c);
       EXPECT_EQ(first_mismatch(mult(11, 12, 13, n, 8, square), model_half(a, b, c, n)), "") << "mode 8";
+      store_number(13, c);  // any number past the list is mode 8, on the spectrum mode 8 left in place
+      EXPECT_EQ(first_mismatch(mult(11, 12, 13, n, 9, square), model_half(a, b, c, n)), "") << "mode 9";
     }
   }
 }

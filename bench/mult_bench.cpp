@@ -46,7 +46,7 @@ void BM_Mult(benchmark::State& state) {
   prepare(n);
   const double io0 = store::io_time;
   for (auto _ : state) {
-    mul::detail::MULT_any(multiplier, 11, 12, 13, n, static_cast<mul::Mode>(mode));
+    mul::detail::AnyMode::MULT(multiplier, 11, 12, 13, n, static_cast<mul::Mode>(mode));
     benchmark::ClobberMemory();
   }
   state.counters["io_cpu_ms"] =

@@ -1,5 +1,5 @@
-// Internals of the multiplication shared between its .cpp files and its
-// tests, never included outside src/mul and tests/mul: the sizes, the
+// Internals of the multiplication shared between its .cpp files, its tests
+// and the benchmarks, never included by src/mp or src/driver: the sizes, the
 // loaders, pointwise products, exactness check, corrections and releases,
 // the blocked products, and the in-core convolutions, written against views
 // passed in, so that the same algorithm can run in the transform buffer or
@@ -283,12 +283,9 @@ Pieces blocked_leading_half_square(Workspace& work, int a, int c, double* buf, i
 // benchmarks that go through every mode, where the callers of a run go
 // through the typed overloads.
 struct AnyMode {
-  static Reuse MULT(Multiplier& mult, int a, int b, int c, int n, Mode mode, const Reuse& taken) {
+  static Reuse MULT(Multiplier& mult, int a, int b, int c, int n, Mode mode, const Reuse& taken = {}) {
     return mult.run(a, b, c, n, mode, taken);
   }
 };
-inline Reuse MULT_any(Multiplier& mult, int a, int b, int c, int n, Mode mode, const Reuse& taken = {}) {
-  return AnyMode::MULT(mult, a, b, c, n, mode, taken);
-}
 
 }  // namespace mul::detail

@@ -1,6 +1,5 @@
 #include "mul/mult.hpp"
 
-#include "check.hpp"
 #include "fft/transform.hpp"
 #include "mul/detail.hpp"
 

@@ -16,7 +16,7 @@ inline mul::Multiplier& multiplier() {
 // MULT by mode number on whatever `taken` holds, for the tests that go
 // through the modes in turn or hand a call what its pair did not leave.
 inline mul::Reuse mult_any(int a, int b, int c, int n, int mode, const mul::Reuse& taken = {}) {
-  return mul::detail::MULT_any(multiplier(), a, b, c, n, static_cast<mul::Mode>(mode), taken);
+  return mul::detail::AnyMode::MULT(multiplier(), a, b, c, n, static_cast<mul::Mode>(mode), taken);
 }
 
 }  // namespace testsupport

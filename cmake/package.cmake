@@ -29,3 +29,27 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_STRIP_FILES ON)
 include(CPack)
+
+# The manual pages and the changelog go in compressed, as Debian's policy
+# wants them; -n keeps the name and time out of the gzip header, so that two
+# builds of one source give the same package.
+find_program(DIGITMILL_GZIP gzip REQUIRED)
+function(digitmill_install_gzipped source name destination)
+  add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/${name}.gz
+    COMMAND ${DIGITMILL_GZIP} -9n -c ${source} > ${PROJECT_BINARY_DIR}/${name}.gz
+    DEPENDS ${source} VERBATIM)
+  add_custom_target(${name}-gz ALL DEPENDS ${PROJECT_BINARY_DIR}/${name}.gz)
+  install(FILES ${PROJECT_BINARY_DIR}/${name}.gz DESTINATION ${destination})
+endfunction()
+
+set(_dm_pages digitmill)
+if(TARGET digitmill-verify)
+  list(APPEND _dm_pages digitmill-verify)
+endif()
+foreach(_page ${_dm_pages})
+  configure_file(${PROJECT_SOURCE_DIR}/man/${_page}.1.in ${PROJECT_BINARY_DIR}/${_page}.1 @ONLY)
+  digitmill_install_gzipped(${PROJECT_BINARY_DIR}/${_page}.1 ${_page}.1 ${CMAKE_INSTALL_MANDIR}/man1)
+endforeach()
+set(_dm_doc ${CMAKE_INSTALL_DATADIR}/doc/${CPACK_PACKAGE_NAME})
+digitmill_install_gzipped(${PROJECT_SOURCE_DIR}/packaging/changelog changelog ${_dm_doc})
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION ${_dm_doc})

@@ -75,14 +75,21 @@ const std::string& earlier_result() {
   return file;
 }
 
-// Mounting needs root and a kernel that lets us: tried once.
+// Mounting needs root and a kernel or container that lets us make both
+// kinds of mount the cases use: tried once.
 bool can_mount() {
   static const bool allowed = [] {
     if (::geteuid() != 0) return false;
     std::string pattern = (fs::temp_directory_path() / "dm-mount-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) return false;
-    bool ok = ::mount("tmpfs", pattern.c_str(), "tmpfs", 0, "size=64k") == 0;
-    if (ok) ::umount2(pattern.c_str(), MNT_DETACH);
+    const char* dir = pattern.c_str();
+    bool ok = ::mount("tmpfs", dir, "tmpfs", 0, "size=64k") == 0;
+    if (ok) {
+      bool bound = ::mount(dir, dir, nullptr, MS_BIND, nullptr) == 0;
+      ok = bound && ::mount(nullptr, dir, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
+      if (bound) ::umount2(dir, MNT_DETACH);
+      ::umount2(dir, MNT_DETACH);
+    }
     fs::remove(pattern);
     return ok;
   }();

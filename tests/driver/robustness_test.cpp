@@ -34,12 +34,18 @@
 #include <thread>
 #include <vector>
 
+#include "support/launch.hpp"
 #include "support/pi_reference.hpp"
 #include "support/text_files.hpp"
 
 namespace {
 
+using testsupport::Digitmill;
+using testsupport::Launch;
+using testsupport::Sandbox;
 using testsupport::slurp;
+using testsupport::Stdout;
+using testsupport::with_args;
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -64,9 +70,7 @@ std::string names_of(const Listing& entries) {
 }
 
 std::string describe(int status) {
-  if (WIFEXITED(status)) return "exit status " + std::to_string(WEXITSTATUS(status));
-  if (WIFSIGNALED(status)) return std::string("killed by ") + ::sigabbrev_np(WTERMSIG(status));
-  return "wait status " + std::to_string(status);
+  return testsupport::describe_status(status);
 }
 
 // The "PI.DAT" of an earlier run, 128 decimals, laid out independently.
@@ -92,212 +96,9 @@ bool can_mount() {
 #define SKIP_UNLESS_MOUNTS_ALLOWED() \
   if (!can_mount()) GTEST_SKIP() << "needs root to mount a tmpfs or a read-only bind mount"
 
-// A private tree: base/cwd is the run's current directory, base/tmp its
-// TMPDIR. Mounts made here are undone before the tree is removed.
-class Sandbox {
- public:
-  Sandbox() {
-    std::string pattern = (fs::temp_directory_path() / "dm-robust-XXXXXX").string();
-    base_ = ::mkdtemp(pattern.data());
-    cwd_ = base_ / "cwd";
-    tmp_ = base_ / "tmp";
-    fs::create_directory(cwd_);
-    fs::create_directory(tmp_);
-  }
-  ~Sandbox() {
-    for (auto it = mounts_.rbegin(); it != mounts_.rend(); ++it)
-      if (::umount2(it->c_str(), 0) != 0) ::umount2(it->c_str(), MNT_DETACH);
-    std::error_code ignored;
-    fs::remove_all(base_, ignored);
-  }
-  Sandbox(const Sandbox&) = delete;
-  Sandbox& operator=(const Sandbox&) = delete;
-
-  void tmpfs(const fs::path& dir, const std::string& size) {
-    ASSERT_EQ(::mount("tmpfs", dir.c_str(), "tmpfs", 0, ("size=" + size).c_str()), 0) << std::strerror(errno);
-    mounts_.push_back(dir);
-  }
-  // dir bound onto itself read-only: even root cannot create files in it.
-  void read_only(const fs::path& dir) {
-    ASSERT_EQ(::mount(dir.c_str(), dir.c_str(), nullptr, MS_BIND, nullptr), 0) << std::strerror(errno);
-    mounts_.push_back(dir);
-    ASSERT_EQ(::mount(nullptr, dir.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr), 0)
-        << std::strerror(errno);
-  }
-  void put_earlier_result() const {
-    std::ofstream(cwd_ / "PI.DAT", std::ios::binary) << earlier_result();
-  }
-
-  const fs::path& base() const {
-    return base_;
-  }
-  const fs::path& cwd() const {
-    return cwd_;
-  }
-  const fs::path& tmp() const {
-    return tmp_;
-  }
-
- private:
-  fs::path base_, cwd_, tmp_;
-  std::vector<fs::path> mounts_;
-};
-
-enum class Stdout { file, closed, pipe_without_reader };
-
-struct RunSetup {
-  std::vector<std::string> args;
-  std::optional<std::string> input;  // standard input's content; /dev/null when absent
-  std::string input_path;            // or this file (or directory) as standard input
-  Stdout out = Stdout::file;
-  bool sigpipe_ignored = false;                           // as a parent that ignores SIGPIPE hands it on
-  std::map<std::string, std::optional<std::string>> env;  // nullopt unsets; TMPDIR defaults to tmp/
-  rlim_t file_size_limit = RLIM_INFINITY;
-  int gate[2] = {-1, -1};  // a pipe: the run starts once its writing end is closed
-};
-
-RunSetup with_args(std::vector<std::string> args) {
-  RunSetup setup;
-  setup.args = std::move(args);
-  return setup;
+void put_earlier_result(const Sandbox& box) {
+  std::ofstream(box.cwd() / "PI.DAT", std::ios::binary) << earlier_result();
 }
-
-// One run of digitmill in the sandbox; standard output and error go to
-// files beside cwd/ and tmp/.
-class Digitmill {
- public:
-  Digitmill(const Sandbox& box, RunSetup setup) {
-    static int serial = 0;
-    std::string tag = std::to_string(++serial);
-    out_path_ = box.base() / ("stdout-" + tag);
-    err_path_ = box.base() / ("stderr-" + tag);
-    fs::path in_path = setup.input_path.empty() ? fs::path("/dev/null") : fs::path(setup.input_path);
-    if (setup.input) {
-      in_path = box.base() / ("stdin-" + tag);
-      std::ofstream(in_path, std::ios::binary) << *setup.input;
-    }
-    if (!setup.env.count("TMPDIR")) setup.env["TMPDIR"] = box.tmp().string();
-
-    int pipe_fds[2] = {-1, -1};
-    if (setup.out == Stdout::pipe_without_reader) {
-      if (::pipe(pipe_fds) != 0) ADD_FAILURE() << "pipe";
-      ::close(pipe_fds[0]);
-    }
-    std::fflush(nullptr);
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      // A process group of its own, as a shell gives a job: the target of a
-      // signal typed at a terminal.
-      ::setpgid(0, 0);
-      if (setup.gate[0] >= 0) {
-        ::close(setup.gate[1]);
-        char byte;
-        while (::read(setup.gate[0], &byte, 1) < 0 && errno == EINTR) {
-        }
-        ::close(setup.gate[0]);
-      }
-      if (::chdir(box.cwd().c_str()) != 0) ::_exit(127);
-      for (const auto& [name, value] : setup.env)
-        value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
-      rlimit no_core = {0, 0};
-      ::setrlimit(RLIMIT_CORE, &no_core);
-      rlimit size = {setup.file_size_limit, setup.file_size_limit};
-      ::setrlimit(RLIMIT_FSIZE, &size);
-      ::signal(SIGPIPE, setup.sigpipe_ignored ? SIG_IGN : SIG_DFL);
-      int in = ::open(in_path.c_str(), O_RDONLY);
-      int out = ::open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      int err = ::open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      ::dup2(in, STDIN_FILENO);
-      ::dup2(err, STDERR_FILENO);
-      switch (setup.out) {
-        case Stdout::file:
-          ::dup2(out, STDOUT_FILENO);
-          break;
-        case Stdout::closed:
-          ::close(STDOUT_FILENO);
-          break;
-        case Stdout::pipe_without_reader:
-          ::dup2(pipe_fds[1], STDOUT_FILENO);
-          break;
-      }
-      std::vector<char*> argv = {const_cast<char*>(DIGITMILL_EXE)};
-      for (auto& arg : setup.args) argv.push_back(arg.data());
-      argv.push_back(nullptr);
-      ::execv(DIGITMILL_EXE, argv.data());
-      ::_exit(127);
-    }
-    ::setpgid(pid_, pid_);
-    if (pipe_fds[1] >= 0) ::close(pipe_fds[1]);
-  }
-
-  ~Digitmill() {
-    if (pid_ > 0) ::kill(-pid_, SIGKILL);  // and whatever it started
-    if (pid_ > 0 && status_ < 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-  Digitmill(const Digitmill&) = delete;
-  Digitmill& operator=(const Digitmill&) = delete;
-
-  // The wait status; a run that takes longer than the limit is killed.
-  int wait(std::chrono::seconds limit = 120s) {
-    auto until = std::chrono::steady_clock::now() + limit;
-    while (!exited()) {
-      if (std::chrono::steady_clock::now() > until) {
-        ADD_FAILURE() << "run did not end within " << limit.count() << " s";
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, &status_, 0);
-      }
-      std::this_thread::sleep_for(1ms);
-    }
-    return status_;
-  }
-  bool exited() {
-    return status_ >= 0 || ::waitpid(pid_, &status_, WNOHANG) == pid_;
-  }
-  // Waits until standard output holds text; false if the run ended first.
-  bool wait_for_output(const std::string& text) {
-    auto until = std::chrono::steady_clock::now() + 60s;
-    while (std::chrono::steady_clock::now() < until) {
-      if (out().find(text) != std::string::npos) return true;
-      if (exited()) return out().find(text) != std::string::npos;
-      std::this_thread::sleep_for(1ms);
-    }
-    return false;
-  }
-  // Stops the run; true if it is now stopped, false if it had ended.
-  bool pause() {
-    ::kill(pid_, SIGSTOP);
-    int status = 0;
-    if (::waitpid(pid_, &status, WUNTRACED) != pid_) return false;
-    if (WIFSTOPPED(status)) return true;
-    status_ = status;
-    return false;
-  }
-  void resume() {
-    ::kill(pid_, SIGCONT);
-  }
-  void signal(int sig) {
-    ::kill(pid_, sig);
-  }
-  // As from the terminal: the run and the commands it has started.
-  void signal_group(int sig) {
-    ::kill(-pid_, sig);
-  }
-
-  std::string out() const {
-    return slurp(out_path_);
-  }
-  std::string err() const {
-    return slurp(err_path_);
-  }
-
- private:
-  fs::path out_path_, err_path_;
-  pid_t pid_ = -1;
-  int status_ = -1;
-};
 
 // The one line of a failure whose middle is the six random characters of a
 // temporary file name.
@@ -356,10 +157,10 @@ TEST(WorkDirectoryFaults, NotADirectoryOrFileSizeLimitEndTheRunWithStatusTwo) {
   {
     SCOPED_TRACE("TMPDIR names a regular file");
     Sandbox box;
-    box.put_earlier_result();
+    put_earlier_result(box);
     fs::path plain = box.base() / "plain";
     std::ofstream(plain) << "x";
-    RunSetup setup = with_args({"7"});
+    Launch setup = with_args({"7"});
     setup.env["TMPDIR"] = plain.string();
     Listing before = listing(box.cwd());
     Digitmill run(box, setup);
@@ -373,9 +174,9 @@ TEST(WorkDirectoryFaults, NotADirectoryOrFileSizeLimitEndTheRunWithStatusTwo) {
     // number file fails while it is cleared.
     SCOPED_TRACE("file size limit below a work file");
     Sandbox box;
-    box.put_earlier_result();
-    RunSetup setup = with_args({"16"});
-    setup.file_size_limit = 16 * 1024;
+    put_earlier_result(box);
+    Launch setup = with_args({"16"});
+    setup.limits = {{RLIMIT_FSIZE, 16 * 1024}};
     Listing before = listing(box.cwd());
     Digitmill run(box, setup);
     expect_failed_cleanly(run, box, before,
@@ -407,7 +208,7 @@ TEST(WorkDirectoryFaults, FullOrReadOnlyWorkDirectoryEndsTheRunWithStatusTwo) {
     SCOPED_TRACE(std::string("TMPDIR on a ") + c.size + " tmpfs, M = " + std::to_string(c.m));
     Sandbox box;
     box.tmpfs(box.tmp(), c.size);
-    box.put_earlier_result();
+    put_earlier_result(box);
     Listing before = listing(box.cwd());
     Digitmill run(box, with_args({std::to_string(c.m)}));
     const long long n = (1LL << c.m) / 8, spectra = 2 * (n / 131072) * (4LL << 20);
@@ -422,7 +223,7 @@ TEST(WorkDirectoryFaults, FullOrReadOnlyWorkDirectoryEndsTheRunWithStatusTwo) {
     SCOPED_TRACE("TMPDIR read-only");
     Sandbox box;
     box.read_only(box.tmp());
-    box.put_earlier_result();
+    put_earlier_result(box);
     Listing before = listing(box.cwd());
     Digitmill run(box, with_args({"7"}));
     expect_failed_cleanly(run, box, before,
@@ -448,9 +249,9 @@ TEST(ResultFileFaults, ADirectoryInTheWayOrAFileSizeLimitKeepTheEarlierState) {
     // 40 KiB: every work file (36 KiB) fits, the 72 KB result does not.
     SCOPED_TRACE("file size limit below the result");
     Sandbox box;
-    box.put_earlier_result();
-    RunSetup setup = with_args({"16"});
-    setup.file_size_limit = 40 * 1024;
+    put_earlier_result(box);
+    Launch setup = with_args({"16"});
+    setup.limits = {{RLIMIT_FSIZE, 40 * 1024}};
     Listing before = listing(box.cwd());
     Digitmill run(box, setup);
     expect_failed_cleanly(run, box, before, {exits_with(2), ""});
@@ -464,7 +265,7 @@ TEST(ResultFileFaults, ReadOnlyOrFullCurrentDirectoryKeepsTheEarlierResult) {
   {
     SCOPED_TRACE("current directory read-only");
     Sandbox box;
-    box.put_earlier_result();
+    put_earlier_result(box);
     box.read_only(box.cwd());
     Listing before = listing(box.cwd());
     Digitmill run(box, with_args({"7"}));
@@ -478,7 +279,7 @@ TEST(ResultFileFaults, ReadOnlyOrFullCurrentDirectoryKeepsTheEarlierResult) {
     SCOPED_TRACE("current directory on a 16 KiB tmpfs");
     Sandbox box;
     box.tmpfs(box.cwd(), "16k");
-    box.put_earlier_result();
+    put_earlier_result(box);
     Listing before = listing(box.cwd());
     Digitmill run(box, with_args({"16"}));
     expect_failed_cleanly(run, box, before, {exits_with(2), ""});
@@ -501,7 +302,7 @@ TEST(Interrupts, SignalInTheMainLoopLeavesEverythingAsBefore) {
     bool caught = false;
     for (int attempt = 0; attempt < 3 && !caught; ++attempt) {
       Sandbox box;
-      box.put_earlier_result();
+      put_earlier_result(box);
       Listing before = listing(box.cwd());
       Digitmill run(box, with_args({"18"}));
       if (!run.wait_for_output(" I= 2 ")) continue;
@@ -523,12 +324,12 @@ TEST(Interrupts, SignalFromTheTerminalDuringTheStartCommandEndsTheRun) {
   for (int sig : {SIGINT, SIGQUIT}) {
     SCOPED_TRACE(signal_name(sig));
     Sandbox box;
-    box.put_earlier_result();
+    put_earlier_result(box);
     fs::path bin = box.base() / "bin", marker = box.base() / "date-started";
     fs::create_directory(bin);
     std::ofstream(bin / "date") << "#!/bin/sh\n: > \"$FAKE_DATE_MARKER\"\nexec sleep 30\n";
     fs::permissions(bin / "date", fs::perms::owner_all);
-    RunSetup setup = with_args({"7"});
+    Launch setup = with_args({"7"});
     setup.env["PATH"] = bin.string() + ":" + std::getenv("PATH");
     setup.env["FAKE_DATE_MARKER"] = marker.string();
     Listing before = listing(box.cwd());
@@ -569,7 +370,7 @@ TEST(Interrupts, SignalWhileTheResultIsWrittenKeepsTheEarlierResult) {
     bool caught = false;
     for (int attempt = 0; attempt < 5 && !caught; ++attempt) {
       Sandbox box;
-      box.put_earlier_result();
+      put_earlier_result(box);
       Listing before = listing(box.cwd());
       Digitmill run(box, with_args({"18"}));
       caught = signal_while_writing_result(run, box, sig);
@@ -605,9 +406,9 @@ TEST(ConcurrentRuns, TwoSizesInOneDirectoryLeaveOneWholeResult) {
                  (round.delay < 0ms ? " at the same moment"
                                     : ", the second " + std::to_string(round.delay.count()) + " ms later"));
     Sandbox box;
-    box.put_earlier_result();
-    RunSetup first = with_args({std::to_string(round.first)});
-    RunSetup second = with_args({std::to_string(round.second)});
+    put_earlier_result(box);
+    Launch first = with_args({std::to_string(round.first)});
+    Launch second = with_args({std::to_string(round.second)});
     ASSERT_EQ(::pipe(first.gate), 0);
     if (round.delay < 0ms) std::copy(first.gate, first.gate + 2, second.gate);
     std::optional<Digitmill> larger, smaller;
@@ -644,8 +445,8 @@ TEST(StandardOutputFaults, ClosedOrBrokenOutputFailsBeforeAnythingIsTouched) {
   {
     SCOPED_TRACE("standard output closed");
     Sandbox box;
-    box.put_earlier_result();
-    RunSetup setup = with_args({"7"});
+    put_earlier_result(box);
+    Launch setup = with_args({"7"});
     setup.out = Stdout::closed;
     Listing before = listing(box.cwd());
     Digitmill run(box, setup);
@@ -657,15 +458,15 @@ TEST(StandardOutputFaults, ClosedOrBrokenOutputFailsBeforeAnythingIsTouched) {
     // pipeline; a parent that ignores SIGPIPE gets the reason instead.
     SCOPED_TRACE("a pipe without a reader");
     Sandbox box;
-    box.put_earlier_result();
-    RunSetup setup = with_args({"7"});
+    put_earlier_result(box);
+    Launch setup = with_args({"7"});
     setup.out = Stdout::pipe_without_reader;
     Listing before = listing(box.cwd());
     Digitmill run(box, setup);
     expect_failed_cleanly(run, box, before, {killed_by(SIGPIPE), ""});
     EXPECT_EQ(run.err(), "");
 
-    setup.sigpipe_ignored = true;
+    setup.ignored = {SIGPIPE};
     Digitmill ignoring(box, setup);
     expect_failed_cleanly(ignoring, box, before,
                           {exits_with(2), "digitmill: cannot write standard output: Broken pipe\n"});
@@ -675,24 +476,24 @@ TEST(StandardOutputFaults, ClosedOrBrokenOutputFailsBeforeAnythingIsTouched) {
 TEST(UnusualInput, BytesThatAreNotDigitsAndAHugeArgumentStillGiveAWholeRun) {
   struct Case {
     const char* what;
-    RunSetup setup;
+    Launch setup;
     int m;
     const char* clamp;  // the clamping line, or nullptr
   };
   const std::string prompt = " Parameter(%i) to digitmill is missing. Parameter value ? ";
   const char* const zero = " Specified M(=0) is too small.  M is set to 7.\n";
-  RunSetup escape;  // an arrow key typed at the prompt
+  Launch escape;  // an arrow key typed at the prompt
   escape.input = "\x1b[A\n";
-  RunSetup binary;  // a zero byte ends the field before the digits
+  Launch binary;  // a zero byte ends the field before the digits
   binary.input = std::string(
       "\xff\0"
       "25\n",
       5);
-  RunSetup digit_after_junk;
+  Launch digit_after_junk;
   digit_after_junk.input =
       "\xe2\x82"
-      "9";             // a torn UTF-8 character, then 9
-  RunSetup directory;  // standard input that cannot be read
+      "9";           // a torn UTF-8 character, then 9
+  Launch directory;  // standard input that cannot be read
   directory.input_path = "/";
   std::string huge = "9" + std::string(99999, 'x');
   std::vector<Case> cases = {
@@ -705,7 +506,7 @@ TEST(UnusualInput, BytesThatAreNotDigitsAndAHugeArgumentStillGiveAWholeRun) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Sandbox box;
-    box.put_earlier_result();
+    put_earlier_result(box);
     Digitmill run(box, c.setup);
     ASSERT_EQ(describe(run.wait()), "exit status 0") << run.err();
     EXPECT_EQ(run.err(), "");

@@ -445,9 +445,13 @@ void install_signal_handlers() {
 }
 
 HeldSignals::HeldSignals() {
+  // A crash's signals too, for another process may send them: a real crash
+  // inside the window, where only system calls run, is not to be expected,
+  // and would end the process as a SIGKILL does.
   sigset_t set;
   sigemptyset(&set);
   add_interrupt_signals(&set);
+  for (int sig : crash_signals) sigaddset(&set, sig);
   ::sigprocmask(SIG_BLOCK, &set, &saved_);
 }
 

@@ -74,7 +74,7 @@ void guard_standard_streams();
 // another process.
 void install_signal_handlers();
 
-// The interrupt signals, held back across the short windows where a name
+// Every signal we handle, held back across the short windows where a name
 // exists that the cleanup does not yet (or no longer) know: between creating
 // and unlinking a named work file, between the link to a temporary name and
 // the rename over "PI.DAT".

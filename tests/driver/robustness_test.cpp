@@ -16,6 +16,7 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -170,13 +171,26 @@ TEST(WorkDirectoryFaults, NotADirectoryOrFileSizeLimitEndTheRunWithStatusTwo) {
     EXPECT_EQ(slurp(plain), "x");
   }
   {
+    // A message is one line whatever the path holds.
+    SCOPED_TRACE("TMPDIR missing, its name holding a newline and an escape");
+    Sandbox box;
+    put_earlier_result(box);
+    Launch setup = with_args({"7"});
+    setup.env["TMPDIR"] = (box.base() / "new\nline\x1b[31m\\").string();
+    Listing before = listing(box.cwd());
+    Digitmill run(box, setup);
+    expect_failed_cleanly(run, box, before,
+                          {exits_with(2), "digitmill: cannot create work file in " + box.base().string() +
+                                              "/new\\nline\\x1b[31m\\\\: No such file or directory\n"});
+  }
+  {
     // Work files of 9 records (36 KiB) against a 16 KiB limit: the first
     // number file fails while it is cleared.
     SCOPED_TRACE("file size limit below a work file");
     Sandbox box;
     put_earlier_result(box);
     Launch setup = with_args({"16"});
-    setup.limits = {{RLIMIT_FSIZE, 16 * 1024}};
+    setup.limits = {{RLIMIT_FSIZE, {16 * 1024, 16 * 1024}}};
     Listing before = listing(box.cwd());
     Digitmill run(box, setup);
     expect_failed_cleanly(run, box, before,
@@ -251,7 +265,7 @@ TEST(ResultFileFaults, ADirectoryInTheWayOrAFileSizeLimitKeepTheEarlierState) {
     Sandbox box;
     put_earlier_result(box);
     Launch setup = with_args({"16"});
-    setup.limits = {{RLIMIT_FSIZE, 40 * 1024}};
+    setup.limits = {{RLIMIT_FSIZE, {40 * 1024, 40 * 1024}}};
     Listing before = listing(box.cwd());
     Digitmill run(box, setup);
     expect_failed_cleanly(run, box, before, {exits_with(2), ""});
@@ -292,99 +306,256 @@ TEST(ResultFileFaults, ReadOnlyOrFullCurrentDirectoryKeepsTheEarlierResult) {
   }
 }
 
-const char* signal_name(int sig) {
+// Runs as another user need root to set up.
+#define SKIP_UNLESS_ROOT() \
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to run as another user"
+
+constexpr uid_t nobody = 65534;
+
+// A sandbox another user can work in: base/ searchable, tmp/ writable.
+void open_to_others(const Sandbox& box) {
+  fs::permissions(box.base(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+  fs::permissions(box.tmp(), fs::perms::all | fs::perms::sticky_bit);
+}
+
+TEST(ResultFileFaults, AnotherUsersResultInAStickyDirectoryIsFoundAtTheStart) {
+  SKIP_UNLESS_ROOT();
+  // As in /tmp: anyone may create files, only a file's owner replace it.
+  Sandbox box;
+  open_to_others(box);
+  fs::permissions(box.cwd(), fs::perms::all | fs::perms::sticky_bit);
+  put_earlier_result(box);
+  ASSERT_EQ(::chown((box.cwd() / "PI.DAT").c_str(), 1, 1), 0);
+  Launch setup = with_args({"16"});
+  setup.uid = nobody;
+  Listing before = listing(box.cwd());
+  Digitmill run(box, setup);
+  expect_failed_cleanly(run, box, before,
+                        {exits_with(2), "digitmill: cannot replace PI.DAT: Operation not permitted\n"});
+  EXPECT_EQ(run.out().find("End of initialization"), std::string::npos) << run.out();
+}
+
+TEST(ResultFileFaults, ADirectoryThatCannotBeReadIsFoundAtTheStart) {
+  SKIP_UNLESS_ROOT();
+  // Writable and searchable but not readable: the new file could be named
+  // there, but the directory not opened to sync the name.
+  Sandbox box;
+  open_to_others(box);
+  put_earlier_result(box);
+  ASSERT_EQ(::chown(box.cwd().c_str(), nobody, nobody), 0);
+  fs::permissions(box.cwd(), fs::perms::owner_write | fs::perms::owner_exec | fs::perms::group_write |
+                                 fs::perms::group_exec | fs::perms::others_write | fs::perms::others_exec);
+  Launch setup = with_args({"16"});
+  setup.uid = nobody;
+  Listing before = listing(box.cwd());
+  Digitmill run(box, setup);
+  expect_failed_cleanly(
+      run, box, before,
+      {exits_with(2), "digitmill: cannot sync directory " + box.cwd().string() + ": Permission denied\n"});
+  EXPECT_EQ(run.out().find("End of initialization"), std::string::npos) << run.out();
+}
+
+TEST(FileSystemsWithoutASize, RamfsForTheWorkFilesAndTheResultIsAccepted) {
+  SKIP_UNLESS_MOUNTS_ALLOWED();
+  // ramfs reports no size and reserves nothing: its room is the memory's.
+  Sandbox box;
+  box.mount(box.tmp(), "ramfs");
+  box.mount(box.cwd(), "ramfs");
+  put_earlier_result(box);
+  Digitmill run(box, with_args({"16"}));
+  ASSERT_EQ(describe(run.wait()), "exit status 0") << run.err();
+  EXPECT_EQ(run.err(), "");
+  auto [status, verdict] = verify(box.cwd() / "PI.DAT");
+  EXPECT_EQ(status, 0) << verdict;
+  EXPECT_EQ(listing(box.cwd()).size(), 1u) << names_of(listing(box.cwd()));
+  EXPECT_TRUE(listing(box.tmp()).empty()) << names_of(listing(box.tmp()));
+}
+
+// "INT", "RTMIN+3".
+std::string signal_name(int sig) {
+  if (sig >= SIGRTMIN && sig <= SIGRTMAX) return "RTMIN+" + std::to_string(sig - SIGRTMIN);
+  if (sig == SIGIO) return "IO";  // not its other name, POLL
   return ::sigabbrev_np(sig);
 }
 
-TEST(Interrupts, SignalInTheMainLoopLeavesEverythingAsBefore) {
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-    SCOPED_TRACE(signal_name(sig));
-    bool caught = false;
-    for (int attempt = 0; attempt < 3 && !caught; ++attempt) {
-      Sandbox box;
-      put_earlier_result(box);
-      Listing before = listing(box.cwd());
-      Digitmill run(box, with_args({"18"}));
-      if (!run.wait_for_output(" I= 2 ")) continue;
-      run.signal(sig);
-      if (WIFEXITED(run.wait())) continue;  // the run was faster than the signal
-      caught = true;
-      expect_failed_cleanly(
-          run, box, before,
-          {killed_by(sig), std::string("digitmill: interrupted by SIG") + signal_name(sig) + "\n"});
-      EXPECT_EQ(run.out().find(" End of calculation."), std::string::npos) << run.out();
-    }
-    if (!caught) GTEST_SKIP() << "every run ended before its signal arrived";
-  }
+std::string signal_line(int sig) {
+  return "digitmill: interrupted by SIG" + signal_name(sig) + "\n";
 }
 
-TEST(Interrupts, SignalFromTheTerminalDuringTheStartCommandEndsTheRun) {
-  // A date command that takes its time, so that the signal surely arrives
-  // while the shell runs; it marks when it has started.
-  for (int sig : {SIGINT, SIGQUIT}) {
-    SCOPED_TRACE(signal_name(sig));
+// A date command that takes its time, so that a signal surely arrives while
+// the shell runs; it writes its process id to $FAKE_DATE_MARKER when it has
+// started. Set up in base/bin, first on the run's PATH.
+void slow_date(const Sandbox& box, Launch& setup, const char* body = "exec sleep 30") {
+  fs::path bin = box.base() / "bin";
+  fs::create_directory(bin);
+  std::ofstream(bin / "date")
+      << "#!/bin/sh\necho $$ > \"$FAKE_DATE_MARKER.new\"\nmv \"$FAKE_DATE_MARKER.new\" "
+         "\"$FAKE_DATE_MARKER\"\n"
+      << body << "\n";
+  fs::permissions(bin / "date", fs::perms::owner_all);
+  setup.env["PATH"] = bin.string() + ":" + std::getenv("PATH");
+  setup.env["FAKE_DATE_MARKER"] = (box.base() / "date-started").string();
+}
+
+// The process id the slow date wrote, once it has started; 0 if the run
+// ended first.
+pid_t wait_for_date(const Sandbox& box, Digitmill& run) {
+  const fs::path marker = box.base() / "date-started";
+  auto until = std::chrono::steady_clock::now() + 60s;
+  while (!fs::exists(marker) && !run.exited() && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(1ms);
+  return fs::exists(marker) ? std::stoi(slurp(marker)) : 0;
+}
+
+// Gone: no such process, or one that has died and waits to be reaped.
+bool gone(pid_t pid) {
+  auto until = std::chrono::steady_clock::now() + 30s;
+  while (std::chrono::steady_clock::now() < until) {
+    if (::kill(pid, 0) != 0) return true;
+    const std::string stat = slurp("/proc/" + std::to_string(pid) + "/stat");
+    const std::size_t paren = stat.rfind(')');
+    if (paren != std::string::npos && paren + 2 < stat.size() && stat[paren + 2] == 'Z') return true;
+    std::this_thread::sleep_for(10ms);
+  }
+  return false;
+}
+
+// Every signal whose default action ends the process and that a handler can
+// catch, sent by another process: the run says so in one line, removes
+// whatever it named, leaves the earlier "PI.DAT" and dies by that signal.
+class EverySignal : public testing::TestWithParam<int> {};
+
+TEST_P(EverySignal, InTheMainLoopLeavesEverythingAsBefore) {
+  const int sig = GetParam();
+  for (int attempt = 0; attempt < 3; ++attempt) {
     Sandbox box;
     put_earlier_result(box);
-    fs::path bin = box.base() / "bin", marker = box.base() / "date-started";
-    fs::create_directory(bin);
-    std::ofstream(bin / "date") << "#!/bin/sh\n: > \"$FAKE_DATE_MARKER\"\nexec sleep 30\n";
-    fs::permissions(bin / "date", fs::perms::owner_all);
-    Launch setup = with_args({"7"});
-    setup.env["PATH"] = bin.string() + ":" + std::getenv("PATH");
-    setup.env["FAKE_DATE_MARKER"] = marker.string();
     Listing before = listing(box.cwd());
-    Digitmill run(box, setup);
-    auto until = std::chrono::steady_clock::now() + 30s;
-    while (!fs::exists(marker) && !run.exited() && std::chrono::steady_clock::now() < until)
-      std::this_thread::sleep_for(1ms);
-    ASSERT_TRUE(fs::exists(marker)) << run.err();
-    run.signal_group(sig);
-    expect_failed_cleanly(
-        run, box, before,
-        {killed_by(sig), std::string("digitmill: interrupted by SIG") + signal_name(sig) + "\n"});
-    EXPECT_EQ(run.out().find(" Start of PI calculation"), std::string::npos) << run.out();
+    Digitmill run(box, with_args({"18"}));
+    if (!run.wait_for_output(" I= 2 ")) continue;
+    run.signal(sig);
+    if (WIFEXITED(run.wait())) continue;  // the run was faster than the signal
+    expect_failed_cleanly(run, box, before, {killed_by(sig), signal_line(sig)});
+    EXPECT_EQ(run.out().find(" End of calculation."), std::string::npos) << run.out();
+    return;
   }
+  GTEST_SKIP() << "every run ended before its signal arrived";
 }
 
-// The result is written unnamed, so nothing shows in the directory until
-// it is whole. Stops the run once it reports the end of the calculation and
-// signals it only while the earlier "PI.DAT" is still in place and no new
-// name has appeared (the moment of the rename holds interrupts back), so
-// that the signal is known to land while the result is being written.
-bool signal_while_writing_result(Digitmill& run, const Sandbox& box, int sig) {
+// Stops the run once it reports the end of the calculation and signals it
+// only while the earlier "PI.DAT" is still in place and the new file is
+// being written: unnamed, nothing new shows in the directory; under its
+// temporary name, that name is there. The moment of the rename holds
+// signals back.
+bool signal_while_writing_result(Digitmill& run, const Sandbox& box, int sig, bool named) {
   struct stat earlier;
   if (::stat((box.cwd() / "PI.DAT").c_str(), &earlier) != 0) return false;
   if (!run.wait_for_output(" End of calculation.") || !run.pause()) return false;
   struct stat now;
   bool hit = run.out().find(" End of data output.") == std::string::npos &&
              ::stat((box.cwd() / "PI.DAT").c_str(), &now) == 0 && now.st_ino == earlier.st_ino &&
-             listing(box.cwd()).size() == 1;
+             listing(box.cwd()).size() == (named ? 2u : 1u);
   if (hit) run.signal(sig);
   run.resume();
   return hit;
 }
 
-TEST(Interrupts, SignalWhileTheResultIsWrittenKeepsTheEarlierResult) {
-  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
-    SCOPED_TRACE(signal_name(sig));
+TEST_P(EverySignal, WhileTheResultIsWrittenKeepsTheEarlierResult) {
+  const int sig = GetParam();
+  // Without /proc the new file cannot be linked from its descriptor, so it
+  // is written under its temporary name, as on a file system without
+  // unnamed files.
+  for (bool named : {false, true}) {
+    SCOPED_TRACE(named ? "written under a temporary name" : "written unnamed");
+    if (named && !can_mount()) {
+      std::printf("skipped: a run without /proc needs root\n");
+      continue;
+    }
     bool caught = false;
-    for (int attempt = 0; attempt < 5 && !caught; ++attempt) {
+    for (int attempt = 0; attempt < 8 && !caught; ++attempt) {
       Sandbox box;
       put_earlier_result(box);
       Listing before = listing(box.cwd());
-      Digitmill run(box, with_args({"18"}));
-      caught = signal_while_writing_result(run, box, sig);
+      Launch setup = with_args({"18"});
+      setup.hide_proc = named;
+      Digitmill run(box, setup);
+      caught = signal_while_writing_result(run, box, sig, named);
       if (!caught) {
         run.wait();
         continue;
       }
-      expect_failed_cleanly(
-          run, box, before,
-          {killed_by(sig), std::string("digitmill: interrupted by SIG") + signal_name(sig) + "\n"});
+      expect_failed_cleanly(run, box, before, {killed_by(sig), signal_line(sig)});
       EXPECT_NE(run.out().find(" End of calculation."), std::string::npos) << run.out();
       EXPECT_EQ(run.out().find(" End of data output."), std::string::npos) << run.out();
     }
-    if (!caught) GTEST_SKIP() << "the temporary result file was never caught in the directory";
+    if (!caught) std::printf("skipped: the new file was never caught while written\n");
+  }
+}
+
+std::vector<int> every_terminating_signal() {
+  std::vector<int> sigs = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF,
+                           SIGXCPU, SIGXFSZ, SIGPIPE, SIGIO, SIGPWR, SIGRTMIN, SIGRTMAX,
+                           // A crash's signals, sent by someone else.
+                           SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS};
+#ifdef SIGSTKFLT
+  sigs.push_back(SIGSTKFLT);
+#endif
+  return sigs;
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, EverySignal, testing::ValuesIn(every_terminating_signal()),
+                         [](const testing::TestParamInfo<int>& info) {
+                           std::string name = signal_name(info.param);
+                           name.erase(std::remove(name.begin(), name.end(), '+'), name.end());
+                           return name;
+                         });
+
+TEST(Interrupts, CpuTimeLimitEndsTheRunLikeAnyInterrupt) {
+  Sandbox box;
+  put_earlier_result(box);
+  Listing before = listing(box.cwd());
+  Launch setup = with_args({"22"});
+  // The soft limit sends SIGXCPU, the hard one SIGKILL.
+  setup.limits = {{RLIMIT_CPU, {1, 60}}};
+  Digitmill run(box, setup);
+  expect_failed_cleanly(run, box, before, {killed_by(SIGXCPU), signal_line(SIGXCPU)});
+}
+
+TEST(Interrupts, HangupIgnoredByTheParentStaysIgnored) {
+  // As under nohup: the run outlives its terminal.
+  Sandbox box;
+  Launch setup = with_args({"16"});
+  setup.ignored = {SIGHUP};
+  Digitmill run(box, setup);
+  ASSERT_TRUE(run.wait_for_output(" Start of PI calculation")) << run.err();
+  run.signal(SIGHUP);
+  EXPECT_EQ(describe(run.wait()), "exit status 0") << run.err();
+  EXPECT_EQ(run.err(), "");
+  auto [status, verdict] = verify(box.cwd() / "PI.DAT");
+  EXPECT_EQ(status, 0) << verdict;
+}
+
+TEST(Interrupts, SignalDuringTheStartCommandEndsTheRunAndTheCommand) {
+  // From the terminal, to the run's process group, or to digitmill alone:
+  // either way the shell and its date go with the run, and no line of
+  // theirs reaches the log after it.
+  for (int sig : {SIGINT, SIGQUIT, SIGTERM}) {
+    for (bool group : {true, false}) {
+      SCOPED_TRACE(signal_name(sig) + (group ? " to the process group" : " to digitmill alone"));
+      Sandbox box;
+      put_earlier_result(box);
+      Launch setup = with_args({"7"});
+      slow_date(box, setup);
+      Listing before = listing(box.cwd());
+      Digitmill run(box, setup);
+      const pid_t date = wait_for_date(box, run);
+      ASSERT_NE(date, 0) << run.err();
+      group ? run.signal_group(sig) : run.signal(sig);
+      expect_failed_cleanly(run, box, before, {killed_by(sig), signal_line(sig)});
+      EXPECT_TRUE(gone(date)) << "the date command outlived the run";
+      EXPECT_EQ(run.out().find(" ------ Started"), std::string::npos) << run.out();
+      EXPECT_EQ(run.out().find(" Start of PI calculation"), std::string::npos) << run.out();
+    }
   }
 }
 
@@ -470,6 +641,37 @@ TEST(StandardOutputFaults, ClosedOrBrokenOutputFailsBeforeAnythingIsTouched) {
     Digitmill ignoring(box, setup);
     expect_failed_cleanly(ignoring, box, before,
                           {exits_with(2), "digitmill: cannot write standard output: Broken pipe\n"});
+  }
+  for (bool ignored : {false, true}) {
+    // The reader goes once it has the timing lines, while the end date
+    // command runs: the "Ended" line cannot be written, and the run says so
+    // as it would for a line of its own, though its result is complete.
+    SCOPED_TRACE(ignored ? "the reader goes during the end command, SIGPIPE ignored"
+                         : "the reader goes during the end command");
+    Sandbox box;
+    Launch setup = with_args({"7"});
+    setup.out = Stdout::pipe;
+    if (ignored) setup.ignored = {SIGPIPE};
+    slow_date(box, setup, "sleep 1; exec /bin/date \"$@\"");
+    Digitmill run(box, setup);
+    std::string seen;
+    char chunk[256];
+    for (ssize_t got; seen.find(" Total calculation") == std::string::npos &&
+                      (got = ::read(run.output_pipe(), chunk, sizeof chunk)) > 0;)
+      seen.append(chunk, static_cast<std::size_t>(got));
+    ASSERT_NE(seen.find(" Total calculation"), std::string::npos) << seen << run.err();
+    run.close_output();
+    const int status = run.wait();
+    if (ignored) {
+      EXPECT_TRUE(exits_with(2)(status)) << describe(status);
+      EXPECT_EQ(run.err(), "digitmill: cannot write standard output: Broken pipe\n");
+    } else {
+      EXPECT_TRUE(killed_by(SIGPIPE)(status)) << describe(status);
+      EXPECT_EQ(run.err(), "");
+    }
+    auto [verified, verdict] = verify(box.cwd() / "PI.DAT");
+    EXPECT_EQ(verified, 0) << verdict;
+    EXPECT_TRUE(listing(box.tmp()).empty());
   }
 }
 

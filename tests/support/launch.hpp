@@ -8,7 +8,9 @@
 #pragma once
 
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -89,7 +91,9 @@ class Sandbox {
   std::vector<std::filesystem::path> mounts_;
 };
 
-enum class Stdout { file, closed, pipe_without_reader };
+// Where standard output goes: a file, nowhere, a pipe whose reader has
+// gone, or a pipe the test reads (output_pipe).
+enum class Stdout { file, closed, pipe_without_reader, pipe };
 
 // What a run gets. By default: no argument, standard input /dev/null,
 // standard output and error to files, TMPDIR the sandbox's tmp/, every
@@ -105,8 +109,10 @@ struct Launch {
   std::map<std::string, std::optional<std::string>> env;  // nullopt unsets
   std::string work_variable = "TMPDIR";                   // gets tmp/ unless env sets it
   std::vector<int> ignored;                               // signals the parent hands on ignored
-  std::vector<std::pair<int, rlim_t>> limits;             // resource, soft and hard limit
+  std::vector<std::pair<int, rlimit>> limits;             // resource, soft and hard limit
   int gate[2] = {-1, -1};  // a pipe: the run starts once its writing end is closed
+  uid_t uid = 0;           // run as this user and its own group (needs root); 0: as we are
+  bool hide_proc = false;  // an empty /proc in a mount namespace of its own (needs root)
 };
 
 inline Launch with_args(std::vector<std::string> args) {
@@ -131,13 +137,20 @@ class Digitmill {
                              (launch.input.has_value() || launch.input_held_open);
     if (piped_input && ::pipe2(in, O_CLOEXEC) != 0) ADD_FAILURE() << "pipe";
     int broken[2] = {-1, -1};
-    if (launch.out == Stdout::pipe_without_reader) {
+    if (launch.out == Stdout::pipe_without_reader || launch.out == Stdout::pipe) {
       if (::pipe(broken) != 0) ADD_FAILURE() << "pipe";
-      ::close(broken[0]);
+      if (launch.out == Stdout::pipe) {
+        output_ = broken[0];
+      } else {
+        ::close(broken[0]);
+      }
     }
     std::fflush(nullptr);
     pid_ = ::fork();
-    if (pid_ == 0) start(box, launch, in[0], broken[1]);
+    if (pid_ == 0) {
+      if (output_ >= 0) ::close(output_);
+      start(box, launch, in[0], broken[1]);
+    }
     ::setpgid(pid_, pid_);
     if (broken[1] >= 0) ::close(broken[1]);
     if (piped_input) {
@@ -157,7 +170,7 @@ class Digitmill {
       ::kill(pid_, SIGKILL);
       ::waitpid(pid_, nullptr, 0);
     }
-    for (int fd : {input_, held_})
+    for (int fd : {input_, held_, output_})
       if (fd >= 0) ::close(fd);
   }
   Digitmill(const Digitmill&) = delete;
@@ -261,6 +274,15 @@ class Digitmill {
   pid_t pid() const {
     return pid_;
   }
+  // The reading end of standard output with Stdout::pipe; close_output()
+  // closes it, as a reader that has seen enough.
+  int output_pipe() const {
+    return output_;
+  }
+  void close_output() {
+    ::close(output_);
+    output_ = -1;
+  }
 
  private:
   // In the child: never returns.
@@ -278,10 +300,7 @@ class Digitmill {
       value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
     rlimit no_core = {0, 0};
     ::setrlimit(RLIMIT_CORE, &no_core);
-    for (const auto& [resource, value] : launch.limits) {
-      rlimit limit = {value, value};
-      ::setrlimit(resource, &limit);
-    }
+    for (const auto& [resource, limit] : launch.limits) ::setrlimit(resource, &limit);
     // Whatever the test runner was handed, the run gets the defaults, but
     // for what the test ignores on purpose.
     for (int sig = 1; sig < NSIG; ++sig)
@@ -311,9 +330,18 @@ class Digitmill {
         ::close(STDOUT_FILENO);
         break;
       case Stdout::pipe_without_reader:
+      case Stdout::pipe:
         ::dup2(broken, STDOUT_FILENO);
         break;
     }
+    if (launch.hide_proc) {
+      if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+          ::mount("tmpfs", "/proc", "tmpfs", 0, "size=4k") != 0)
+        ::_exit(126);
+    }
+    if (launch.uid != 0 &&
+        (::setgroups(0, nullptr) != 0 || ::setgid(launch.uid) != 0 || ::setuid(launch.uid) != 0))
+      ::_exit(126);
     std::vector<std::string> args = launch.args;
     std::vector<char*> argv = {const_cast<char*>(DIGITMILL_EXE)};
     for (auto& arg : args) argv.push_back(arg.data());
@@ -326,7 +354,7 @@ class Digitmill {
   std::filesystem::path out_path_, err_path_;
   pid_t pid_ = -1;
   int status_ = -1;
-  int input_ = -1, held_ = -1;
+  int input_ = -1, held_ = -1, output_ = -1;
 };
 
 // The names in dir, sorted.

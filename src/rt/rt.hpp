@@ -47,9 +47,9 @@ double CPUSEC();
 // checked (a write that fails ends the run, status 2; a broken pipe ends it
 // by SIGPIPE). The command's exit status is not used and its standard error
 // is discarded; a command killed by a signal ends the run (status 2), its
-// line lost. The shell runs in a process group of its own that the cleanup
-// kills, and dies with digitmill should digitmill be killed outright. An
-// interrupt while it runs ends the run as at any other time.
+// line lost. Where no process can be started the run goes on without it. The shell runs in a process group of
+// its own that the cleanup kills, and dies with digitmill should digitmill be killed outright. An interrupt
+// while it runs ends the run as at any other time.
 void run_shell(const char* command);
 
 void print(const char* format, ...) DIGITMILL_PRINTF_FORMAT(1, 2);

@@ -1,15 +1,16 @@
 // The executable under the faults a benchmark run meets on a machine pushed
 // to its limits: a work directory that fills up, is missing or is not
-// writable; a current directory where the result cannot be written; a file
-// size limit; interrupts in the main loop and while the result is written;
-// two runs in one directory; standard streams that fail; input that is not
-// digits. Whatever happens, the run says what went wrong on one line of
-// standard error, fails with a status a script can see, and leaves the
-// current directory (with its earlier "PI.DAT") and the work directory
-// exactly as they were.
+// writable; a current directory where the result cannot be written or an
+// earlier result not replaced; a file size limit, a CPU time limit; every
+// signal that ends a process, in the main loop and while the result is
+// written, and during a slow date command; two runs in one directory;
+// standard streams that fail; ramfs; input that is not digits. Whatever
+// happens, the run says what went wrong on one line of standard error,
+// fails with a status a script can see, and leaves the current directory
+// (with its earlier "PI.DAT") and the work directory exactly as they were.
 //
-// Cases that mount a tmpfs or a read-only bind mount need root and are
-// skipped otherwise.
+// Cases that mount a file system, hide /proc or run as another user need
+// root and are skipped otherwise.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>

@@ -128,39 +128,45 @@ void append_memory_limits(std::size_t* fill) {
   }
 }
 
-// The name of every signal we handle, for the line that reports it.
+// The name of every signal we handle ("SIGINT"), for the line that reports
+// it; others by number.
 const char* signal_name(int sig, char (&rt_name)[16]) {
   switch (sig) {
     // clang-format off
-    case SIGINT: return "INT";
-    case SIGTERM: return "TERM";
-    case SIGHUP: return "HUP";
-    case SIGQUIT: return "QUIT";
-    case SIGUSR1: return "USR1";
-    case SIGUSR2: return "USR2";
-    case SIGALRM: return "ALRM";
-    case SIGVTALRM: return "VTALRM";
-    case SIGPROF: return "PROF";
-    case SIGXCPU: return "XCPU";
-    case SIGXFSZ: return "XFSZ";
-    case SIGPIPE: return "PIPE";
-    case SIGIO: return "IO";
+    case SIGINT: return "SIGINT";
+    case SIGTERM: return "SIGTERM";
+    case SIGHUP: return "SIGHUP";
+    case SIGQUIT: return "SIGQUIT";
+    case SIGUSR1: return "SIGUSR1";
+    case SIGUSR2: return "SIGUSR2";
+    case SIGALRM: return "SIGALRM";
+    case SIGVTALRM: return "SIGVTALRM";
+    case SIGPROF: return "SIGPROF";
+    case SIGXCPU: return "SIGXCPU";
+    case SIGXFSZ: return "SIGXFSZ";
+    case SIGPIPE: return "SIGPIPE";
+    case SIGIO: return "SIGIO";
 #ifdef SIGPWR
-    case SIGPWR: return "PWR";
+    case SIGPWR: return "SIGPWR";
 #endif
 #ifdef SIGSTKFLT
-    case SIGSTKFLT: return "STKFLT";
+    case SIGSTKFLT: return "SIGSTKFLT";
 #endif
-    case SIGABRT: return "ABRT";
-    case SIGSEGV: return "SEGV";
-    case SIGBUS: return "BUS";
-    case SIGFPE: return "FPE";
-    case SIGILL: return "ILL";
-    case SIGTRAP: return "TRAP";
-    case SIGSYS: return "SYS";
+    case SIGABRT: return "SIGABRT";
+    case SIGSEGV: return "SIGSEGV";
+    case SIGBUS: return "SIGBUS";
+    case SIGFPE: return "SIGFPE";
+    case SIGILL: return "SIGILL";
+    case SIGTRAP: return "SIGTRAP";
+    case SIGSYS: return "SIGSYS";
+    case SIGKILL: return "SIGKILL";
       // clang-format on
   }
-  std::snprintf(rt_name, sizeof rt_name, "RTMIN+%d", sig - SIGRTMIN);
+  if (sig >= SIGRTMIN && sig <= SIGRTMAX) {
+    std::snprintf(rt_name, sizeof rt_name, "SIGRTMIN+%d", sig - SIGRTMIN);
+  } else {
+    std::snprintf(rt_name, sizeof rt_name, "signal %d", sig);
+  }
   return rt_name;
 }
 
@@ -370,7 +376,7 @@ void run_shell(const char* command) {
     char name[16];
     std::fflush(stdout);
     std::size_t fill = 0;
-    append(&fill, "digitmill: the date command was killed by SIG", false);
+    append(&fill, "digitmill: the date command was killed by ", false);
     append(&fill, signal_name(info.si_status, name), false);
     line_buffer[fill++] = '\n';
     write_stderr(line_buffer, fill);
@@ -419,7 +425,7 @@ void install_signal_handlers() {
   add_interrupt_signals(&interrupts);
   for (int sig = 1; sig < NSIG; ++sig) {
     char name[16];
-    std::snprintf(signal_lines[sig], sizeof signal_lines[sig], "digitmill: interrupted by SIG%s\n",
+    std::snprintf(signal_lines[sig], sizeof signal_lines[sig], "digitmill: interrupted by %s\n",
                   signal_name(sig, name));
   }
 

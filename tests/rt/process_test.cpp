@@ -148,6 +148,16 @@ TEST(RunShell, OurBufferedLinesComeFirstAndTheStatusIsIgnored) {
   });
   EXPECT_EQ(exit_code(child.status), 0);
   EXPECT_EQ(child.out, " ours\n theirs\n after\n");
+
+  // A shell that dies by a signal gave no line: the run must not go on as
+  // if it had.
+  Child killed = in_child([] {
+    rt::run_shell("kill -KILL $$; echo ' never'");
+    std::printf(" after\n");
+  });
+  EXPECT_EQ(exit_code(killed.status), rt::file_status);
+  EXPECT_EQ(killed.out, "");
+  EXPECT_EQ(killed.err, "digitmill: the date command was killed by SIGKILL\n");
 }
 
 TEST(SignalHandlers, MessageCleanupThenDeathByTheSameSignal) {

@@ -1,9 +1,11 @@
 #include "output/piout.hpp"
 
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <signal.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -29,24 +31,10 @@ constexpr int full_line_chars = 109;  // the blank after the 10th group is dropp
 // Powers of ten, entry k (from 1) is 10^(k-1).
 constexpr double power_of_ten[8] = {1.0, 10.0, 100.0, 1000.0, 10000.0, 100000.0, 1000000.0, 10000000.0};
 
-// The interrupt signals held back while a temporary name is created and
-// registered for removal, or given to the file and renamed away, so that no
-// signal finds it unregistered.
-class HeldSignals {
- public:
-  HeldSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int sig : rt::interrupt_signals) sigaddset(&set, sig);
-    ::sigprocmask(SIG_BLOCK, &set, &saved_);
-  }
-  ~HeldSignals() {
-    ::sigprocmask(SIG_SETMASK, &saved_, nullptr);
-  }
-
- private:
-  sigset_t saved_;
-};
+// Held while a temporary name is created and registered for removal, or
+// given to the file and renamed away, so that no signal finds it
+// unregistered.
+using rt::HeldSignals;
 
 std::string current_directory() {
   char path[4096];
@@ -72,6 +60,41 @@ void pick_temp_name(char (&name)[sizeof temp_pattern]) {
   std::strcpy(name, temp_pattern);
   for (std::size_t i = 0; i < sizeof noise; ++i)
     name[sizeof temp_pattern - 1 - sizeof noise + i] = letters[noise[i] % (sizeof letters - 1)];
+}
+
+// The current directory, held open from the start of the run to the sync
+// after the rename; -1 until then.
+int directory_fd = -1;
+
+// Opens the directory if need be and syncs it; a failure ends the run.
+void sync_current_directory() {
+  while (directory_fd < 0) {
+    directory_fd = rt::syscalls.open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+    if (directory_fd < 0 && errno != EINTR) rt::fail_file("sync directory", current_directory(), errno);
+  }
+  if (rt::syscalls.fsync(directory_fd) != 0) rt::fail_file("sync directory", current_directory(), errno);
+}
+
+// Whether the process may remove or replace other users' files in a sticky
+// directory (CAP_FOWNER in its effective set).
+bool may_override_sticky() {
+  __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+  if (::syscall(SYS_capget, &header, data) != 0) return ::geteuid() == 0;
+  return (data[CAP_FOWNER / 32].effective & (1u << (CAP_FOWNER % 32))) != 0;
+}
+
+// What the rename at the end would meet, found now: "PI.DAT" a directory,
+// or someone else's file in a sticky directory that is not ours either.
+// The lines are those the rename would give.
+void check_replaceable() {
+  struct stat old;
+  if (::lstat(result_name, &old) != 0) return;  // nothing to replace
+  if (S_ISDIR(old.st_mode)) rt::fail_file("replace", result_name, EISDIR);
+  struct stat dir;
+  if (::stat(".", &dir) == 0 && (dir.st_mode & S_ISVTX) != 0 && old.st_uid != ::geteuid() &&
+      dir.st_uid != ::geteuid() && !may_override_sticky())
+    rt::fail_file("replace", result_name, EPERM);
 }
 
 // The file is written unnamed (O_TMPFILE) and linked into the directory
@@ -199,19 +222,13 @@ class ResultFile {
   }
 
   // The new name is durable only once the directory is. "PI.DAT" is the
-  // new file by now, whole, so a failure here leaves it in place.
+  // new file by now, whole, so a failure here leaves it in place; the
+  // directory was opened and synced at the start, so what can still fail
+  // here is the disk.
   static void sync_directory() {
-    int dir;
-    do {
-      dir = rt::syscalls.open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
-    } while (dir < 0 && errno == EINTR);
-    if (dir < 0) rt::fail_file("sync directory", current_directory(), errno);
-    if (rt::syscalls.fsync(dir) != 0) {
-      int err = errno;
-      ::close(dir);
-      rt::fail_file("sync directory", current_directory(), err);
-    }
-    ::close(dir);
+    sync_current_directory();
+    ::close(directory_fd);
+    directory_fd = -1;
   }
 
   [[noreturn]] void fail(const char* action, int err) {
@@ -258,6 +275,10 @@ void reserve_result(int n) {
   }
   if (err == EOPNOTSUPP) err = free >= 0 && free < bytes ? ENOSPC : 0;
   if (err != 0) rt::fail_reserve(current_directory(), bytes, free, err);
+  // What would otherwise be found only after the calculation: the old file
+  // cannot be replaced, the directory cannot be read to sync it.
+  check_replaceable();
+  sync_current_directory();
 }
 
 void PIOUT(int u, int f, int n) {

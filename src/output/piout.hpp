@@ -18,8 +18,11 @@ void PIOUT(int u, int f, int n);
 long long result_bytes(int n);
 
 // Opens the result file ahead of PIOUT and reserves its bytes in the current
-// directory, so that a directory without room ends the run now (status 2)
-// rather than after the calculation.
+// directory, checks that an earlier "PI.DAT" can be replaced (not a
+// directory, not another user's in a sticky directory) and opens and syncs
+// the directory, so that whatever would stop the result at the end ends the
+// run now (status 2), with the line it would have got then, rather than
+// after the calculation.
 void reserve_result(int n);
 
 }  // namespace output

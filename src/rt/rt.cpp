@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace rt {
 
@@ -24,10 +26,11 @@ Syscalls syscalls = {
     .fallocate = ::fallocate,
 #else
     // No reservation here: the caller falls back on the free space it sees.
-    .fallocate = [](int, int, off_t, off_t) {
-      errno = EOPNOTSUPP;
-      return -1;
-    },
+    .fallocate =
+        [](int, int, off_t, off_t) {
+          errno = EOPNOTSUPP;
+          return -1;
+        },
 #endif
     .fsync = ::fsync,
     .linkat = ::linkat,
@@ -36,19 +39,24 @@ Syscalls syscalls = {
 
 namespace {
 
-// The signal handler reads this, so it is a plain static buffer.
+// The signal handler reads these, so they are plain static data.
 char cleanup_path[4096];
 volatile sig_atomic_t cleanup_armed = 0;
+// The process group of the shell command running now, 0 when none.
+volatile sig_atomic_t shell_group = 0;
 
+// Kills whatever the shell command started and removes the temporary name.
+// Async-signal-safe.
 void cleanup() {
+  const pid_t group = shell_group;
+  if (group > 0) ::kill(-group, SIGKILL);
   if (cleanup_armed) {
     cleanup_armed = 0;
     ::unlink(cleanup_path);
   }
 }
 
-void write_stderr(const char* text) {
-  std::size_t len = std::strlen(text);
+void write_stderr(const char* text, std::size_t len) {
   while (len > 0) {
     ssize_t n = ::write(STDERR_FILENO, text, len);
     if (n < 0 && errno == EINTR) continue;
@@ -58,25 +66,141 @@ void write_stderr(const char* text) {
   }
 }
 
-// The whole line, so that one write puts it out in one piece.
-const char* signal_line(int sig) {
-  switch (sig) {
-    case SIGINT:
-      return "digitmill: interrupted by SIGINT\n";
-    case SIGTERM:
-      return "digitmill: interrupted by SIGTERM\n";
-    case SIGHUP:
-      return "digitmill: interrupted by SIGHUP\n";
-    case SIGQUIT:
-      return "digitmill: interrupted by SIGQUIT\n";
-    default:
-      return "digitmill: interrupted by a signal\n";
+void write_stderr(const char* text) {
+  write_stderr(text, std::strlen(text));
+}
+
+// A line is built in this buffer, never on the heap: the reasons to report
+// include a failed allocation.
+char line_buffer[8192];
+
+// Appends to line_buffer from *fill, truncating rather than overflowing;
+// escapes control characters and the backslash when asked.
+void append(std::size_t* fill, std::string_view text, bool escape) {
+  static constexpr char hex[] = "0123456789abcdef";
+  const std::size_t room = sizeof line_buffer - 2;  // the newline and the zero byte
+  for (char c : text) {
+    char esc[4];
+    std::size_t len = 0;
+    const auto byte = static_cast<unsigned char>(c);
+    if (!escape || (byte >= 0x20 && byte != 0x7f && c != '\\')) {
+      esc[len++] = c;
+    } else {
+      esc[len++] = '\\';
+      switch (c) {
+        case '\n':
+          esc[len++] = 'n';
+          break;
+        case '\t':
+          esc[len++] = 't';
+          break;
+        case '\r':
+          esc[len++] = 'r';
+          break;
+        case '\\':
+          esc[len++] = '\\';
+          break;
+        default:
+          esc[len++] = 'x';
+          esc[len++] = hex[byte >> 4];
+          esc[len++] = hex[byte & 15];
+      }
+    }
+    if (*fill + len > room) return;
+    std::memcpy(line_buffer + *fill, esc, len);
+    *fill += len;
   }
 }
 
-// From a handler: the unlink, then the signal's default action, so that the
-// parent sees the death by that signal (and a crash its core dump where
-// enabled). Async-signal-safe calls only.
+// " (ulimit -v 13200 KiB)" for the memory limits in force, "" without one.
+void append_memory_limits(std::size_t* fill) {
+  struct Limit {
+    int resource;
+    const char* option;
+  };
+  for (Limit limit : {Limit{RLIMIT_AS, "-v"}, Limit{RLIMIT_DATA, "-d"}}) {
+    rlimit value;
+    if (::getrlimit(limit.resource, &value) != 0 || value.rlim_cur == RLIM_INFINITY) continue;
+    char text[64];
+    std::snprintf(text, sizeof text, " (memory limited by ulimit %s %llu KiB)", limit.option,
+                  static_cast<unsigned long long>(value.rlim_cur / 1024));
+    append(fill, text, false);
+  }
+}
+
+// The name of every signal we handle ("SIGINT"), for the line that reports
+// it; others by number.
+const char* signal_name(int sig, char (&rt_name)[16]) {
+  switch (sig) {
+    // clang-format off
+    case SIGINT: return "SIGINT";
+    case SIGTERM: return "SIGTERM";
+    case SIGHUP: return "SIGHUP";
+    case SIGQUIT: return "SIGQUIT";
+    case SIGUSR1: return "SIGUSR1";
+    case SIGUSR2: return "SIGUSR2";
+    case SIGALRM: return "SIGALRM";
+    case SIGVTALRM: return "SIGVTALRM";
+    case SIGPROF: return "SIGPROF";
+    case SIGXCPU: return "SIGXCPU";
+    case SIGXFSZ: return "SIGXFSZ";
+    case SIGPIPE: return "SIGPIPE";
+    case SIGIO: return "SIGIO";
+#ifdef SIGPWR
+    case SIGPWR: return "SIGPWR";
+#endif
+#ifdef SIGSTKFLT
+    case SIGSTKFLT: return "SIGSTKFLT";
+#endif
+    case SIGABRT: return "SIGABRT";
+    case SIGSEGV: return "SIGSEGV";
+    case SIGBUS: return "SIGBUS";
+    case SIGFPE: return "SIGFPE";
+    case SIGILL: return "SIGILL";
+    case SIGTRAP: return "SIGTRAP";
+    case SIGSYS: return "SIGSYS";
+    case SIGKILL: return "SIGKILL";
+      // clang-format on
+  }
+  if (sig >= SIGRTMIN && sig <= SIGRTMAX) {
+    std::snprintf(rt_name, sizeof rt_name, "SIGRTMIN+%d", sig - SIGRTMIN);
+  } else {
+    std::snprintf(rt_name, sizeof rt_name, "signal %d", sig);
+  }
+  return rt_name;
+}
+
+// The whole line of each signal, made when the handlers are installed so
+// that the handler itself only writes it.
+char signal_lines[NSIG][48];
+
+constexpr int fixed_interrupt_signals[] = {SIGINT,    SIGTERM, SIGHUP,  SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM,
+                                           SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGPIPE, SIGIO,
+#ifdef SIGPWR
+                                           SIGPWR,
+#endif
+#ifdef SIGSTKFLT
+                                           SIGSTKFLT
+#endif
+};
+constexpr int crash_signals[] = {SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS};
+
+// The interrupt signals: the fixed ones and the real-time range, whose
+// bounds the C library sets at run time.
+void add_interrupt_signals(sigset_t* set) {
+  for (int sig : fixed_interrupt_signals) sigaddset(set, sig);
+  for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) sigaddset(set, sig);
+}
+
+// Sent by our own process: the kernel signals a write to a broken pipe or
+// past the file size limit as if we had sent it, and a failed check aborts.
+bool from_ourselves(const siginfo_t* info) {
+  return info != nullptr && info->si_code <= 0 && info->si_pid == ::getpid();
+}
+
+// From a handler: the signal's default action once the cleanup is done, so
+// that the parent sees the death by that signal (and a crash its core dump
+// where enabled). Async-signal-safe calls only.
 void cleanup_and_die_by(int sig) {
   cleanup();
   ::signal(sig, SIG_DFL);
@@ -87,23 +211,39 @@ void cleanup_and_die_by(int sig) {
   ::raise(sig);
 }
 
-extern "C" void on_signal(int sig) {
-  int saved = errno;
-  write_stderr(signal_line(sig));
+extern "C" void on_signal(int sig, siginfo_t* info, void*) {
+  const int saved = errno;
+  const bool ours = from_ourselves(info);
+  // The write goes on to fail with EFBIG and is reported as a failed write.
+  if (sig == SIGXFSZ && ours) {
+    errno = saved;
+    return;
+  }
+  // Our own write to a broken pipe: the reader is gone, and a writer in a
+  // pipeline dies without a word.
+  if (!(sig == SIGPIPE && ours)) write_stderr(signal_lines[sig]);
   cleanup_and_die_by(sig);
   errno = saved;
 }
 
-// A crash stays as silent as it would be without us.
-extern "C" void on_fatal_signal(int sig) {
+// A crash stays as silent as it would be without us; the same signal sent
+// by someone else is an interrupt like any other.
+extern "C" void on_crash_signal(int sig, siginfo_t* info, void*) {
+  if (info != nullptr && info->si_code <= 0 && !from_ourselves(info)) write_stderr(signal_lines[sig]);
   cleanup_and_die_by(sig);
 }
 
-// A write past the file size limit then fails with EFBIG and is reported
-// like any failed write, instead of the default action killing the process
-// with a partial result file left behind. A handler rather than SIG_IGN, so
-// that the shell commands start with the default disposition.
-extern "C" void on_file_size_limit(int) {}
+extern "C" void on_no_memory() {
+  std::size_t fill = 0;
+  append(&fill, "digitmill: cannot allocate memory: ", false);
+  append(&fill, std::strerror(ENOMEM), false);
+  append_memory_limits(&fill);
+  line_buffer[fill++] = '\n';
+  std::fflush(stdout);
+  write_stderr(line_buffer, fill);
+  cleanup();
+  std::_Exit(file_status);
+}
 
 float seconds(const timeval& tv) {
   return static_cast<float>(static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) * 1.0e-6);
@@ -130,14 +270,16 @@ float seconds(const timeval& tv) {
 
 [[noreturn]] void fail_file(std::string_view action, std::string_view object, int err) {
   std::fflush(stdout);
-  std::string line = "digitmill: cannot ";
-  line.append(action);
-  line += ' ';
-  line.append(object);
-  line += ": ";
-  line += std::strerror(err);
-  line += '\n';
-  write_stderr(line.c_str());
+  std::size_t fill = 0;
+  append(&fill, "digitmill: cannot ", false);
+  append(&fill, action, true);
+  append(&fill, " ", false);
+  append(&fill, object, true);
+  append(&fill, ": ", false);
+  append(&fill, std::strerror(err), false);
+  if (err == ENOMEM) append_memory_limits(&fill);
+  line_buffer[fill++] = '\n';
+  write_stderr(line_buffer, fill);
   cleanup();
   std::_Exit(file_status);
 }
@@ -159,16 +301,87 @@ void run_shell(const char* command) {
   flush_stdout();
   // Not system(3): it ignores SIGINT and SIGQUIT while the command runs, so
   // an interrupt typed then would be lost and the run would go on to report
-  // success. Our handlers stay in force here; the shell starts with the
-  // default actions, since exec resets every caught signal.
-  pid_t child = ::fork();
-  if (child == 0) {
-    ::execl("/bin/sh", "sh", "-c", command, static_cast<char*>(nullptr));
-    ::_exit(127);
+  // success. The command's line comes back through a pipe and is written out
+  // by us, so that a line that cannot be written ends the run as ours do.
+  // Where no process can be started (a system out of processes, an emulator
+  // whose fork hangs and is made to fail), the run goes on without the
+  // command's line, as it always has.
+  int lines[2];
+  if (::pipe2(lines, O_CLOEXEC) != 0) return;
+  const pid_t parent = ::getpid();
+  pid_t child;
+  {
+    // The child must not run our handlers before exec resets them, and a
+    // signal must not find the child started but its group unknown.
+    HeldSignals held;
+    child = ::fork();
+    if (child == 0) {
+      // Its own group, which the cleanup kills whole; killed outright with
+      // us, whatever the moment.
+      ::setpgid(0, 0);
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (::getppid() != parent) ::_exit(127);
+      // exec resets caught signals, not ignored ones, and the mask stays.
+      sigset_t all;
+      sigemptyset(&all);
+      add_interrupt_signals(&all);
+      for (int sig = 1; sig < NSIG; ++sig) {
+        struct sigaction now;
+        if (sigismember(&all, sig) == 1 && ::sigaction(sig, nullptr, &now) == 0 && now.sa_handler != SIG_IGN)
+          ::signal(sig, SIG_DFL);
+      }
+      ::dup2(lines[1], STDOUT_FILENO);
+      const int null = ::open("/dev/null", O_WRONLY);
+      if (null >= 0) ::dup2(null, STDERR_FILENO);
+      ::sigprocmask(SIG_SETMASK, &held.saved(), nullptr);
+      ::execl("/bin/sh", "sh", "-c", command, static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    if (child > 0) {
+      ::setpgid(child, child);
+      shell_group = child;
+    }
   }
-  if (child < 0) return;  // the command's outcome is not used
-  int status;
-  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  ::close(lines[1]);
+  if (child < 0) {
+    ::close(lines[0]);
+    return;
+  }
+  char chunk[512];
+  for (;;) {
+    const ssize_t got = ::read(lines[0], chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    errno = 0;
+    if (std::fwrite(chunk, 1, static_cast<std::size_t>(got), stdout) != static_cast<std::size_t>(got))
+      fail_file("write", "standard output", errno != 0 ? errno : EIO);
+    flush_stdout();
+  }
+  ::close(lines[0]);
+  // Waited for without reaping, so that the group stays ours while whatever
+  // the command left running is killed.
+  siginfo_t info;
+  std::memset(&info, 0, sizeof info);
+  while (::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
+  }
+  {
+    HeldSignals held;
+    ::kill(-child, SIGKILL);
+    shell_group = 0;
+  }
+  while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+  }
+  // Killed by someone else, the command never gave its line.
+  if (info.si_code == CLD_KILLED || info.si_code == CLD_DUMPED) {
+    char name[16];
+    std::fflush(stdout);
+    std::size_t fill = 0;
+    append(&fill, "digitmill: the date command was killed by ", false);
+    append(&fill, signal_name(info.si_status, name), false);
+    line_buffer[fill++] = '\n';
+    write_stderr(line_buffer, fill);
+    cleanup();
+    std::_Exit(file_status);
   }
 }
 
@@ -207,27 +420,55 @@ void guard_standard_streams() {
 }
 
 void install_signal_handlers() {
+  sigset_t interrupts;
+  sigemptyset(&interrupts);
+  add_interrupt_signals(&interrupts);
+  for (int sig = 1; sig < NSIG; ++sig) {
+    char name[16];
+    std::snprintf(signal_lines[sig], sizeof signal_lines[sig], "digitmill: interrupted by %s\n",
+                  signal_name(sig, name));
+  }
+
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
-  action.sa_handler = on_signal;
-  // Block the others while one is being handled, so cleanup runs once.
-  sigemptyset(&action.sa_mask);
-  for (int sig : interrupt_signals) sigaddset(&action.sa_mask, sig);
-  for (int sig : interrupt_signals) ::sigaction(sig, &action, nullptr);
+  action.sa_sigaction = on_signal;
+  // Everything is held while one is handled, so that the cleanup runs once;
+  // a SIGXFSZ of our own returns, and interrupts nothing.
+  action.sa_flags = SA_SIGINFO | SA_RESTART;
+  sigfillset(&action.sa_mask);
+  for (int sig = 1; sig < NSIG; ++sig) {
+    if (sigismember(&interrupts, sig) != 1) continue;
+    struct sigaction inherited;
+    const bool ignored = ::sigaction(sig, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN;
+    if (ignored && (sig == SIGHUP || sig == SIGPIPE)) continue;
+    ::sigaction(sig, &action, nullptr);
+  }
 
-  struct sigaction fatal;
-  std::memset(&fatal, 0, sizeof fatal);
-  fatal.sa_handler = on_fatal_signal;
-  sigemptyset(&fatal.sa_mask);
-  for (int sig : interrupt_signals) sigaddset(&fatal.sa_mask, sig);
-  for (int sig : fatal_signals) ::sigaction(sig, &fatal, nullptr);
+  struct sigaction crash;
+  std::memset(&crash, 0, sizeof crash);
+  crash.sa_sigaction = on_crash_signal;
+  crash.sa_flags = SA_SIGINFO;
+  sigfillset(&crash.sa_mask);
+  for (int sig : crash_signals) ::sigaction(sig, &crash, nullptr);
+}
 
-  struct sigaction limit;
-  std::memset(&limit, 0, sizeof limit);
-  limit.sa_handler = on_file_size_limit;
-  limit.sa_flags = SA_RESTART;  // a SIGXFSZ sent by kill interrupts nothing
-  sigemptyset(&limit.sa_mask);
-  ::sigaction(SIGXFSZ, &limit, nullptr);
+HeldSignals::HeldSignals() {
+  // A crash's signals too, for another process may send them: a real crash
+  // inside the window, where only system calls run, is not to be expected,
+  // and would end the process as a SIGKILL does.
+  sigset_t set;
+  sigemptyset(&set);
+  add_interrupt_signals(&set);
+  for (int sig : crash_signals) sigaddset(&set, sig);
+  ::sigprocmask(SIG_BLOCK, &set, &saved_);
+}
+
+HeldSignals::~HeldSignals() {
+  ::sigprocmask(SIG_SETMASK, &saved_, nullptr);
+}
+
+void install_memory_handler() {
+  std::set_new_handler(on_no_memory);
 }
 
 void set_cleanup_path(const char* path) {
@@ -270,14 +511,13 @@ int try_open_anonymous(const std::string& directory) {
     std::string pattern = directory + "/digitmill-XXXXXX";
     // The name exists only between these two calls: an interrupt waits
     // until it is gone, so that none can leave it behind.
-    sigset_t held, saved;
-    sigemptyset(&held);
-    for (int sig : interrupt_signals) sigaddset(&held, sig);
-    ::sigprocmask(SIG_BLOCK, &held, &saved);
-    fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-    int err = errno;
-    if (fd >= 0) ::unlink(pattern.c_str());
-    ::sigprocmask(SIG_SETMASK, &saved, nullptr);
+    int err;
+    {
+      HeldSignals held;
+      fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+      err = errno;
+      if (fd >= 0) ::unlink(pattern.c_str());
+    }
     if (fd >= 0) return fd;
     errno = err;
   }
@@ -300,7 +540,7 @@ int reserve(int fd, off_t bytes) {
 
 long long free_bytes(const std::string& directory) {
   struct statvfs fs;
-  if (::statvfs(directory.c_str(), &fs) != 0) return -1;
+  if (::statvfs(directory.c_str(), &fs) != 0 || fs.f_blocks == 0) return -1;
   return static_cast<long long>(fs.f_bavail) * static_cast<long long>(fs.f_frsize);
 }
 

@@ -32,7 +32,9 @@ constexpr int file_status = 2;  // a file operation failed
 [[noreturn]] void stop(std::string_view message);
 
 // One line "digitmill: cannot <action> <object>: <reason of err>" on standard
-// error, cleanup, exit status 2.
+// error, cleanup, exit status 2. Control characters in action and object are
+// escaped; for ENOMEM the line ends with the memory limit in force, if any.
+// Allocates nothing, so that it can report a failed allocation.
 [[noreturn]] void fail_file(std::string_view action, std::string_view object, int err);
 
 // CPU seconds of the process: user and system time, each held in single
@@ -40,13 +42,16 @@ constexpr int file_status = 2;  // a file operation failed
 double CPUSEC();
 
 // Flushes standard output (so the command's line lands after ours), then runs
-// the command through the shell and waits for it. The status is not used.
-// An interrupt while it runs ends the run as at any other time.
+// the command through the shell and waits for it. What the command prints
+// comes back through a pipe and goes to standard output as our own lines do,
+// checked (a write that fails ends the run, status 2; a broken pipe ends it
+// by SIGPIPE). The command's exit status is not used and its standard error
+// is discarded; a command killed by a signal ends the run (status 2), its
+// line lost. Where no process can be started the run goes on without it. The shell runs in a process group of
+// its own that the cleanup kills, and dies with digitmill should digitmill be killed outright. An interrupt
+// while it runs ends the run as at any other time.
 void run_shell(const char* command);
 
-// Formatted output to standard output, flushed at once; a failed write ends
-// the run (status 2) rather than letting the benchmark report success with
-// lost lines.
 void print(const char* format, ...) DIGITMILL_PRINTF_FORMAT(1, 2);
 void flush_stdout();
 
@@ -54,20 +59,43 @@ void flush_stdout();
 // closed, so that no work file takes their place. Call first in main.
 void guard_standard_streams();
 
-// The signals that end a run from outside: each gets one line on standard
-// error, the registered cleanup, then the signal re-raised with its default
-// action so the parent sees the death by that signal.
-constexpr int interrupt_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-
-// The signals of a crash that a handler can still see (a failed check
-// aborts): the cleanup runs, then the signal ends the process as it would
-// have without us, silently.
-constexpr int fatal_signals[] = {SIGABRT, SIGSEGV, SIGBUS, SIGFPE};
-
-// Installs the handlers for interrupt_signals and fatal_signals, and makes
-// SIGXFSZ harmless so that a write beyond the file size limit fails (EFBIG)
-// and is reported.
+// Every signal whose default action ends the process and that a handler can
+// catch, in two kinds. An interrupt (INT, TERM, HUP, QUIT, USR1, USR2, ALRM,
+// VTALRM, PROF, XCPU, XFSZ, PIPE, IO, PWR, STKFLT, the real-time signals)
+// gets one line "digitmill: interrupted by SIG<name>" on standard error, the
+// cleanup, then the signal re-raised with its default action so the parent
+// sees the death by that signal. Two come from our own writes as well: a
+// write to a broken pipe (SIGPIPE) then ends the run silently, as any writer
+// in a pipeline dies, and a write past the file size limit (SIGXFSZ) is let
+// fail with EFBIG and reported as a failed write. SIGHUP and SIGPIPE stay
+// ignored where the parent ignores them (nohup; a parent that wants EPIPE).
+// A crash (ABRT, SEGV, BUS, FPE, ILL, TRAP, SYS) runs the cleanup and ends
+// as it would have without us, silently unless the signal was sent by
+// another process.
 void install_signal_handlers();
+
+// Every signal we handle, held back across the short windows where a name
+// exists that the cleanup does not yet (or no longer) know: between creating
+// and unlinking a named work file, between the link to a temporary name and
+// the rename over "PI.DAT".
+class HeldSignals {
+ public:
+  HeldSignals();
+  ~HeldSignals();
+  HeldSignals(const HeldSignals&) = delete;
+  HeldSignals& operator=(const HeldSignals&) = delete;
+  // The mask from before, for a child to restore before it execs.
+  const sigset_t& saved() const {
+    return saved_;
+  }
+
+ private:
+  sigset_t saved_;
+};
+
+// A failed allocation ends the run with one line naming the memory limit in
+// force, if any (ulimit -v or -d), status 2, after the cleanup.
+void install_memory_handler();
 
 // A path that the cleanup removes (the result file's temporary name while it
 // is being written); nullptr clears it. Must stay valid while registered.
@@ -91,7 +119,8 @@ int try_open_anonymous(const std::string& directory);
 // reserve.
 int reserve(int fd, off_t bytes);
 // The bytes an unprivileged writer may still use on the directory's file
-// system, or -1 when that cannot be told.
+// system, or -1 when that cannot be told: also where the file system reports
+// no size at all (ramfs), whose room only memory limits.
 long long free_bytes(const std::string& directory);
 // One line "digitmill: cannot reserve <needed> KiB in <directory> (<free>
 // KiB free): <reason of err>", cleanup, exit status 2. free as free_bytes

@@ -21,11 +21,11 @@
 #include <thread>
 #include <vector>
 
+#include "support/launch.hpp"
 #include "support/text_files.hpp"
 
 namespace {
 
-using testsupport::slurp;
 using testsupport::lines_of;
 
 namespace fs = std::filesystem;
@@ -33,173 +33,16 @@ using namespace std::chrono_literals;
 
 const char* const size_line_end = " decimal digits\n";
 
-struct Options {
-  std::vector<std::string> args;
-  std::optional<std::string> input;                       // written to a pipe that is then closed
-  bool input_held_open = false;                           // the pipe stays open (the run waits at the prompt)
-  bool input_closed = false;                              // descriptor 0 closed altogether
-  std::map<std::string, std::optional<std::string>> env;  // nullopt unsets
-  std::string stdout_path;                                // default: a file in the sandbox
-  std::string work_variable = "TMPDIR";                   // names the private work directory
-};
+using testsupport::Digitmill;
+using testsupport::Launch;
+using testsupport::names_in;
+using testsupport::Sandbox;
+using testsupport::with_args;
 
-// One run of digitmill in a private directory: cwd/ is its current
-// directory, tmp/ its TMPDIR; stdout and stderr go to files beside them.
-class Process {
- public:
-  explicit Process(Options options) {
-    std::string pattern = (fs::temp_directory_path() / "dm-cli-XXXXXX").string();
-    base_ = ::mkdtemp(pattern.data());
-    cwd_ = base_ / "cwd";
-    tmp_ = base_ / "tmp";
-    fs::create_directory(cwd_);
-    fs::create_directory(tmp_);
-    out_path_ = options.stdout_path.empty() ? base_ / "stdout" : fs::path(options.stdout_path);
-    if (!options.env.count(options.work_variable)) options.env[options.work_variable] = tmp_.string();
-
-    int in[2] = {-1, -1};
-    if (!options.input_closed && ::pipe2(in, O_CLOEXEC) != 0) ADD_FAILURE() << "pipe";
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      if (::chdir(cwd_.c_str()) != 0) ::_exit(127);
-      for (const auto& [name, value] : options.env)
-        value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
-      int out = ::open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      int err = ::open((base_ / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      options.input_closed ? ::close(STDIN_FILENO) : ::dup2(in[0], STDIN_FILENO);
-      ::dup2(out, STDOUT_FILENO);
-      ::dup2(err, STDERR_FILENO);
-      std::vector<char*> argv = {const_cast<char*>(DIGITMILL_EXE)};
-      for (auto& arg : options.args) argv.push_back(arg.data());
-      argv.push_back(nullptr);
-      ::execv(DIGITMILL_EXE, argv.data());
-      ::_exit(127);
-    }
-    if (!options.input_closed) {
-      input_ = in[0];  // kept: a later reader of the same pipe
-      if (options.input && ::write(in[1], options.input->data(), options.input->size()) < 0) ADD_FAILURE();
-      if (options.input_held_open)
-        held_ = in[1];
-      else
-        ::close(in[1]);
-    }
-  }
-
-  ~Process() {
-    if (pid_ > 0 && status_ < 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    for (int fd : {input_, held_})
-      if (fd >= 0) ::close(fd);
-    fs::remove_all(base_);
-  }
-
-  // Waits until standard output contains text; false if the run ended
-  // first or the time ran out.
-  bool wait_for_output(const std::string& text, std::chrono::seconds limit = 60s) {
-    auto until = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < until) {
-      if (out().find(text) != std::string::npos) return true;
-      if (status_ >= 0 || ::waitpid(pid_, &status_, WNOHANG) == pid_)
-        return out().find(text) != std::string::npos;
-      std::this_thread::sleep_for(2ms);
-    }
-    return false;
-  }
-
-  // The wait status, killing the run if it takes longer than the limit.
-  int wait(std::chrono::seconds limit = 300s) {
-    auto until = std::chrono::steady_clock::now() + limit;
-    while (status_ < 0) {
-      if (::waitpid(pid_, &status_, WNOHANG) == pid_) break;
-      if (std::chrono::steady_clock::now() > until) {
-        ADD_FAILURE() << "run did not end within " << limit.count() << " s";
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, &status_, 0);
-      }
-      std::this_thread::sleep_for(2ms);
-    }
-    return status_;
-  }
-
-  // Exit status, or 128 + signal number as a shell shows it.
-  int shell_status() {
-    int status = wait();
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-
-  // The targets of the run's descriptors that lie in the work directory,
-  // once all eight work files are open; empty if the run ends first.
-  std::vector<std::string> wait_for_work_files() {
-    for (;;) {
-      std::vector<std::string> files;
-      std::error_code error;
-      for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(pid_) + "/fd", error)) {
-        std::string target = fs::read_symlink(entry.path(), error).string();
-        if (!error && target.rfind(tmp_.string() + "/", 0) == 0) files.push_back(target);
-      }
-      if (files.size() >= 8) return files;
-      if (exited()) return {};
-      std::this_thread::sleep_for(1ms);
-    }
-  }
-
-  void signal(int sig) {
-    ::kill(pid_, sig);
-  }
-  bool exited() {
-    return status_ >= 0 || ::waitpid(pid_, &status_, WNOHANG) == pid_;
-  }
-
-  std::string out() const {
-    return slurp(out_path_);
-  }
-  std::string err() const {
-    return slurp(base_ / "stderr");
-  }
-  std::string unread_input() {
-    std::string rest;
-    char chunk[256];
-    for (ssize_t got; (got = ::read(input_, chunk, sizeof chunk)) > 0;)
-      rest.append(chunk, static_cast<std::size_t>(got));
-    return rest;
-  }
-  std::vector<std::string> leftovers(const fs::path& dir) const {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
-    return names;
-  }
-  const fs::path& cwd() const {
-    return cwd_;
-  }
-  const fs::path& tmp() const {
-    return tmp_;
-  }
-  const fs::path& base() const {
-    return base_;
-  }
-  pid_t pid() const {
-    return pid_;
-  }
-
- private:
-  fs::path base_, cwd_, tmp_, out_path_;
-  pid_t pid_ = -1;
-  int status_ = -1;
-  int input_ = -1, held_ = -1;
-};
-
-Options with_args(std::vector<std::string> args) {
-  Options options;
-  options.args = std::move(args);
-  return options;
-}
-
-Options with_input(std::string input) {
-  Options options;
-  options.input = std::move(input);
-  return options;
+Launch with_input(std::string input) {
+  Launch launch;
+  launch.input = std::move(input);
+  return launch;
 }
 
 std::string size_line(int m) {
@@ -224,7 +67,8 @@ TEST(CommandLine, OnlyDigitsOfTheFirstThreeCharactersCount) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string("argument '") + c.arg + "'");
-    Process run(with_args({c.arg, "8"}));  // a second argument is ignored
+    Sandbox box;
+    Digitmill run(box, with_args({c.arg, "8"}));  // a second argument is ignored
     EXPECT_EQ(run.shell_status(), 0) << run.err();
     std::string out = run.out();
     EXPECT_NE(out.find(size_line(c.m)), std::string::npos) << out;
@@ -248,7 +92,8 @@ TEST(CommandLine, SizesAboveTwentyFiveAreClampedBeforeTheRunStarts) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string("argument '") + c.arg + "'");
-    Process run(with_args({c.arg}));
+    Sandbox box;
+    Digitmill run(box, with_args({c.arg}));
     ASSERT_TRUE(run.wait_for_output(size_line_end)) << run.out() << run.err();
     run.signal(SIGKILL);
     run.wait();
@@ -258,15 +103,16 @@ TEST(CommandLine, SizesAboveTwentyFiveAreClampedBeforeTheRunStarts) {
       EXPECT_EQ(out.find("Specified"), std::string::npos) << out;
     }
     // Killed without a chance to clean up: still nothing left behind.
-    EXPECT_EQ(run.leftovers(run.tmp()), std::vector<std::string>{});
-    EXPECT_EQ(run.leftovers(run.cwd()), std::vector<std::string>{});
+    EXPECT_EQ(names_in(box.tmp()), std::vector<std::string>{});
+    EXPECT_EQ(names_in(box.cwd()), std::vector<std::string>{});
   }
 }
 
 TEST(Prompt, AtMostFourBytesReadOneAtATime) {
   {
     SCOPED_TRACE("input closed at once");
-    Process run(with_input(""));
+    Sandbox box;
+    Digitmill run(box, with_input(""));
     EXPECT_EQ(run.shell_status(), 0);
     EXPECT_NE(run.out().find(prompt + " Specified M(=0) is too small.  M is set to 7.\n" + size_line(7)),
               std::string::npos)
@@ -274,28 +120,32 @@ TEST(Prompt, AtMostFourBytesReadOneAtATime) {
   }
   {
     SCOPED_TRACE("no standard input at all");
-    Options options;
+    Launch options;
     options.input_closed = true;
-    Process run(options);
+    Sandbox box;
+    Digitmill run(box, options);
     EXPECT_EQ(run.shell_status(), 0);
     EXPECT_NE(run.out().find(prompt + " Specified M(=0) is too small.  M is set to 7.\n"), std::string::npos);
   }
   {
     SCOPED_TRACE("8 then end of input");
-    Process run(with_input("8"));
+    Sandbox box;
+    Digitmill run(box, with_input("8"));
     EXPECT_EQ(run.shell_status(), 0);
     EXPECT_NE(run.out().find(prompt + size_line(8)), std::string::npos) << run.out();
   }
   {
     SCOPED_TRACE("9 and Enter, then more lines for someone else");
-    Process run(with_input("9\nnext line\n"));
+    Sandbox box;
+    Digitmill run(box, with_input("9\nnext line\n"));
     EXPECT_EQ(run.shell_status(), 0);
     EXPECT_NE(run.out().find(prompt + size_line(9)), std::string::npos) << run.out();
     EXPECT_EQ(run.unread_input(), "next line\n");
   }
   {
     SCOPED_TRACE("1234 and Enter: 123, the newline left unread");
-    Process run(with_input("1234\nnext line\n"));
+    Sandbox box;
+    Digitmill run(box, with_input("1234\nnext line\n"));
     ASSERT_TRUE(run.wait_for_output(size_line_end)) << run.out();
     run.signal(SIGKILL);
     run.wait();
@@ -366,7 +216,8 @@ TEST(StandardOutput, LineKindsAreRecognisedExactly) {
 }
 
 TEST(StandardOutput, EveryLineBeginsWithABlankInRunOrderWhenRedirectedToAFile) {
-  Process run(with_args({"7"}));
+  Sandbox box;
+  Digitmill run(box, with_args({"7"}));
   ASSERT_EQ(run.shell_status(), 0) << run.err();
   EXPECT_EQ(run.err(), "");
   std::string out = run.out();
@@ -398,24 +249,26 @@ TEST(StandardOutput, EveryLineBeginsWithABlankInRunOrderWhenRedirectedToAFile) {
   std::vector<int> frame = {1, 2, 3, 9};
   std::vector<int> whole = {1, 2, 3, 4, 5, 6, 7, 8, 9};
   EXPECT_TRUE(order == frame || order == whole) << out;
-  EXPECT_EQ(run.leftovers(run.tmp()), std::vector<std::string>{}) << "no work file outlives the run";
+  EXPECT_EQ(names_in(box.tmp()), std::vector<std::string>{}) << "no work file outlives the run";
 }
 
 TEST(StandardOutput, AFailedWriteIsReportedAndTheRunFails) {
-  Options full = with_args({"7"});
+  Launch full = with_args({"7"});
   full.stdout_path = "/dev/full";
-  Process to_full(full);
+  Sandbox box;
+  Digitmill to_full(box, full);
   EXPECT_EQ(to_full.shell_status(), 2);
   EXPECT_EQ(to_full.err(), "digitmill: cannot write standard output: No space left on device\n");
-  EXPECT_EQ(to_full.leftovers(to_full.cwd()), std::vector<std::string>{});
+  EXPECT_EQ(names_in(box.cwd()), std::vector<std::string>{});
 }
 
 TEST(WorkFiles, TmpdirThenTempAndAMissingDirectoryIsNamed) {
   {
     SCOPED_TRACE("TMPDIR missing");
-    Options options = with_args({"7"});
+    Launch options = with_args({"7"});
     options.env["TMPDIR"] = "/nonexistent-digitmill-dir";
-    Process run(options);
+    Sandbox box;
+    Digitmill run(box, options);
     EXPECT_EQ(run.shell_status(), 2);
     EXPECT_EQ(
         run.err(),
@@ -426,10 +279,11 @@ TEST(WorkFiles, TmpdirThenTempAndAMissingDirectoryIsNamed) {
   {
     SCOPED_TRACE("TMPDIR unset or empty, TEMP missing");
     for (std::optional<std::string> tmpdir : {std::optional<std::string>(), std::optional<std::string>("")}) {
-      Options options = with_args({"7"});
+      Launch options = with_args({"7"});
       options.env["TMPDIR"] = tmpdir;
       options.env["TEMP"] = "/nonexistent-digitmill-temp";
-      Process run(options);
+      Sandbox box;
+      Digitmill run(box, options);
       EXPECT_EQ(run.shell_status(), 2);
       EXPECT_EQ(
           run.err(),
@@ -438,19 +292,21 @@ TEST(WorkFiles, TmpdirThenTempAndAMissingDirectoryIsNamed) {
   }
   {
     SCOPED_TRACE("TMPDIR usable, TEMP missing: TMPDIR wins");
-    Options options = with_args({"7"});
+    Launch options = with_args({"7"});
     options.env["TEMP"] = "/nonexistent-digitmill-temp";
-    Process run(options);
+    Sandbox box;
+    Digitmill run(box, options);
     EXPECT_EQ(run.shell_status(), 0) << run.err();
-    EXPECT_EQ(run.leftovers(run.tmp()), std::vector<std::string>{});
+    EXPECT_EQ(names_in(box.tmp()), std::vector<std::string>{});
   }
 }
 
 TEST(WorkFiles, EightNamelessFilesInTempWhenTmpdirIsUnset) {
-  Options options = with_args({"25"});
+  Launch options = with_args({"25"});
   options.work_variable = "TEMP";
   options.env["TMPDIR"] = std::nullopt;
-  Process run(options);
+  Sandbox box;
+  Digitmill run(box, options);
   ASSERT_TRUE(run.wait_for_output(size_line_end));
   std::vector<std::string> files = run.wait_for_work_files();
   run.signal(SIGKILL);
@@ -458,19 +314,20 @@ TEST(WorkFiles, EightNamelessFilesInTempWhenTmpdirIsUnset) {
   if (files.empty() && WIFEXITED(run.wait())) GTEST_SKIP() << "the run ended before its files could be seen";
   ASSERT_EQ(files.size(), 8u);
   for (const std::string& file : files) {
-    EXPECT_EQ(file.rfind(run.tmp().string() + "/", 0), 0u) << file;
+    EXPECT_EQ(file.rfind(box.tmp().string() + "/", 0), 0u) << file;
     EXPECT_NE(file.find("(deleted)"), std::string::npos) << file;
   }
-  EXPECT_EQ(run.leftovers(run.tmp()), std::vector<std::string>{});
+  EXPECT_EQ(names_in(box.tmp()), std::vector<std::string>{});
 }
 
 TEST(Signals, InterruptedRunReportsCleansUpAndDiesByTheSignal) {
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
     std::string name = sig == SIGINT ? "SIGINT" : sig == SIGTERM ? "SIGTERM" : "SIGHUP";
     SCOPED_TRACE(name + " at the prompt");
-    Options options;
+    Launch options;
     options.input_held_open = true;
-    Process run(options);
+    Sandbox box;
+    Digitmill run(box, options);
     ASSERT_TRUE(run.wait_for_output(prompt));
     run.signal(sig);
     EXPECT_EQ(run.shell_status(), 128 + sig);
@@ -479,7 +336,8 @@ TEST(Signals, InterruptedRunReportsCleansUpAndDiesByTheSignal) {
 }
 
 TEST(Signals, InterruptedComputationLeavesNothingBehind) {
-  Process run(with_args({"25"}));
+  Sandbox box;
+  Digitmill run(box, with_args({"25"}));
   ASSERT_TRUE(run.wait_for_output(size_line_end));
   bool seen = !run.wait_for_work_files().empty();
   run.signal(SIGINT);
@@ -487,8 +345,8 @@ TEST(Signals, InterruptedComputationLeavesNothingBehind) {
   if (!seen && WIFEXITED(status) && run.err().empty()) GTEST_SKIP() << "the run ended before the signal";
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << "status " << status;
   EXPECT_EQ(run.err(), "digitmill: interrupted by SIGINT\n");
-  EXPECT_EQ(run.leftovers(run.tmp()), std::vector<std::string>{});
-  EXPECT_EQ(run.leftovers(run.cwd()), std::vector<std::string>{});
+  EXPECT_EQ(names_in(box.tmp()), std::vector<std::string>{});
+  EXPECT_EQ(names_in(box.cwd()), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -1,21 +1,23 @@
 // The executable under the faults a benchmark run meets on a machine pushed
 // to its limits: a work directory that fills up, is missing or is not
-// writable; a current directory where the result cannot be written; a file
-// size limit; interrupts in the main loop and while the result is written;
-// two runs in one directory; standard streams that fail; input that is not
-// digits. Whatever happens, the run says what went wrong on one line of
-// standard error, fails with a status a script can see, and leaves the
-// current directory (with its earlier "PI.DAT") and the work directory
-// exactly as they were.
+// writable; a current directory where the result cannot be written or an
+// earlier result not replaced; a file size limit, a CPU time limit; every
+// signal that ends a process, in the main loop and while the result is
+// written, and during a slow date command; two runs in one directory;
+// standard streams that fail; ramfs; input that is not digits. Whatever
+// happens, the run says what went wrong on one line of standard error,
+// fails with a status a script can see, and leaves the current directory
+// (with its earlier "PI.DAT") and the work directory exactly as they were.
 //
-// Cases that mount a tmpfs or a read-only bind mount need root and are
-// skipped otherwise.
+// Cases that mount a file system, hide /proc or run as another user need
+// root and are skipped otherwise.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -34,12 +36,18 @@
 #include <thread>
 #include <vector>
 
+#include "support/launch.hpp"
 #include "support/pi_reference.hpp"
 #include "support/text_files.hpp"
 
 namespace {
 
+using testsupport::Digitmill;
+using testsupport::Launch;
+using testsupport::Sandbox;
 using testsupport::slurp;
+using testsupport::Stdout;
+using testsupport::with_args;
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -64,9 +72,7 @@ std::string names_of(const Listing& entries) {
 }
 
 std::string describe(int status) {
-  if (WIFEXITED(status)) return "exit status " + std::to_string(WEXITSTATUS(status));
-  if (WIFSIGNALED(status)) return std::string("killed by ") + ::sigabbrev_np(WTERMSIG(status));
-  return "wait status " + std::to_string(status);
+  return testsupport::describe_status(status);
 }
 
 // The "PI.DAT" of an earlier run, 128 decimals, laid out independently.
@@ -99,212 +105,9 @@ bool can_mount() {
 #define SKIP_UNLESS_MOUNTS_ALLOWED() \
   if (!can_mount()) GTEST_SKIP() << "needs root to mount a tmpfs or a read-only bind mount"
 
-// A private tree: base/cwd is the run's current directory, base/tmp its
-// TMPDIR. Mounts made here are undone before the tree is removed.
-class Sandbox {
- public:
-  Sandbox() {
-    std::string pattern = (fs::temp_directory_path() / "dm-robust-XXXXXX").string();
-    base_ = ::mkdtemp(pattern.data());
-    cwd_ = base_ / "cwd";
-    tmp_ = base_ / "tmp";
-    fs::create_directory(cwd_);
-    fs::create_directory(tmp_);
-  }
-  ~Sandbox() {
-    for (auto it = mounts_.rbegin(); it != mounts_.rend(); ++it)
-      if (::umount2(it->c_str(), 0) != 0) ::umount2(it->c_str(), MNT_DETACH);
-    std::error_code ignored;
-    fs::remove_all(base_, ignored);
-  }
-  Sandbox(const Sandbox&) = delete;
-  Sandbox& operator=(const Sandbox&) = delete;
-
-  void tmpfs(const fs::path& dir, const std::string& size) {
-    ASSERT_EQ(::mount("tmpfs", dir.c_str(), "tmpfs", 0, ("size=" + size).c_str()), 0) << std::strerror(errno);
-    mounts_.push_back(dir);
-  }
-  // dir bound onto itself read-only: even root cannot create files in it.
-  void read_only(const fs::path& dir) {
-    ASSERT_EQ(::mount(dir.c_str(), dir.c_str(), nullptr, MS_BIND, nullptr), 0) << std::strerror(errno);
-    mounts_.push_back(dir);
-    ASSERT_EQ(::mount(nullptr, dir.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr), 0)
-        << std::strerror(errno);
-  }
-  void put_earlier_result() const {
-    std::ofstream(cwd_ / "PI.DAT", std::ios::binary) << earlier_result();
-  }
-
-  const fs::path& base() const {
-    return base_;
-  }
-  const fs::path& cwd() const {
-    return cwd_;
-  }
-  const fs::path& tmp() const {
-    return tmp_;
-  }
-
- private:
-  fs::path base_, cwd_, tmp_;
-  std::vector<fs::path> mounts_;
-};
-
-enum class Stdout { file, closed, pipe_without_reader };
-
-struct RunSetup {
-  std::vector<std::string> args;
-  std::optional<std::string> input;  // standard input's content; /dev/null when absent
-  std::string input_path;            // or this file (or directory) as standard input
-  Stdout out = Stdout::file;
-  bool sigpipe_ignored = false;                           // as a parent that ignores SIGPIPE hands it on
-  std::map<std::string, std::optional<std::string>> env;  // nullopt unsets; TMPDIR defaults to tmp/
-  rlim_t file_size_limit = RLIM_INFINITY;
-  int gate[2] = {-1, -1};  // a pipe: the run starts once its writing end is closed
-};
-
-RunSetup with_args(std::vector<std::string> args) {
-  RunSetup setup;
-  setup.args = std::move(args);
-  return setup;
+void put_earlier_result(const Sandbox& box) {
+  std::ofstream(box.cwd() / "PI.DAT", std::ios::binary) << earlier_result();
 }
-
-// One run of digitmill in the sandbox; standard output and error go to
-// files beside cwd/ and tmp/.
-class Digitmill {
- public:
-  Digitmill(const Sandbox& box, RunSetup setup) {
-    static int serial = 0;
-    std::string tag = std::to_string(++serial);
-    out_path_ = box.base() / ("stdout-" + tag);
-    err_path_ = box.base() / ("stderr-" + tag);
-    fs::path in_path = setup.input_path.empty() ? fs::path("/dev/null") : fs::path(setup.input_path);
-    if (setup.input) {
-      in_path = box.base() / ("stdin-" + tag);
-      std::ofstream(in_path, std::ios::binary) << *setup.input;
-    }
-    if (!setup.env.count("TMPDIR")) setup.env["TMPDIR"] = box.tmp().string();
-
-    int pipe_fds[2] = {-1, -1};
-    if (setup.out == Stdout::pipe_without_reader) {
-      if (::pipe(pipe_fds) != 0) ADD_FAILURE() << "pipe";
-      ::close(pipe_fds[0]);
-    }
-    std::fflush(nullptr);
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      // A process group of its own, as a shell gives a job: the target of a
-      // signal typed at a terminal.
-      ::setpgid(0, 0);
-      if (setup.gate[0] >= 0) {
-        ::close(setup.gate[1]);
-        char byte;
-        while (::read(setup.gate[0], &byte, 1) < 0 && errno == EINTR) {
-        }
-        ::close(setup.gate[0]);
-      }
-      if (::chdir(box.cwd().c_str()) != 0) ::_exit(127);
-      for (const auto& [name, value] : setup.env)
-        value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
-      rlimit no_core = {0, 0};
-      ::setrlimit(RLIMIT_CORE, &no_core);
-      rlimit size = {setup.file_size_limit, setup.file_size_limit};
-      ::setrlimit(RLIMIT_FSIZE, &size);
-      ::signal(SIGPIPE, setup.sigpipe_ignored ? SIG_IGN : SIG_DFL);
-      int in = ::open(in_path.c_str(), O_RDONLY);
-      int out = ::open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      int err = ::open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      ::dup2(in, STDIN_FILENO);
-      ::dup2(err, STDERR_FILENO);
-      switch (setup.out) {
-        case Stdout::file:
-          ::dup2(out, STDOUT_FILENO);
-          break;
-        case Stdout::closed:
-          ::close(STDOUT_FILENO);
-          break;
-        case Stdout::pipe_without_reader:
-          ::dup2(pipe_fds[1], STDOUT_FILENO);
-          break;
-      }
-      std::vector<char*> argv = {const_cast<char*>(DIGITMILL_EXE)};
-      for (auto& arg : setup.args) argv.push_back(arg.data());
-      argv.push_back(nullptr);
-      ::execv(DIGITMILL_EXE, argv.data());
-      ::_exit(127);
-    }
-    ::setpgid(pid_, pid_);
-    if (pipe_fds[1] >= 0) ::close(pipe_fds[1]);
-  }
-
-  ~Digitmill() {
-    if (pid_ > 0) ::kill(-pid_, SIGKILL);  // and whatever it started
-    if (pid_ > 0 && status_ < 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-  Digitmill(const Digitmill&) = delete;
-  Digitmill& operator=(const Digitmill&) = delete;
-
-  // The wait status; a run that takes longer than the limit is killed.
-  int wait(std::chrono::seconds limit = 120s) {
-    auto until = std::chrono::steady_clock::now() + limit;
-    while (!exited()) {
-      if (std::chrono::steady_clock::now() > until) {
-        ADD_FAILURE() << "run did not end within " << limit.count() << " s";
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, &status_, 0);
-      }
-      std::this_thread::sleep_for(1ms);
-    }
-    return status_;
-  }
-  bool exited() {
-    return status_ >= 0 || ::waitpid(pid_, &status_, WNOHANG) == pid_;
-  }
-  // Waits until standard output holds text; false if the run ended first.
-  bool wait_for_output(const std::string& text) {
-    auto until = std::chrono::steady_clock::now() + 60s;
-    while (std::chrono::steady_clock::now() < until) {
-      if (out().find(text) != std::string::npos) return true;
-      if (exited()) return out().find(text) != std::string::npos;
-      std::this_thread::sleep_for(1ms);
-    }
-    return false;
-  }
-  // Stops the run; true if it is now stopped, false if it had ended.
-  bool pause() {
-    ::kill(pid_, SIGSTOP);
-    int status = 0;
-    if (::waitpid(pid_, &status, WUNTRACED) != pid_) return false;
-    if (WIFSTOPPED(status)) return true;
-    status_ = status;
-    return false;
-  }
-  void resume() {
-    ::kill(pid_, SIGCONT);
-  }
-  void signal(int sig) {
-    ::kill(pid_, sig);
-  }
-  // As from the terminal: the run and the commands it has started.
-  void signal_group(int sig) {
-    ::kill(-pid_, sig);
-  }
-
-  std::string out() const {
-    return slurp(out_path_);
-  }
-  std::string err() const {
-    return slurp(err_path_);
-  }
-
- private:
-  fs::path out_path_, err_path_;
-  pid_t pid_ = -1;
-  int status_ = -1;
-};
 
 // The one line of a failure whose middle is the six random characters of a
 // temporary file name.
@@ -363,10 +166,10 @@ TEST(WorkDirectoryFaults, NotADirectoryOrFileSizeLimitEndTheRunWithStatusTwo) {
   {
     SCOPED_TRACE("TMPDIR names a regular file");
     Sandbox box;
-    box.put_earlier_result();
+    put_earlier_result(box);
     fs::path plain = box.base() / "plain";
     std::ofstream(plain) << "x";
-    RunSetup setup = with_args({"7"});
+    Launch setup = with_args({"7"});
     setup.env["TMPDIR"] = plain.string();
     Listing before = listing(box.cwd());
     Digitmill run(box, setup);
@@ -376,13 +179,26 @@ TEST(WorkDirectoryFaults, NotADirectoryOrFileSizeLimitEndTheRunWithStatusTwo) {
     EXPECT_EQ(slurp(plain), "x");
   }
   {
+    // A message is one line whatever the path holds.
+    SCOPED_TRACE("TMPDIR missing, its name holding a newline and an escape");
+    Sandbox box;
+    put_earlier_result(box);
+    Launch setup = with_args({"7"});
+    setup.env["TMPDIR"] = (box.base() / "new\nline\x1b[31m\\").string();
+    Listing before = listing(box.cwd());
+    Digitmill run(box, setup);
+    expect_failed_cleanly(run, box, before,
+                          {exits_with(2), "digitmill: cannot create work file in " + box.base().string() +
+                                              "/new\\nline\\x1b[31m\\\\: No such file or directory\n"});
+  }
+  {
     // Work files of 9 records (36 KiB) against a 16 KiB limit: the first
     // number file fails while it is cleared.
     SCOPED_TRACE("file size limit below a work file");
     Sandbox box;
-    box.put_earlier_result();
-    RunSetup setup = with_args({"16"});
-    setup.file_size_limit = 16 * 1024;
+    put_earlier_result(box);
+    Launch setup = with_args({"16"});
+    setup.limits = {{RLIMIT_FSIZE, {16 * 1024, 16 * 1024}}};
     Listing before = listing(box.cwd());
     Digitmill run(box, setup);
     expect_failed_cleanly(run, box, before,
@@ -414,7 +230,7 @@ TEST(WorkDirectoryFaults, FullOrReadOnlyWorkDirectoryEndsTheRunWithStatusTwo) {
     SCOPED_TRACE(std::string("TMPDIR on a ") + c.size + " tmpfs, M = " + std::to_string(c.m));
     Sandbox box;
     box.tmpfs(box.tmp(), c.size);
-    box.put_earlier_result();
+    put_earlier_result(box);
     Listing before = listing(box.cwd());
     Digitmill run(box, with_args({std::to_string(c.m)}));
     const long long n = (1LL << c.m) / 8, spectra = 2 * (n / 131072) * (4LL << 20);
@@ -429,7 +245,7 @@ TEST(WorkDirectoryFaults, FullOrReadOnlyWorkDirectoryEndsTheRunWithStatusTwo) {
     SCOPED_TRACE("TMPDIR read-only");
     Sandbox box;
     box.read_only(box.tmp());
-    box.put_earlier_result();
+    put_earlier_result(box);
     Listing before = listing(box.cwd());
     Digitmill run(box, with_args({"7"}));
     expect_failed_cleanly(run, box, before,
@@ -448,16 +264,16 @@ TEST(ResultFileFaults, ADirectoryInTheWayOrAFileSizeLimitKeepTheEarlierState) {
     Digitmill run(box, with_args({"7"}));
     expect_failed_cleanly(run, box, before,
                           {exits_with(2), "digitmill: cannot replace PI.DAT: Is a directory\n"});
-    EXPECT_NE(run.out().find(" End of calculation."), std::string::npos) << run.out();
-    EXPECT_EQ(run.out().find(" End of data output."), std::string::npos) << run.out();
+    // Found at the start, not after the calculation.
+    EXPECT_EQ(run.out().find("End of initialization"), std::string::npos) << run.out();
   }
   {
     // 40 KiB: every work file (36 KiB) fits, the 72 KB result does not.
     SCOPED_TRACE("file size limit below the result");
     Sandbox box;
-    box.put_earlier_result();
-    RunSetup setup = with_args({"16"});
-    setup.file_size_limit = 40 * 1024;
+    put_earlier_result(box);
+    Launch setup = with_args({"16"});
+    setup.limits = {{RLIMIT_FSIZE, {40 * 1024, 40 * 1024}}};
     Listing before = listing(box.cwd());
     Digitmill run(box, setup);
     expect_failed_cleanly(run, box, before, {exits_with(2), ""});
@@ -471,7 +287,7 @@ TEST(ResultFileFaults, ReadOnlyOrFullCurrentDirectoryKeepsTheEarlierResult) {
   {
     SCOPED_TRACE("current directory read-only");
     Sandbox box;
-    box.put_earlier_result();
+    put_earlier_result(box);
     box.read_only(box.cwd());
     Listing before = listing(box.cwd());
     Digitmill run(box, with_args({"7"}));
@@ -485,7 +301,7 @@ TEST(ResultFileFaults, ReadOnlyOrFullCurrentDirectoryKeepsTheEarlierResult) {
     SCOPED_TRACE("current directory on a 16 KiB tmpfs");
     Sandbox box;
     box.tmpfs(box.cwd(), "16k");
-    box.put_earlier_result();
+    put_earlier_result(box);
     Listing before = listing(box.cwd());
     Digitmill run(box, with_args({"16"}));
     expect_failed_cleanly(run, box, before, {exits_with(2), ""});
@@ -498,99 +314,256 @@ TEST(ResultFileFaults, ReadOnlyOrFullCurrentDirectoryKeepsTheEarlierResult) {
   }
 }
 
-const char* signal_name(int sig) {
+// Runs as another user need root to set up.
+#define SKIP_UNLESS_ROOT() \
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to run as another user"
+
+constexpr uid_t nobody = 65534;
+
+// A sandbox another user can work in: base/ searchable, tmp/ writable.
+void open_to_others(const Sandbox& box) {
+  fs::permissions(box.base(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+  fs::permissions(box.tmp(), fs::perms::all | fs::perms::sticky_bit);
+}
+
+TEST(ResultFileFaults, AnotherUsersResultInAStickyDirectoryIsFoundAtTheStart) {
+  SKIP_UNLESS_ROOT();
+  // As in /tmp: anyone may create files, only a file's owner replace it.
+  Sandbox box;
+  open_to_others(box);
+  fs::permissions(box.cwd(), fs::perms::all | fs::perms::sticky_bit);
+  put_earlier_result(box);
+  ASSERT_EQ(::chown((box.cwd() / "PI.DAT").c_str(), 1, 1), 0);
+  Launch setup = with_args({"16"});
+  setup.uid = nobody;
+  Listing before = listing(box.cwd());
+  Digitmill run(box, setup);
+  expect_failed_cleanly(run, box, before,
+                        {exits_with(2), "digitmill: cannot replace PI.DAT: Operation not permitted\n"});
+  EXPECT_EQ(run.out().find("End of initialization"), std::string::npos) << run.out();
+}
+
+TEST(ResultFileFaults, ADirectoryThatCannotBeReadIsFoundAtTheStart) {
+  SKIP_UNLESS_ROOT();
+  // Writable and searchable but not readable: the new file could be named
+  // there, but the directory not opened to sync the name.
+  Sandbox box;
+  open_to_others(box);
+  put_earlier_result(box);
+  ASSERT_EQ(::chown(box.cwd().c_str(), nobody, nobody), 0);
+  fs::permissions(box.cwd(), fs::perms::owner_write | fs::perms::owner_exec | fs::perms::group_write |
+                                 fs::perms::group_exec | fs::perms::others_write | fs::perms::others_exec);
+  Launch setup = with_args({"16"});
+  setup.uid = nobody;
+  Listing before = listing(box.cwd());
+  Digitmill run(box, setup);
+  expect_failed_cleanly(
+      run, box, before,
+      {exits_with(2), "digitmill: cannot sync directory " + box.cwd().string() + ": Permission denied\n"});
+  EXPECT_EQ(run.out().find("End of initialization"), std::string::npos) << run.out();
+}
+
+TEST(FileSystemsWithoutASize, RamfsForTheWorkFilesAndTheResultIsAccepted) {
+  SKIP_UNLESS_MOUNTS_ALLOWED();
+  // ramfs reports no size and reserves nothing: its room is the memory's.
+  Sandbox box;
+  box.mount(box.tmp(), "ramfs");
+  box.mount(box.cwd(), "ramfs");
+  put_earlier_result(box);
+  Digitmill run(box, with_args({"16"}));
+  ASSERT_EQ(describe(run.wait()), "exit status 0") << run.err();
+  EXPECT_EQ(run.err(), "");
+  auto [status, verdict] = verify(box.cwd() / "PI.DAT");
+  EXPECT_EQ(status, 0) << verdict;
+  EXPECT_EQ(listing(box.cwd()).size(), 1u) << names_of(listing(box.cwd()));
+  EXPECT_TRUE(listing(box.tmp()).empty()) << names_of(listing(box.tmp()));
+}
+
+// "INT", "RTMIN+3".
+std::string signal_name(int sig) {
+  if (sig >= SIGRTMIN && sig <= SIGRTMAX) return "RTMIN+" + std::to_string(sig - SIGRTMIN);
+  if (sig == SIGIO) return "IO";  // not its other name, POLL
   return ::sigabbrev_np(sig);
 }
 
-TEST(Interrupts, SignalInTheMainLoopLeavesEverythingAsBefore) {
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-    SCOPED_TRACE(signal_name(sig));
-    bool caught = false;
-    for (int attempt = 0; attempt < 3 && !caught; ++attempt) {
-      Sandbox box;
-      box.put_earlier_result();
-      Listing before = listing(box.cwd());
-      Digitmill run(box, with_args({"18"}));
-      if (!run.wait_for_output(" I= 2 ")) continue;
-      run.signal(sig);
-      if (WIFEXITED(run.wait())) continue;  // the run was faster than the signal
-      caught = true;
-      expect_failed_cleanly(
-          run, box, before,
-          {killed_by(sig), std::string("digitmill: interrupted by SIG") + signal_name(sig) + "\n"});
-      EXPECT_EQ(run.out().find(" End of calculation."), std::string::npos) << run.out();
-    }
-    if (!caught) GTEST_SKIP() << "every run ended before its signal arrived";
-  }
+std::string signal_line(int sig) {
+  return "digitmill: interrupted by SIG" + signal_name(sig) + "\n";
 }
 
-TEST(Interrupts, SignalFromTheTerminalDuringTheStartCommandEndsTheRun) {
-  // A date command that takes its time, so that the signal surely arrives
-  // while the shell runs; it marks when it has started.
-  for (int sig : {SIGINT, SIGQUIT}) {
-    SCOPED_TRACE(signal_name(sig));
+// A date command that takes its time, so that a signal surely arrives while
+// the shell runs; it writes its process id to $FAKE_DATE_MARKER when it has
+// started. Set up in base/bin, first on the run's PATH.
+void slow_date(const Sandbox& box, Launch& setup, const char* body = "exec sleep 30") {
+  fs::path bin = box.base() / "bin";
+  fs::create_directory(bin);
+  std::ofstream(bin / "date")
+      << "#!/bin/sh\necho $$ > \"$FAKE_DATE_MARKER.new\"\nmv \"$FAKE_DATE_MARKER.new\" "
+         "\"$FAKE_DATE_MARKER\"\n"
+      << body << "\n";
+  fs::permissions(bin / "date", fs::perms::owner_all);
+  setup.env["PATH"] = bin.string() + ":" + std::getenv("PATH");
+  setup.env["FAKE_DATE_MARKER"] = (box.base() / "date-started").string();
+}
+
+// The process id the slow date wrote, once it has started; 0 if the run
+// ended first.
+pid_t wait_for_date(const Sandbox& box, Digitmill& run) {
+  const fs::path marker = box.base() / "date-started";
+  auto until = std::chrono::steady_clock::now() + 60s;
+  while (!fs::exists(marker) && !run.exited() && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(1ms);
+  return fs::exists(marker) ? std::stoi(slurp(marker)) : 0;
+}
+
+// Gone: no such process, or one that has died and waits to be reaped.
+bool gone(pid_t pid) {
+  auto until = std::chrono::steady_clock::now() + 30s;
+  while (std::chrono::steady_clock::now() < until) {
+    if (::kill(pid, 0) != 0) return true;
+    const std::string stat = slurp("/proc/" + std::to_string(pid) + "/stat");
+    const std::size_t paren = stat.rfind(')');
+    if (paren != std::string::npos && paren + 2 < stat.size() && stat[paren + 2] == 'Z') return true;
+    std::this_thread::sleep_for(10ms);
+  }
+  return false;
+}
+
+// Every signal whose default action ends the process and that a handler can
+// catch, sent by another process: the run says so in one line, removes
+// whatever it named, leaves the earlier "PI.DAT" and dies by that signal.
+class EverySignal : public testing::TestWithParam<int> {};
+
+TEST_P(EverySignal, InTheMainLoopLeavesEverythingAsBefore) {
+  const int sig = GetParam();
+  for (int attempt = 0; attempt < 3; ++attempt) {
     Sandbox box;
-    box.put_earlier_result();
-    fs::path bin = box.base() / "bin", marker = box.base() / "date-started";
-    fs::create_directory(bin);
-    std::ofstream(bin / "date") << "#!/bin/sh\n: > \"$FAKE_DATE_MARKER\"\nexec sleep 30\n";
-    fs::permissions(bin / "date", fs::perms::owner_all);
-    RunSetup setup = with_args({"7"});
-    setup.env["PATH"] = bin.string() + ":" + std::getenv("PATH");
-    setup.env["FAKE_DATE_MARKER"] = marker.string();
+    put_earlier_result(box);
     Listing before = listing(box.cwd());
-    Digitmill run(box, setup);
-    auto until = std::chrono::steady_clock::now() + 30s;
-    while (!fs::exists(marker) && !run.exited() && std::chrono::steady_clock::now() < until)
-      std::this_thread::sleep_for(1ms);
-    ASSERT_TRUE(fs::exists(marker)) << run.err();
-    run.signal_group(sig);
-    expect_failed_cleanly(
-        run, box, before,
-        {killed_by(sig), std::string("digitmill: interrupted by SIG") + signal_name(sig) + "\n"});
-    EXPECT_EQ(run.out().find(" Start of PI calculation"), std::string::npos) << run.out();
+    Digitmill run(box, with_args({"18"}));
+    if (!run.wait_for_output(" I= 2 ")) continue;
+    run.signal(sig);
+    if (WIFEXITED(run.wait())) continue;  // the run was faster than the signal
+    expect_failed_cleanly(run, box, before, {killed_by(sig), signal_line(sig)});
+    EXPECT_EQ(run.out().find(" End of calculation."), std::string::npos) << run.out();
+    return;
   }
+  GTEST_SKIP() << "every run ended before its signal arrived";
 }
 
-// The result is written unnamed, so nothing shows in the directory until
-// it is whole. Stops the run once it reports the end of the calculation and
-// signals it only while the earlier "PI.DAT" is still in place and no new
-// name has appeared (the moment of the rename holds interrupts back), so
-// that the signal is known to land while the result is being written.
-bool signal_while_writing_result(Digitmill& run, const Sandbox& box, int sig) {
+// Stops the run once it reports the end of the calculation and signals it
+// only while the earlier "PI.DAT" is still in place and the new file is
+// being written: unnamed, nothing new shows in the directory; under its
+// temporary name, that name is there. The moment of the rename holds
+// signals back.
+bool signal_while_writing_result(Digitmill& run, const Sandbox& box, int sig, bool named) {
   struct stat earlier;
   if (::stat((box.cwd() / "PI.DAT").c_str(), &earlier) != 0) return false;
   if (!run.wait_for_output(" End of calculation.") || !run.pause()) return false;
   struct stat now;
   bool hit = run.out().find(" End of data output.") == std::string::npos &&
              ::stat((box.cwd() / "PI.DAT").c_str(), &now) == 0 && now.st_ino == earlier.st_ino &&
-             listing(box.cwd()).size() == 1;
+             listing(box.cwd()).size() == (named ? 2u : 1u);
   if (hit) run.signal(sig);
   run.resume();
   return hit;
 }
 
-TEST(Interrupts, SignalWhileTheResultIsWrittenKeepsTheEarlierResult) {
-  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
-    SCOPED_TRACE(signal_name(sig));
+TEST_P(EverySignal, WhileTheResultIsWrittenKeepsTheEarlierResult) {
+  const int sig = GetParam();
+  // Without /proc the new file cannot be linked from its descriptor, so it
+  // is written under its temporary name, as on a file system without
+  // unnamed files.
+  for (bool named : {false, true}) {
+    SCOPED_TRACE(named ? "written under a temporary name" : "written unnamed");
+    if (named && !can_mount()) {
+      std::printf("skipped: a run without /proc needs root\n");
+      continue;
+    }
     bool caught = false;
-    for (int attempt = 0; attempt < 5 && !caught; ++attempt) {
+    for (int attempt = 0; attempt < 8 && !caught; ++attempt) {
       Sandbox box;
-      box.put_earlier_result();
+      put_earlier_result(box);
       Listing before = listing(box.cwd());
-      Digitmill run(box, with_args({"18"}));
-      caught = signal_while_writing_result(run, box, sig);
+      Launch setup = with_args({"18"});
+      setup.hide_proc = named;
+      Digitmill run(box, setup);
+      caught = signal_while_writing_result(run, box, sig, named);
       if (!caught) {
         run.wait();
         continue;
       }
-      expect_failed_cleanly(
-          run, box, before,
-          {killed_by(sig), std::string("digitmill: interrupted by SIG") + signal_name(sig) + "\n"});
+      expect_failed_cleanly(run, box, before, {killed_by(sig), signal_line(sig)});
       EXPECT_NE(run.out().find(" End of calculation."), std::string::npos) << run.out();
       EXPECT_EQ(run.out().find(" End of data output."), std::string::npos) << run.out();
     }
-    if (!caught) GTEST_SKIP() << "the temporary result file was never caught in the directory";
+    if (!caught) std::printf("skipped: the new file was never caught while written\n");
+  }
+}
+
+std::vector<int> every_terminating_signal() {
+  std::vector<int> sigs = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF,
+                           SIGXCPU, SIGXFSZ, SIGPIPE, SIGIO, SIGPWR, SIGRTMIN, SIGRTMAX,
+                           // A crash's signals, sent by someone else.
+                           SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS};
+#ifdef SIGSTKFLT
+  sigs.push_back(SIGSTKFLT);
+#endif
+  return sigs;
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, EverySignal, testing::ValuesIn(every_terminating_signal()),
+                         [](const testing::TestParamInfo<int>& info) {
+                           std::string name = signal_name(info.param);
+                           name.erase(std::remove(name.begin(), name.end(), '+'), name.end());
+                           return name;
+                         });
+
+TEST(Interrupts, CpuTimeLimitEndsTheRunLikeAnyInterrupt) {
+  Sandbox box;
+  put_earlier_result(box);
+  Listing before = listing(box.cwd());
+  Launch setup = with_args({"22"});
+  // The soft limit sends SIGXCPU, the hard one SIGKILL.
+  setup.limits = {{RLIMIT_CPU, {1, 60}}};
+  Digitmill run(box, setup);
+  expect_failed_cleanly(run, box, before, {killed_by(SIGXCPU), signal_line(SIGXCPU)});
+}
+
+TEST(Interrupts, HangupIgnoredByTheParentStaysIgnored) {
+  // As under nohup: the run outlives its terminal.
+  Sandbox box;
+  Launch setup = with_args({"16"});
+  setup.ignored = {SIGHUP};
+  Digitmill run(box, setup);
+  ASSERT_TRUE(run.wait_for_output(" Start of PI calculation")) << run.err();
+  run.signal(SIGHUP);
+  EXPECT_EQ(describe(run.wait()), "exit status 0") << run.err();
+  EXPECT_EQ(run.err(), "");
+  auto [status, verdict] = verify(box.cwd() / "PI.DAT");
+  EXPECT_EQ(status, 0) << verdict;
+}
+
+TEST(Interrupts, SignalDuringTheStartCommandEndsTheRunAndTheCommand) {
+  // From the terminal, to the run's process group, or to digitmill alone:
+  // either way the shell and its date go with the run, and no line of
+  // theirs reaches the log after it.
+  for (int sig : {SIGINT, SIGQUIT, SIGTERM}) {
+    for (bool group : {true, false}) {
+      SCOPED_TRACE(signal_name(sig) + (group ? " to the process group" : " to digitmill alone"));
+      Sandbox box;
+      put_earlier_result(box);
+      Launch setup = with_args({"7"});
+      slow_date(box, setup);
+      Listing before = listing(box.cwd());
+      Digitmill run(box, setup);
+      const pid_t date = wait_for_date(box, run);
+      ASSERT_NE(date, 0) << run.err();
+      group ? run.signal_group(sig) : run.signal(sig);
+      expect_failed_cleanly(run, box, before, {killed_by(sig), signal_line(sig)});
+      EXPECT_TRUE(gone(date)) << "the date command outlived the run";
+      EXPECT_EQ(run.out().find(" ------ Started"), std::string::npos) << run.out();
+      EXPECT_EQ(run.out().find(" Start of PI calculation"), std::string::npos) << run.out();
+    }
   }
 }
 
@@ -612,9 +585,9 @@ TEST(ConcurrentRuns, TwoSizesInOneDirectoryLeaveOneWholeResult) {
                  (round.delay < 0ms ? " at the same moment"
                                     : ", the second " + std::to_string(round.delay.count()) + " ms later"));
     Sandbox box;
-    box.put_earlier_result();
-    RunSetup first = with_args({std::to_string(round.first)});
-    RunSetup second = with_args({std::to_string(round.second)});
+    put_earlier_result(box);
+    Launch first = with_args({std::to_string(round.first)});
+    Launch second = with_args({std::to_string(round.second)});
     ASSERT_EQ(::pipe(first.gate), 0);
     if (round.delay < 0ms) std::copy(first.gate, first.gate + 2, second.gate);
     std::optional<Digitmill> larger, smaller;
@@ -651,8 +624,8 @@ TEST(StandardOutputFaults, ClosedOrBrokenOutputFailsBeforeAnythingIsTouched) {
   {
     SCOPED_TRACE("standard output closed");
     Sandbox box;
-    box.put_earlier_result();
-    RunSetup setup = with_args({"7"});
+    put_earlier_result(box);
+    Launch setup = with_args({"7"});
     setup.out = Stdout::closed;
     Listing before = listing(box.cwd());
     Digitmill run(box, setup);
@@ -664,42 +637,73 @@ TEST(StandardOutputFaults, ClosedOrBrokenOutputFailsBeforeAnythingIsTouched) {
     // pipeline; a parent that ignores SIGPIPE gets the reason instead.
     SCOPED_TRACE("a pipe without a reader");
     Sandbox box;
-    box.put_earlier_result();
-    RunSetup setup = with_args({"7"});
+    put_earlier_result(box);
+    Launch setup = with_args({"7"});
     setup.out = Stdout::pipe_without_reader;
     Listing before = listing(box.cwd());
     Digitmill run(box, setup);
     expect_failed_cleanly(run, box, before, {killed_by(SIGPIPE), ""});
     EXPECT_EQ(run.err(), "");
 
-    setup.sigpipe_ignored = true;
+    setup.ignored = {SIGPIPE};
     Digitmill ignoring(box, setup);
     expect_failed_cleanly(ignoring, box, before,
                           {exits_with(2), "digitmill: cannot write standard output: Broken pipe\n"});
+  }
+  for (bool ignored : {false, true}) {
+    // The reader goes once it has the timing lines, while the end date
+    // command runs: the "Ended" line cannot be written, and the run says so
+    // as it would for a line of its own, though its result is complete.
+    SCOPED_TRACE(ignored ? "the reader goes during the end command, SIGPIPE ignored"
+                         : "the reader goes during the end command");
+    Sandbox box;
+    Launch setup = with_args({"7"});
+    setup.out = Stdout::pipe;
+    if (ignored) setup.ignored = {SIGPIPE};
+    slow_date(box, setup, "sleep 1; exec /bin/date \"$@\"");
+    Digitmill run(box, setup);
+    std::string seen;
+    char chunk[256];
+    for (ssize_t got; seen.find(" Total calculation") == std::string::npos &&
+                      (got = ::read(run.output_pipe(), chunk, sizeof chunk)) > 0;)
+      seen.append(chunk, static_cast<std::size_t>(got));
+    ASSERT_NE(seen.find(" Total calculation"), std::string::npos) << seen << run.err();
+    run.close_output();
+    const int status = run.wait();
+    if (ignored) {
+      EXPECT_TRUE(exits_with(2)(status)) << describe(status);
+      EXPECT_EQ(run.err(), "digitmill: cannot write standard output: Broken pipe\n");
+    } else {
+      EXPECT_TRUE(killed_by(SIGPIPE)(status)) << describe(status);
+      EXPECT_EQ(run.err(), "");
+    }
+    auto [verified, verdict] = verify(box.cwd() / "PI.DAT");
+    EXPECT_EQ(verified, 0) << verdict;
+    EXPECT_TRUE(listing(box.tmp()).empty());
   }
 }
 
 TEST(UnusualInput, BytesThatAreNotDigitsAndAHugeArgumentStillGiveAWholeRun) {
   struct Case {
     const char* what;
-    RunSetup setup;
+    Launch setup;
     int m;
     const char* clamp;  // the clamping line, or nullptr
   };
   const std::string prompt = " Parameter(%i) to digitmill is missing. Parameter value ? ";
   const char* const zero = " Specified M(=0) is too small.  M is set to 7.\n";
-  RunSetup escape;  // an arrow key typed at the prompt
+  Launch escape;  // an arrow key typed at the prompt
   escape.input = "\x1b[A\n";
-  RunSetup binary;  // a zero byte ends the field before the digits
+  Launch binary;  // a zero byte ends the field before the digits
   binary.input = std::string(
       "\xff\0"
       "25\n",
       5);
-  RunSetup digit_after_junk;
+  Launch digit_after_junk;
   digit_after_junk.input =
       "\xe2\x82"
-      "9";             // a torn UTF-8 character, then 9
-  RunSetup directory;  // standard input that cannot be read
+      "9";           // a torn UTF-8 character, then 9
+  Launch directory;  // standard input that cannot be read
   directory.input_path = "/";
   std::string huge = "9" + std::string(99999, 'x');
   std::vector<Case> cases = {
@@ -712,7 +716,7 @@ TEST(UnusualInput, BytesThatAreNotDigitsAndAHugeArgumentStillGiveAWholeRun) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Sandbox box;
-    box.put_earlier_result();
+    put_earlier_result(box);
     Digitmill run(box, c.setup);
     ASSERT_EQ(describe(run.wait()), "exit status 0") << run.err();
     EXPECT_EQ(run.err(), "");

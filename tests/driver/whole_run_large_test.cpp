@@ -19,8 +19,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/launch.hpp"
 #include "support/pi_reference.hpp"
-
 #include "support/text_files.hpp"
 
 namespace {
@@ -37,59 +37,39 @@ struct Watched {
   bool tmp_ever_named = false;       // a name appeared in TMPDIR
 };
 
-// Runs digitmill M in base/cwd with TMPDIR base/tmp, looking at its
-// descriptors every few milliseconds until it ends.
-Watched run_watched(const fs::path& base, int m) {
-  const fs::path cwd = base / "cwd", tmp = base / "tmp";
-  fs::create_directories(cwd);
-  fs::create_directories(tmp);
+// Runs digitmill M in the sandbox, looking at its descriptors every few
+// milliseconds until it ends.
+Watched run_watched(const testsupport::Sandbox& box, int m) {
   Watched w;
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    if (::chdir(cwd.c_str()) != 0) ::_exit(127);
-    ::setenv("TMPDIR", tmp.c_str(), 1);
-    if (!std::freopen("/dev/null", "r", stdin) || !std::freopen((base / "stdout").c_str(), "w", stdout)) {
-      ::_exit(127);
-    }
-    const std::string arg = std::to_string(m);
-    ::execl(DIGITMILL_EXE, DIGITMILL_EXE, arg.c_str(), static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  const std::string fd_dir = "/proc/" + std::to_string(pid) + "/fd";
-  const std::string prefix = tmp.string() + "/";
+  testsupport::Digitmill run(box, testsupport::with_args({std::to_string(m)}));
+  const std::string fd_dir = "/proc/" + std::to_string(run.pid()) + "/fd";
   for (;;) {
-    int status = 0;
-    if (::waitpid(pid, &status, WNOHANG) == pid) {
+    if (run.exited()) {
+      const int status = run.wait();
       w.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
       break;
     }
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(fd_dir, error)) {
-      std::error_code link_error;
-      const std::string target = fs::read_symlink(entry.path(), link_error).string();
-      if (link_error || target.rfind(prefix, 0) != 0) continue;
+    for (const auto& [fd, target] : run.files_open_in(box.tmp())) {
       struct stat st;
-      if (::stat(entry.path().c_str(), &st) != 0) continue;
-      const int fd = std::stoi(entry.path().filename().string());
+      if (::stat((fd_dir + "/" + std::to_string(fd)).c_str(), &st) != 0) continue;
       if (!w.largest.count(fd)) w.links.push_back(target);
       w.largest[fd] = std::max(w.largest[fd], static_cast<long long>(st.st_size));
     }
-    if (!fs::is_empty(tmp, error) && !error) w.tmp_ever_named = true;
+    std::error_code error;
+    if (!fs::is_empty(box.tmp(), error) && !error) w.tmp_ever_named = true;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  w.out = slurp(base / "stdout");
+  w.out = run.out();
   return w;
 }
 
 void check_large_run(int m) {
   SCOPED_TRACE("M=" + std::to_string(m));
-  const fs::path base =
-      fs::temp_directory_path() / ("digitmill-large-" + std::to_string(m) + "-" + std::to_string(::getpid()));
-  fs::remove_all(base);
-  const Watched w = run_watched(base, m);
+  const testsupport::Sandbox box("digitmill-large-" + std::to_string(m));
+  const Watched w = run_watched(box, m);
   ASSERT_EQ(w.status, 0) << w.out;
 
-  const std::string got = slurp(base / "cwd" / "PI.DAT");
+  const std::string got = slurp(box.cwd() / "PI.DAT");
   const std::string want = testsupport::pi_file(testsupport::pi_decimals(1L << m));
   if (got != want) {
     std::size_t pos = 0;
@@ -121,8 +101,7 @@ void check_large_run(int m) {
   EXPECT_EQ(sizes[7], blocks * slot) << "unit 23";
 
   // They went with the process.
-  EXPECT_TRUE(fs::is_empty(base / "tmp"));
-  fs::remove_all(base);
+  EXPECT_TRUE(fs::is_empty(box.tmp()));
 }
 
 TEST(WholeRunSlow, BlockedFullProducts) {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "support/launch.hpp"
 #include "support/pi_reference.hpp"
 #include "support/text_files.hpp"
 
@@ -21,39 +22,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct RunResult {
-  int status = -1;
-  std::string out;
-};
-
-RunResult run_digitmill(const fs::path& dir, int m) {
-  fs::path out_file = dir / "stdout.txt";
-  std::string cmd = "cd '" + dir.string() + "' && TMPDIR='" + dir.string() + "' '" + DIGITMILL_EXE + "' " +
-                    std::to_string(m) + " </dev/null >'" + out_file.string() + "'";
-  RunResult result;
-  int status = std::system(cmd.c_str());
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::ifstream in(out_file);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  result.out = ss.str();
-  return result;
-}
-
-fs::path fresh_dir(const std::string& name) {
-  fs::path dir = fs::temp_directory_path() / ("digitmill-run-" + name + "-" + std::to_string(::getpid()));
-  fs::remove_all(dir);
-  fs::create_directories(dir);
-  return dir;
-}
-
 void check_run(int m) {
-  fs::path dir = fresh_dir(std::to_string(m));
-  RunResult run = run_digitmill(dir, m);
-  ASSERT_EQ(run.status, 0) << run.out;
+  testsupport::Sandbox box("digitmill-run-" + std::to_string(m));
+  testsupport::Digitmill launched(box, testsupport::with_args({std::to_string(m)}));
+  ASSERT_EQ(testsupport::describe_status(launched.wait()), "exit status 0") << launched.err();
+  const std::string out = launched.out();
 
   long digits = 1L << m;
-  std::string got = testsupport::slurp(dir / "PI.DAT");
+  std::string got = testsupport::slurp(box.cwd() / "PI.DAT");
   std::string want = testsupport::pi_file(testsupport::pi_decimals(digits));
   if (got != want) {
     std::size_t pos = 0;
@@ -65,7 +41,7 @@ void check_run(int m) {
   // One step line per main-loop step, M - 1 of them; the timing lines.
   std::regex step(R"( I=([ \d]{2}) L=([ \d]{8})        Time=([ \d]{8}\.\d{3}) Sec\.)");
   std::vector<long> agreements;
-  std::istringstream lines(run.out);
+  std::istringstream lines(out);
   std::string line;
   double calc = -1, output = -1, total = -1;
   while (std::getline(lines, line)) {
@@ -79,27 +55,26 @@ void check_run(int m) {
     std::sscanf(line.c_str(), " End of data output.    Time=%lf Sec.", &output);
     std::sscanf(line.c_str(), " Total calculation(I/O) time=%lf(", &total);
   }
-  EXPECT_EQ(static_cast<int>(agreements.size()), m - 1) << run.out;
+  EXPECT_EQ(static_cast<int>(agreements.size()), m - 1) << out;
   const long known[] = {0, 0, 1, 2, 5, 10, 21, 43, 87, 174, 349, 698, 1396, 2794};
   for (std::size_t i = 0; i < agreements.size() && i < std::size(known); ++i)
     EXPECT_EQ(agreements[i], known[i]) << "step " << i + 1;
-  EXPECT_NE(run.out.find(" End of main loop\n"), std::string::npos);
+  EXPECT_NE(out.find(" End of main loop\n"), std::string::npos);
   ASSERT_GE(calc, 0.0);
   ASSERT_GE(output, 0.0);
   EXPECT_NEAR(total, calc + output, 0.0015);
 
-  // Nothing but the result and our captured output stays behind.
-  for (const auto& entry : fs::directory_iterator(dir)) {
-    std::string name = entry.path().filename();
-    EXPECT_TRUE(name == "PI.DAT" || name == "stdout.txt") << name;
-  }
-  fs::remove_all(dir);
+  // Nothing but the result stays behind.
+  EXPECT_EQ(testsupport::names_in(box.cwd()), std::vector<std::string>{"PI.DAT"});
+  EXPECT_EQ(testsupport::names_in(box.tmp()), std::vector<std::string>{});
 }
 
 TEST(WholeRun, DigitsAndLinesForSmallSizes) {
   for (int m = 7; m <= 16; ++m) check_run(m);
 }
 
-TEST(WholeRun, DigitsAndLinesAtTheLargestInCoreSize) { check_run(19); }
+TEST(WholeRun, DigitsAndLinesAtTheLargestInCoreSize) {
+  check_run(19);
+}
 
 }  // namespace

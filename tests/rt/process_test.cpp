@@ -148,6 +148,16 @@ TEST(RunShell, OurBufferedLinesComeFirstAndTheStatusIsIgnored) {
   });
   EXPECT_EQ(exit_code(child.status), 0);
   EXPECT_EQ(child.out, " ours\n theirs\n after\n");
+
+  // A shell that dies by a signal gave no line: the run must not go on as
+  // if it had.
+  Child killed = in_child([] {
+    rt::run_shell("kill -KILL $$; echo ' never'");
+    std::printf(" after\n");
+  });
+  EXPECT_EQ(exit_code(killed.status), rt::file_status);
+  EXPECT_EQ(killed.out, "");
+  EXPECT_EQ(killed.err, "digitmill: the date command was killed by SIGKILL\n");
 }
 
 TEST(SignalHandlers, MessageCleanupThenDeathByTheSameSignal) {
@@ -184,6 +194,40 @@ TEST(SignalHandlers, MessageCleanupThenDeathByTheSameSignal) {
     EXPECT_FALSE(fs::exists(temp));
     EXPECT_TRUE(fs::exists(kept));
   }
+}
+
+TEST(MemoryHandler, AFailedAllocationIsOneLineNamingTheLimit) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "a sanitizer's shadow memory does not fit an address-space limit";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  GTEST_SKIP() << "a sanitizer's shadow memory does not fit an address-space limit";
+#endif
+#endif
+  // 64 MiB more than the process has mapped: the 1 GiB asked for cannot fit.
+  Scratch scratch;
+  fs::path temp = scratch.dir / "PI.DAT.abcdef";
+  std::ofstream(temp) << "partial";
+  Child child = in_child([&] {
+    rt::install_memory_handler();
+    rt::set_cleanup_path(temp.c_str());
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    const rlim_t limit =
+        static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + (64u << 20);
+    rlimit as = {limit, limit};
+    ::setrlimit(RLIMIT_AS, &as);
+    volatile char* huge = new char[1u << 30];
+    huge[0] = 1;
+    std::printf(" not reached\n");
+  });
+  EXPECT_EQ(exit_code(child.status), rt::file_status) << "status " << child.status;
+  const std::string head =
+      "digitmill: cannot allocate memory: Cannot allocate memory (memory limited by ulimit -v ";
+  EXPECT_EQ(child.err.rfind(head, 0), 0u) << child.err;
+  EXPECT_EQ(child.err.substr(child.err.size() - 6), " KiB)\n") << child.err;
+  EXPECT_EQ(std::count(child.err.begin(), child.err.end(), '\n'), 1) << child.err;
+  EXPECT_FALSE(fs::exists(temp)) << "the registered temporary file must be removed";
 }
 
 TEST(Cpusec, LiesBetweenTheSurroundingReadingsAndGrowsWithWork) {

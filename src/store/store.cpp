@@ -34,6 +34,7 @@ struct WorkFile {
 };
 
 WorkFile work_files[max_unit + 1];
+unsigned long long write_counts[max_unit + 1];
 std::string work_dir;  // for error messages
 
 std::string describe(int unit) {
@@ -306,6 +307,7 @@ void read_record(int unit, int record, void* buffer, std::size_t bytes) {
 
 void write_record(int unit, int record, const void* buffer, std::size_t bytes) {
   check_transfer(unit, record, bytes);
+  ++write_counts[unit];
   if (transfer_observer != nullptr) transfer_observer('w', unit, record);
   if (windowed(unit, bytes)) {
     write_windowed(unit, record, buffer);
@@ -339,6 +341,7 @@ void OPENW(int unit, int record_length, int max_records) {
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags != -1) ::fcntl(fd, F_SETFL, flags | O_NOATIME);
 #endif
+  ++write_counts[unit];
   work_files[unit].fd = fd;
   work_files[unit].record_length = record_length;
   work_files[unit].max_records = max_records;
@@ -348,6 +351,7 @@ void CLOSEW(int unit) {
   if (work_files[unit].fd >= 0) forget(unit);
   if (work_files[unit].fd >= 0) ::close(work_files[unit].fd);
   work_files[unit] = WorkFile{};
+  ++write_counts[unit];
 }
 
 int reserve(int unit, long long bytes) {
@@ -370,6 +374,11 @@ void WRITED(int unit, int record, const double* buffer, int count) {
   write_record(unit, record, buffer, static_cast<std::size_t>(count) * sizeof(double));
 }
 
+unsigned long long write_count(int unit) {
+  DIGITMILL_CHECK(unit >= 1 && unit <= max_unit);
+  return write_counts[unit];
+}
+
 void flush_writes() {
   for (WriteWindow& w : write_windows) flush(w);
 }
@@ -388,6 +397,7 @@ void read_run(int unit, int first, int count, double* buffer) {
 // that keep its records let them go rather than serve them stale.
 void write_run(int unit, int first, int count, const double* buffer) {
   check_run('w', unit, first, count);
+  ++write_counts[unit];
   const int last = first + count - 1;
   flush_overlap(unit, first, last);
   for (ReadWindow& r : read_windows) {

@@ -37,7 +37,7 @@ TEST_F(Corrections, FullAddsNothingWhenLeadingWordsAreZero) {
   store_number(12, b);
   auto x = garbage(4 * n + 8, 1);
   const auto before = x;
-  mul::CORRF(11, 12, x.data(), n, 4 * n);
+  mul::detail::CORRF(11, 12, x.data(), n, mul::detail::Frame{4 * n});
   EXPECT_EQ(x, before);
 }
 
@@ -54,8 +54,8 @@ TEST_F(Corrections, FullPutsWordOneTimesGuardWordOnItsCoefficients) {
   store_number(11, a);
   store_number(12, b);
   std::vector<double> ab(4 * n, 0.0), ba(4 * n, 0.0);
-  mul::CORRF(11, 12, ab.data(), n, 4 * n);
-  mul::CORRF(12, 11, ba.data(), n, 4 * n);
+  mul::detail::CORRF(11, 12, ab.data(), n, mul::detail::Frame{4 * n});
+  mul::detail::CORRF(12, 11, ba.data(), n, mul::detail::Frame{4 * n});
   std::vector<double> want(4 * n, 0.0);
   want[32] = 31415.0 * 1732 + 14142.0 * 2718;
   want[33] = 31415.0 * 508 + 9265.0 * 1732 + 14142.0 * 2818 + 1356.0 * 2718;
@@ -82,9 +82,9 @@ TEST_F(Corrections, FullAndHalfMatchTheGuardTermsAcrossRecords) {
       }
     }
     std::vector<double> x(4 * n + 8, 0.0);
-    mul::CORRF(11, 12, x.data(), n, 4 * n);
+    mul::detail::CORRF(11, 12, x.data(), n, mul::detail::Frame{4 * n});
     std::vector<double> tail(16, 0.0);
-    mul::CORRF(11, 12, tail.data(), n, 0);
+    mul::detail::CORRF(11, 12, tail.data(), n, mul::detail::tail_frame);
     for (int s = 1; s <= 4 * n + 8; ++s) ASSERT_EQ(x[s - 1], static_cast<double>(want[s - 1])) << s;
     for (int i = 1; i <= 5; ++i) EXPECT_EQ(tail[i - 1], x[2 * n + i - 1]) << i;
 
@@ -97,7 +97,7 @@ TEST_F(Corrections, FullAndHalfMatchTheGuardTermsAcrossRecords) {
       }
     }
     std::vector<double> xh(2 * n + 8, 0.0);
-    mul::CORRH(11, 12, xh.data(), n, 2 * n);
+    mul::detail::CORRH(11, 12, xh.data(), n, mul::detail::Frame{2 * n});
     for (int s = 1; s <= 2 * n + 8; ++s) ASSERT_EQ(xh[s - 1], static_cast<double>(want_h[s - 1])) << s;
   }
 }
@@ -114,7 +114,7 @@ TEST_F(Corrections, SmallestLengthsStartBeyondTheTransformFromZero) {
   {
     std::vector<double> x(9, 0.0);
     x[8] = std::nan("");
-    mul::CORRF(11, 12, x.data(), 2, 8);
+    mul::detail::CORRF(11, 12, x.data(), 2, mul::detail::Frame{8});
     std::vector<std::int64_t> want(9, 0);
     for (int i = 1; i <= 2; ++i) {
       for (int j = 3; j <= 4; ++j) {
@@ -128,7 +128,7 @@ TEST_F(Corrections, SmallestLengthsStartBeyondTheTransformFromZero) {
     const int e = n / 2;
     std::vector<double> x(n + 5, 0.0);
     for (int s = 2 * n + 1; s <= n + 5; ++s) x[s - 1] = 1.0e15;
-    mul::CORRH(11, 12, x.data(), n, 2 * n);
+    mul::detail::CORRH(11, 12, x.data(), n, mul::detail::Frame{2 * n});
     std::vector<std::int64_t> want(n + 5, 0);
     for (int i = 1; i <= 2; ++i) {
       for (int j = e + 1; j <= e + 2; ++j) {
@@ -151,7 +151,7 @@ TEST_F(Corrections, LeadingHalfSquareWithZeroGuardsOnlyClears) {
   auto x = garbage(2 * n + 5, 9);
   auto want = x;
   for (int i = 1; i <= 5; ++i) want[2 * n + i - 1] = 0.0;
-  mul::CORRS(11, x.data(), n, 2 * n);
+  mul::detail::CORRS(11, x.data(), n, mul::detail::Frame{2 * n});
   EXPECT_EQ(x, want);
 }
 
@@ -176,7 +176,7 @@ TEST_F(Corrections, LeadingHalfSquareAddsEveryWordTimesTheGuards) {
     }
     std::vector<double> x(2 * n + 5, 0.0);
     for (int i = 1; i <= 5; ++i) x[2 * n + i - 1] = -1.0e9;
-    mul::CORRS(13, x.data(), n, 2 * n);
+    mul::detail::CORRS(13, x.data(), n, mul::detail::Frame{2 * n});
     for (int s = 1; s <= 2 * n + 5; ++s) ASSERT_EQ(x[s - 1], static_cast<double>(want[s - 1])) << s;
   }
 }

@@ -20,7 +20,11 @@ class InCore : public ::testing::Test {
   void SetUp() override {
     open_units();
   }
+  testsupport::TestMultiplier mult;
+  mul::detail::ReleaseScratch scratch;
 };
+
+using mul::Product;
 
 // Arrays of their own, NaN where no step may read before writing.
 std::vector<double> view(int len) {
@@ -39,43 +43,43 @@ TEST_F(InCore, AlgorithmsGiveTheSameWordsInArraysOfTheirOwn) {
   store_number(11, a);
   store_number(12, b);
   store_number(14, b2);
-  auto run_mult = [&](int bu, int mode) {
+  auto run_mult = [&](int bu, Product product) {
     store_number(13, c);
-    testsupport::mult_any(11, bu, 13, n, mode);
+    mult.MULT(product, 11, bu, 13, n);
     return load_number(13, n + 2);
   };
   auto result = [&] { return load_number(13, n + 2); };
 
   auto va = view(4 * n), vb = view(4 * n);
   store_number(13, c);
-  mul::detail::full_product(11, 12, 13, n, va.data(), vb.data(), false);
-  EXPECT_EQ(result(), run_mult(12, 0)) << "full product";
+  mul::detail::full_product(11, 12, 13, n, va.data(), vb.data(), false, scratch);
+  EXPECT_EQ(result(), run_mult(12, Product::full)) << "full product";
   store_number(13, c);
-  mul::detail::full_product(11, 14, 13, n, va.data(), vb.data(), true);
-  EXPECT_EQ(result(), run_mult(14, 0)) << "full product on the kept spectrum";
+  mul::detail::full_product(11, 14, 13, n, va.data(), vb.data(), true, scratch);
+  EXPECT_EQ(result(), run_mult(14, Product::full)) << "full product on the kept spectrum";
 
   auto v = view(4 * n);
   store_number(13, c);
-  mul::detail::square(11, 13, n, v.data());
-  EXPECT_EQ(result(), run_mult(11, 2)) << "square";
+  mul::detail::square(11, 13, n, v.data(), scratch);
+  EXPECT_EQ(result(), run_mult(11, Product::square)) << "square";
 
   auto src = view(2 * n), dst = view(2 * n), both = view(2 * n);
   store_number(13, c);
-  mul::detail::leading_half_square(11, 13, n, src.data(), dst.data());
-  EXPECT_EQ(result(), run_mult(11, 3)) << "leading-half square apart";
+  mul::detail::leading_half_square(11, 13, n, src.data(), dst.data(), scratch);
+  EXPECT_EQ(result(), run_mult(11, Product::leading_half_square)) << "leading-half square apart";
   store_number(13, c);
-  mul::detail::leading_half_square(11, 13, n, both.data(), both.data());
-  EXPECT_EQ(result(), run_mult(11, 3)) << "leading-half square in place";
+  mul::detail::leading_half_square(11, 13, n, both.data(), both.data(), scratch);
+  EXPECT_EQ(result(), run_mult(11, Product::leading_half_square)) << "leading-half square in place";
 
   // Half product into its first view, then on the kept spectrum into its
   // second: A's leading half is what src holds from the square above.
   auto x = view(2 * n), y = view(2 * n);
   store_number(13, c);
-  mul::detail::half_product(11, 12, 13, n, x.data(), y.data(), x.data(), false);
-  const Words half = run_mult(12, 1);
+  mul::detail::half_product(11, 12, 13, n, x.data(), y.data(), x.data(), false, scratch);
+  const Words half = run_mult(12, Product::half);
   EXPECT_EQ(result(), half) << "half product";
   store_number(13, c);
-  mul::detail::half_product(11, 12, 13, n, src.data(), y.data(), y.data(), true);
+  mul::detail::half_product(11, 12, 13, n, src.data(), y.data(), y.data(), true, scratch);
   EXPECT_EQ(result(), half) << "half product on the kept spectrum";
   EXPECT_EQ(Words(half.begin(), half.begin() + e), Words(c.begin(), c.begin() + e));
 }
@@ -99,16 +103,16 @@ TEST_F(InCore, AlgorithmsWorkBeyondTheTransformBuffer) {
     long tolerance = 4 + n / 4000;
     if (k.kind == 0) {
       auto va = view(4 * n), vb = view(4 * n);
-      mul::detail::full_product(11, 12, 13, n, va.data(), vb.data(), false);
+      mul::detail::full_product(11, 12, 13, n, va.data(), vb.data(), false, scratch);
       diff = value_difference(load_number(13, n + 2), a, 1, n + 2, b, 1, n + 2, n + 2);
     } else if (k.kind == 1) {
       auto x = view(2 * n), y = view(2 * n);
-      mul::detail::half_product(11, 12, 13, n, x.data(), y.data(), x.data(), false);
+      mul::detail::half_product(11, 12, 13, n, x.data(), y.data(), x.data(), false, scratch);
       const Words r = load_number(13, n + 2);
       diff = value_difference(Words(r.begin() + e, r.end()), a, 1, e + 2, b, e + 1, e + 2, e + 2);
     } else {
       auto s = view(2 * n);
-      mul::detail::leading_half_square(11, 13, n, s.data(), s.data());
+      mul::detail::leading_half_square(11, 13, n, s.data(), s.data(), scratch);
       diff = value_difference(load_number(13, n + 2), a, 1, e + 2, a, 1, e + 2, 2);
       tolerance = 1;
     }

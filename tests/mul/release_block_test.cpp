@@ -114,7 +114,11 @@ double release_all(const std::vector<Block>& blocks, int u, int l, int lowest, d
   const int top = lowest + static_cast<int>(blocks.size()) - 1;
   double carry = stale;
   for (int k = top; k >= lowest; --k) {
-    carry = mul::RELBLOCK(blocks[k - lowest].data(), u, l, k, k == top ? 1 : 0, k == top - 1 ? 1 : 0, carry);
+    const mul::detail::BlockPlace place = k == top       ? mul::detail::BlockPlace::top
+                                          : k == top - 1 ? mul::detail::BlockPlace::below_top
+                                                         : mul::detail::BlockPlace::lower;
+    mul::detail::ReleaseScratch scratch;
+    carry = mul::detail::RELBLOCK(blocks[k - lowest].data(), u, l, k, place, carry, scratch);
   }
   return carry;
 }
@@ -174,19 +178,22 @@ TEST_F(ReleaseBlock, EachCallTouchesOnlyItsRecords) {
   const Words before = fill_unit(14, records, seed);
   const auto blocks = random_blocks(rng, 3, l, false);
   const std::size_t guard = 2 * per_block * 1024 + 1;  // word n + 1
+  mul::detail::ReleaseScratch scratch;
 
-  double carry = mul::RELBLOCK(blocks[2].data(), 14, l, 3, 1, 0, 0.0);
+  double carry =
+      mul::detail::RELBLOCK(blocks[2].data(), 14, l, 3, mul::detail::BlockPlace::top, 0.0, scratch);
   Words after = mul_test::load_number(14, 1024 * records);
   EXPECT_EQ(first_mismatch(after, before, 1, guard - 1), "");
   EXPECT_EQ(first_mismatch(after, before, guard + 2, after.size()), "");
   EXPECT_NE(after[guard - 1], before[guard - 1]);
 
-  carry = mul::RELBLOCK(blocks[1].data(), 14, l, 2, 0, 1, carry);
+  carry =
+      mul::detail::RELBLOCK(blocks[1].data(), 14, l, 2, mul::detail::BlockPlace::below_top, carry, scratch);
   Words after2 = mul_test::load_number(14, 1024 * records);
   EXPECT_EQ(first_mismatch(after2, before, 1, per_block * 1024), "");
   EXPECT_EQ(first_mismatch(after2, before, guard + 2, after2.size()), "");
 
-  mul::RELBLOCK(blocks[0].data(), 14, l, 1, 0, 0, carry);
+  mul::detail::RELBLOCK(blocks[0].data(), 14, l, 1, mul::detail::BlockPlace::lower, carry, scratch);
   const Words final_words = mul_test::load_number(14, 1024 * records);
   const Expected e = model(blocks, l, 1);
   Words want = before;

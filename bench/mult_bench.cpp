@@ -53,13 +53,13 @@ void BM_Mult(benchmark::State& state) {
   const mul::Product product = product_of(static_cast<int>(state.range(1)));
   prepare(n);
   mul::Multiplier& mult = multiplier();
-  const double io0 = store::io_time;
+  const double io0 = store::io_time();
   for (auto _ : state) {
     mult.MULT(product, 11, 12, 13, n);
     benchmark::ClobberMemory();
   }
   state.counters["io_cpu_ms"] =
-      benchmark::Counter(1000.0 * (store::io_time - io0) / static_cast<double>(state.iterations()));
+      benchmark::Counter(1000.0 * (store::io_time() - io0) / static_cast<double>(state.iterations()));
 }
 
 void BM_TransformsOnly(benchmark::State& state) {

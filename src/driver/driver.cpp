@@ -117,7 +117,7 @@ int MAIN(int argc, char** argv) {
   print_banner();
   rt::run_shell("echo \" \"------ Started digitmill run : `date`");
   double start = rt::CPUSEC();
-  store::io_time = 0.0;
+  store::reset_io_time();
 
   int m = read_m(argc, argv);
   rt::print(" Start of PI calculation up to %i decimal digits\n", 1 << m);
@@ -146,7 +146,7 @@ int MAIN(int argc, char** argv) {
     output::PIOUT(result_unit, result_file_unit, n);
     double t3 = rt::CPUSEC();
     rt::print(" End of data output.    Time=%12.3f Sec.\n Total calculation(I/O) time=%12.3f(%12.3f) Sec.\n",
-              t3 - t2, t3 - start, store::io_time);
+              t3 - t2, t3 - start, store::io_time());
   }
   for (int i = 4; i >= 0; --i) store::CLOSEW(store::number_units[i]);
 

@@ -16,8 +16,6 @@ namespace store {
 alignas(64) Word word_buffer_a[record_words];
 alignas(64) Word word_buffer_b[record_words];
 
-double io_time = 0.0;
-
 void (*transfer_observer)(char kind, int unit, int record) = nullptr;
 double (*io_clock)() = rt::CPUSEC;
 
@@ -33,6 +31,7 @@ struct WorkFile {
   bool run_down = false;
 };
 
+double io_seconds = 0.0;  // io_time()
 WorkFile work_files[max_unit + 1];
 unsigned long long write_counts[max_unit + 1];
 std::string work_dir;  // for error messages
@@ -44,14 +43,14 @@ std::string describe(int unit) {
 // The clock is read around each system call that moves records and nowhere
 // else: a record served from a window or held in one costs no reading, for a
 // reading costs a system call of its own, more than the memcpy it would time.
-// So io_time is the CPU time of the calls that move data, all of them,
+// So io_time() is the CPU time of the calls that move data, all of them,
 // including the write-outs of held records in flush_writes and CLOSEW.
 template <class Call>
 int timed(Call call) {
   const double t0 = io_clock();
   const int err = call();
   const double t1 = io_clock();
-  io_time = (t1 + io_time) - t0;
+  io_seconds = (t1 + io_seconds) - t0;
   return err;
 }
 
@@ -331,6 +330,14 @@ void check_run(char kind, int unit, int first, int count) {
 }
 
 }  // namespace
+
+double io_time() {
+  return io_seconds;
+}
+
+void reset_io_time() {
+  io_seconds = 0.0;
+}
 
 void OPENW(int unit, int record_length, int max_records) {
   work_dir = rt::work_directory();

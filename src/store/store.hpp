@@ -54,7 +54,8 @@ constexpr double inverse_half_radix = 1.0e-4;
 // transfers below and the work files (a window read ahead, held records
 // written out, a record moved alone), read from io_clock around each such
 // call and nowhere else. The driver zeroes it at start and prints it last.
-extern double io_time;
+double io_time();
+void reset_io_time();
 // rt::CPUSEC in a run; tests may count its readings through it.
 extern double (*io_clock)();
 

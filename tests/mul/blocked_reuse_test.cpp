@@ -16,13 +16,13 @@
 #include <string>
 
 #include "mul/mult.hpp"
-#include "mul/support.hpp"
 #include "store/store.hpp"
 #include "support/multiplier.hpp"
+#include "support/numbers.hpp"
 
 namespace {
 
-using namespace mul_test;
+using namespace testsupport;
 
 constexpr int piece_words = 131072;
 
@@ -75,12 +75,12 @@ const Words& c_start(int n) {
 // goes to *left.
 Words product(mul::Multiplier& m, Product p, const Words& a, const Words& b, int n, const Vouched& ta = {},
               const Vouched& tb = {}, mul::Tokens* left = nullptr) {
-  store_number(11, a);
-  store_number(12, b);
-  store_number(13, c_start(n));
+  put_number(11, a);
+  put_number(12, b);
+  put_number(13, c_start(n));
   const mul::Tokens l = m.MULT(p, 11, 12, 13, n, ta.token.narrowed(ta.words), tb.token.narrowed(tb.words));
   if (left != nullptr) *left = l;
-  return load_number(13, n + 2);
+  return get_words(13, n + 2);
 }
 
 TEST_F(BlockedReuse, FullProductStartsAfterTheValidWordsOfTheStoredPieces) {
@@ -172,20 +172,20 @@ TEST_F(BlockedReuse, HalfProductTakesTheLeadingPiecesAFullProductStoredOfItsSeco
             &kept);  // as the reciprocal starts: t's pieces not stored yet
     // y stays in unit 12, now as the first operand; its leading q pieces
     // are vouched for as the iterate's agreement would.
-    store_number(12, y1);
-    store_number(11, b);
-    store_number(13, c_start(n));
+    put_number(12, y1);
+    put_number(11, b);
+    put_number(13, c_start(n));
     const mul::Token left = mult.MULT(Product::half, 12, 11, 13, n, kept.b.narrowed(q * piece_words)).a;
-    EXPECT_EQ(first_mismatch(load_number(13, n + 2), want), "");
+    EXPECT_EQ(first_mismatch(get_words(13, n + 2), want), "");
     if (q == 1) {
       // What the half product left of A ends at its own pieces: at twice
       // the length, a half product on it takes piece 1 from its slot and
       // transforms piece 2, whose slot holds y's (B's, from 2 pieces on).
-      store_number(12, y2);
-      store_number(11, b2);
-      store_number(13, c_start(n2));
+      put_number(12, y2);
+      put_number(11, b2);
+      put_number(13, c_start(n2));
       mult.MULT(Product::half, 12, 11, 13, n2, left.narrowed(piece_words));
-      EXPECT_EQ(first_mismatch(load_number(13, n2 + 2), want2), "") << "B's pieces end the run of A's";
+      EXPECT_EQ(first_mismatch(get_words(13, n2 + 2), want2), "") << "B's pieces end the run of A's";
     }
   }
 }

@@ -19,13 +19,13 @@
 
 #include "mul/detail.hpp"
 #include "mul/mult.hpp"
-#include "mul/support.hpp"
 #include "store/store.hpp"
 #include "support/multiplier.hpp"
+#include "support/numbers.hpp"
 
 namespace {
 
-using namespace mul_test;
+using namespace testsupport;
 
 constexpr int piece_half_words = 262144;  // a piece of 131072 words
 
@@ -142,28 +142,28 @@ Words incore_full(int a, int b, int c, int n) {
   mul::detail::ReleaseScratch scratch;
   auto va = view(4 * n), vb = view(4 * n);
   mul::detail::full_product(a, b, c, n, va.data(), vb.data(), false, scratch);
-  return load_number(c, n + 2);
+  return get_words(c, n + 2);
 }
 
 Words incore_square(int a, int c, int n) {
   mul::detail::ReleaseScratch scratch;
   auto v = view(4 * n);
   mul::detail::square(a, c, n, v.data(), scratch);
-  return load_number(c, n + 2);
+  return get_words(c, n + 2);
 }
 
 Words incore_half(int a, int b, int c, int n) {
   mul::detail::ReleaseScratch scratch;
   auto x = view(2 * n), y = view(2 * n);
   mul::detail::half_product(a, b, c, n, x.data(), y.data(), x.data(), false, scratch);
-  return load_number(c, n + 2);
+  return get_words(c, n + 2);
 }
 
 Words incore_leading_half_square(int a, int c, int n) {
   mul::detail::ReleaseScratch scratch;
   auto v = view(2 * n);
   mul::detail::leading_half_square(a, c, n, v.data(), v.data(), scratch);
-  return load_number(c, n + 2);
+  return get_words(c, n + 2);
 }
 
 // The product by MULT, taking the tokens; what it left goes to *left.
@@ -171,7 +171,7 @@ Words product(mul::Multiplier& m, Product p, int a, int b, int c, int n, const m
               const mul::Token& b_token = {}, mul::Tokens* left = nullptr) {
   const mul::Tokens l = m.MULT(p, a, b, c, n, a_token, b_token);
   if (left != nullptr) *left = l;
-  return load_number(c, n + 2);
+  return get_words(c, n + 2);
 }
 
 std::string trace(int n, Kind k, std::uint64_t seed) {
@@ -202,10 +202,10 @@ void check_full_products(mul::Multiplier& m, const Case& k) {
   const Words a = make_number(rng, n, k.a);
   const Words b = make_number(rng, n, k.b);
   const Words other = make_number(rng, n, Kind::random);
-  store_number(11, a);
-  store_number(12, b);
-  store_number(14, other);
-  store_number(13, make_number(rng, n, Kind::random));
+  put_number(11, a);
+  put_number(12, b);
+  put_number(14, other);
+  put_number(13, make_number(rng, n, Kind::random));
   const Words want = incore_full(11, 12, 13, n);
   const std::int64_t shift = shift_of(full_split(a, b, n));
 
@@ -228,8 +228,8 @@ void check_square(mul::Multiplier& m, const Case& k) {
   SCOPED_TRACE(trace(n, k.a, seed));
   std::mt19937_64 rng(seed);
   const Words a = make_number(rng, n, k.a);
-  store_number(11, a);
-  store_number(13, make_number(rng, n, Kind::random));
+  put_number(11, a);
+  put_number(13, make_number(rng, n, Kind::random));
   const Words want = incore_square(11, 13, n);
   const Words got = product(m, Product::square, 11, 11, 11, n);
   expect_same_but_guard_carry(got, want, 1, n + 2, shift_of(full_split(a, a, n)));
@@ -250,15 +250,15 @@ void check_half_products(mul::Multiplier& m, const Case& k) {
   Words b = make_number(rng, n, k.b);
   if (k.a == Kind::big_head) b[e] = 99999999;
   const Words c = make_number(rng, n, Kind::random);
-  store_number(11, a);
-  store_number(12, b);
-  store_number(14, make_number(rng, n, Kind::random));
-  store_number(13, c);
+  put_number(11, a);
+  put_number(12, b);
+  put_number(14, make_number(rng, n, Kind::random));
+  put_number(13, c);
   const Words want = incore_half(11, 12, 13, n);
   EXPECT_EQ(first_mismatch(want, c, 1, e), "");
   const std::int64_t shift = shift_of(half_split(a, b, n));
 
-  store_number(13, c);
+  put_number(13, c);
   const Words half1 = product(m, Product::half, 11, 12, 13, n);
   expect_same_but_guard_carry(half1, want, 1, n + 2, shift);
   if (k.a == Kind::big_head) {
@@ -268,12 +268,12 @@ void check_half_products(mul::Multiplier& m, const Case& k) {
 
   mul::Tokens kept;
   product(m, Product::full, 14, 11, 15, n, {}, {}, &kept);
-  store_number(13, c);
+  put_number(13, c);
   expect_same_but_guard_carry(product(m, Product::half, 11, 12, 13, n, kept.b), want, 1, n + 2, shift);
 
   if (n < 524288) {
     const mul::Token square = m.MULT(Product::leading_half_square, 11, 11, 15, n).a;
-    store_number(13, c);
+    put_number(13, c);
     expect_same_but_guard_carry(product(m, Product::half, 11, 12, 13, n, square), want, 1, n + 2, shift);
   }
   const Words into_b = product(m, Product::half, 11, 12, 12, n);
@@ -292,19 +292,19 @@ void check_leading_half_square(mul::Multiplier& m, const Case& k) {
   for (int w = e + 3; w <= n + 2; ++w) a[w - 1] = 0;
   const Words b = make_number(rng, n, k.b);
   const Words c = make_number(rng, n, Kind::random);
-  store_number(11, a);
-  store_number(12, b);
-  store_number(13, c);
-  store_number(14, c);
+  put_number(11, a);
+  put_number(12, b);
+  put_number(13, c);
+  put_number(14, c);
   const Words want = incore_leading_half_square(11, 13, n);
   mul::Tokens kept;
   const Words got = product(m, Product::leading_half_square, 11, 11, 14, n, {}, {}, &kept);
   expect_same_but_guard_carry(got, want, 1, n + 2, shift_of(leading_half_split(a, n)));
   expect_near_gmp(got, a, 1, e + 2, a, 1, e + 2, 2, 1);
 
-  store_number(13, c);
+  put_number(13, c);
   const Words half = incore_half(11, 12, 13, n);
-  store_number(13, c);
+  put_number(13, c);
   expect_same_but_guard_carry(product(m, Product::half, 11, 12, 13, n, kept.a), half, 1, n + 2,
                               shift_of(half_split(a, b, n)));
 }

@@ -5,12 +5,13 @@
 #include <random>
 #include <vector>
 
+#include "mul/detail.hpp"
 #include "mul/mult.hpp"
-#include "mul/support.hpp"
+#include "support/numbers.hpp"
 
 namespace {
 
-using namespace mul_test;
+using namespace testsupport;
 
 class Corrections : public ::testing::Test {
  protected:
@@ -33,8 +34,8 @@ TEST_F(Corrections, FullAddsNothingWhenLeadingWordsAreZero) {
   a[n + 1] = 87654321;
   b[n] = 99999999;
   b[n + 1] = 1;
-  store_number(11, a);
-  store_number(12, b);
+  put_number(11, a);
+  put_number(12, b);
   auto x = garbage(4 * n + 8, 1);
   const auto before = x;
   mul::detail::CORRF(11, 12, x.data(), n, mul::detail::Frame{4 * n});
@@ -51,8 +52,8 @@ TEST_F(Corrections, FullPutsWordOneTimesGuardWordOnItsCoefficients) {
   a[16] = 27182818;  // 2718, 2818
   b[0] = 141421356;  // 14142, 1356
   b[16] = 17320508;  // 1732, 508
-  store_number(11, a);
-  store_number(12, b);
+  put_number(11, a);
+  put_number(12, b);
   std::vector<double> ab(4 * n, 0.0), ba(4 * n, 0.0);
   mul::detail::CORRF(11, 12, ab.data(), n, mul::detail::Frame{4 * n});
   mul::detail::CORRF(12, 11, ba.data(), n, mul::detail::Frame{4 * n});
@@ -71,8 +72,8 @@ TEST_F(Corrections, FullAndHalfMatchTheGuardTermsAcrossRecords) {
     SCOPED_TRACE(n);
     Words a = make_number(rng, n, Kind::big_head);
     Words b = make_number(rng, n, Kind::rsub_tail);
-    store_number(11, a);
-    store_number(12, b);
+    put_number(11, a);
+    put_number(12, b);
 
     std::vector<std::int64_t> want(4 * n + 8, 0);
     for (int i = 1; i <= 2; ++i) {
@@ -109,8 +110,8 @@ TEST_F(Corrections, SmallestLengthsStartBeyondTheTransformFromZero) {
   std::mt19937_64 rng(7);
   Words a = make_number(rng, 4, Kind::random);
   Words b = make_number(rng, 4, Kind::random);
-  store_number(11, a);
-  store_number(12, b);
+  put_number(11, a);
+  put_number(12, b);
   {
     std::vector<double> x(9, 0.0);
     x[8] = std::nan("");
@@ -147,7 +148,7 @@ TEST_F(Corrections, LeadingHalfSquareWithZeroGuardsOnlyClears) {
   std::mt19937_64 rng(3);
   Words a = make_number(rng, n, Kind::random);
   a[n / 2] = a[n / 2 + 1] = 0;
-  store_number(11, a);
+  put_number(11, a);
   auto x = garbage(2 * n + 5, 9);
   auto want = x;
   for (int i = 1; i <= 5; ++i) want[2 * n + i - 1] = 0.0;
@@ -162,7 +163,7 @@ TEST_F(Corrections, LeadingHalfSquareAddsEveryWordTimesTheGuards) {
     SCOPED_TRACE("n " + std::to_string(n) + " seed " + std::to_string(seed));
     std::mt19937_64 rng(seed);
     Words a = make_number(rng, n, Kind::big_head);
-    store_number(13, a);
+    put_number(13, a);
     const int e = n / 2;
     std::vector<std::int64_t> want(2 * n + 5, 0);
     for (int k = 1; k <= e; ++k) {

@@ -6,12 +6,12 @@
 
 #include "mul/detail.hpp"
 #include "mul/mult.hpp"
-#include "mul/support.hpp"
 #include "support/multiplier.hpp"
+#include "support/numbers.hpp"
 
 namespace {
 
-using namespace mul_test;
+using namespace testsupport;
 
 class Loading : public ::testing::Test {
  protected:
@@ -26,7 +26,7 @@ TEST_F(Loading, SplitsWordsIntoHalvesFromTheRightRecords) {
   w[0] = -123456789;  // upper -12346, lower 6211
   w[1] = 100000000;   // the RSUB word: upper 10000, lower 0
   w[2] = 99999999;
-  store_number(14, w);
+  put_number(14, w);
   struct Case {
     int first, count;
   };

@@ -10,13 +10,13 @@
 #include <vector>
 
 #include "mul/detail.hpp"
-#include "mul/support.hpp"
 #include "support/kernel_variants.hpp"
 #include "support/multiplier.hpp"
+#include "support/numbers.hpp"
 
 namespace {
 
-using namespace mul_test;
+using namespace testsupport;
 
 constexpr Kind all_kinds[] = {Kind::random, Kind::nines, Kind::big_head, Kind::rsub_tail,
                               Kind::negative_head};
@@ -26,7 +26,7 @@ using mul::Product;
 // Runs MULT, handed a_token, and returns words 1 .. n+2 of c.
 Words run(mul::Multiplier& m, Product p, int a, int b, int c, int n, const mul::Token& a_token = {}) {
   m.MULT(p, a, b, c, n, a_token);
-  return load_number(c, n + 2);
+  return get_words(c, n + 2);
 }
 
 class Mult : public ::testing::Test {
@@ -52,13 +52,13 @@ TEST_F(Mult, FullProductsAndSquaresMatchTheSchoolbookModel) {
       std::mt19937_64 rng(seed);
       const Words a = make_number(rng, n, kind);
       const Words b = make_number(rng, n, kind == Kind::negative_head ? Kind::big_head : kind);
-      store_number(11, a);
-      store_number(12, b);
-      store_number(13, make_number(rng, n, Kind::random));  // C starts with other words
+      put_number(11, a);
+      put_number(12, b);
+      put_number(13, make_number(rng, n, Kind::random));  // C starts with other words
       const Words want = model_full(a, b, n);
       EXPECT_EQ(first_mismatch(mult(11, 12, 13, n, Product::full), want), "");
       EXPECT_EQ(first_mismatch(mult(11, 12, 11, n, Product::full), want), "") << "into A";
-      store_number(11, a);
+      put_number(11, a);
       // A square in place, as the callers do it: (B, B, B, n).
       EXPECT_EQ(first_mismatch(mult(12, 15, 12, n, Product::square), model_full(b, b, n)), "") << "square";
     }
@@ -74,9 +74,9 @@ TEST_F(Mult, HalfProductsMatchTheSchoolbookModel) {
       const Words a = make_number(rng, n, kind);
       const Words b = make_number(rng, n, kind == Kind::negative_head ? Kind::random : kind);
       const Words c = make_number(rng, n, Kind::random);
-      store_number(11, a);
-      store_number(12, b);
-      store_number(13, c);
+      put_number(11, a);
+      put_number(12, b);
+      put_number(13, c);
       EXPECT_EQ(first_mismatch(mult(11, 12, 13, n, Product::half), model_half(a, b, c, n)), "");
       // C is the second operand: its leading half is kept all the same.
       EXPECT_EQ(first_mismatch(mult(11, 12, 12, n, Product::half), model_half(a, b, b, n)), "") << "into B";
@@ -92,8 +92,8 @@ TEST_F(Mult, LeadingHalfSquaresMatchTheSchoolbookModel) {
       std::mt19937_64 rng(seed);
       Words a = make_number(rng, n, kind);
       if (kind == Kind::rsub_tail) a[n / 2 + 1] = 100000000;  // the last word at this length
-      store_number(14, a);
-      store_number(15, make_number(rng, n, Kind::random));
+      put_number(14, a);
+      put_number(15, make_number(rng, n, Kind::random));
       EXPECT_EQ(
           first_mismatch(mult(14, 14, 15, n, Product::leading_half_square), model_leading_half_square(a, n)),
           "");
@@ -106,7 +106,7 @@ TEST_F(Mult, SquareOfPiDigitsIsExact) {
   for (int n : {2, 16}) {
     Words a(n + 2, 0);
     a[0] = 314159265;
-    store_number(11, a);
+    put_number(11, a);
     Words want(n + 2, 0);
     want[0] = 986960437;
     want[1] = 85340225;
@@ -126,7 +126,7 @@ struct ValueCase {
 // Every kernel variant the processor runs (transforms, splits, slot
 // products, rounding, releases) against the same oracle, and bit for bit
 // against the baseline's words.
-class MultEachVariant : public test_support::EachVariant {
+class MultEachVariant : public testsupport::EachVariant {
  protected:
   void SetUp() override {
     EachVariant::SetUp();
@@ -158,13 +158,13 @@ TEST_P(MultEachVariant, LargeProductsAgreeWithGmp) {
     const int n = k.n, e = n / 2;
     const Words a = make_number(rng, n, k.kind);
     const Words b = make_number(rng, n, k.kind == Kind::negative_head ? Kind::random : k.kind);
-    store_number(11, a);
-    store_number(12, b);
+    put_number(11, a);
+    put_number(12, b);
     const Words c_before = make_number(rng, n, Kind::random);
-    store_number(13, c_before);
+    put_number(13, c_before);
     const Words r = run(m, k.product, 11, 12, 13, n);
     kernel::install(kernel::Variant::baseline);
-    store_number(13, c_before);
+    put_number(13, c_before);
     EXPECT_EQ(first_mismatch(r, run(m, k.product, 11, 12, 13, n)), "") << "against the baseline";
     kernel::install(GetParam());
     long diff = 0;
@@ -195,8 +195,8 @@ TEST_P(MultEachVariant, LargeProductsAgreeWithGmp) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Variants, MultEachVariant, ::testing::ValuesIn(test_support::runnable_variants()),
-                         test_support::variant_name);
+INSTANTIATE_TEST_SUITE_P(Variants, MultEachVariant, ::testing::ValuesIn(testsupport::runnable_variants()),
+                         testsupport::variant_name);
 
 TEST_F(Mult, ProductsTakingTokensGiveTheSameWords) {
   for (int n : {2, 16, 1024, 65536}) {
@@ -206,9 +206,9 @@ TEST_F(Mult, ProductsTakingTokensGiveTheSameWords) {
     const Words a = make_number(rng, n, Kind::random);
     const Words b = make_number(rng, n, Kind::random);
     const Words x = make_number(rng, n, Kind::big_head);
-    store_number(11, a);
-    store_number(12, b);
-    store_number(14, x);
+    put_number(11, a);
+    put_number(12, b);
+    put_number(14, x);
 
     // Square root: a full product with A, then another on A's spectrum
     // with another second operand.
@@ -242,7 +242,7 @@ TEST_F(Mult, LeadingHalfSquareOfAShortNumberIsItsSquare) {
     Words a = make_number(rng, n, Kind::nines);
     if (n != 4) a = make_number(rng, n, Kind::big_head);
     for (int w = n / 2 + 3; w <= n + 2; ++w) a[w - 1] = 0;
-    store_number(11, a);
+    put_number(11, a);
     EXPECT_EQ(first_mismatch(mult(11, 11, 12, n, Product::leading_half_square),
                              mult(11, 11, 13, n, Product::square)),
               "");
@@ -260,8 +260,8 @@ TEST_F(Mult, StaleElementsPastShortTransformsDoNotLeakIn) {
     const Words a = make_number(rng, n, Kind::random);
     const Words b = make_number(rng, n, Kind::random);
     const Words c = make_number(rng, n, Kind::random);
-    store_number(11, a);
-    store_number(12, b);
+    put_number(11, a);
+    put_number(12, b);
     for (double stale : {std::nan(""), 1.0e15, -3.0e9}) {
       SCOPED_TRACE(stale);
       double* const buffer = m.transform_buffer();
@@ -272,17 +272,17 @@ TEST_F(Mult, StaleElementsPastShortTransformsDoNotLeakIn) {
         }
       };
       poison();
-      store_number(13, c);
+      put_number(13, c);
       EXPECT_EQ(first_mismatch(mult(11, 12, 13, n, Product::full), model_full(a, b, n)), "") << "full";
       poison();
-      store_number(13, c);
+      put_number(13, c);
       EXPECT_EQ(first_mismatch(mult(11, 12, 13, n, Product::half), model_half(a, b, c, n)), "") << "half";
       const mul::Token square = m.MULT(Product::leading_half_square, 11, 11, 14, n).a;
       for (int i = 2 * n + 1; i <= 16; ++i) tb3[i - 1] = stale;
-      store_number(13, c);
+      put_number(13, c);
       EXPECT_EQ(first_mismatch(mult(11, 12, 13, n, Product::half, square), model_half(a, b, c, n)), "")
           << "half on the square's spectrum";
-      store_number(13, c);  // again, on the spectrum the half product left in place
+      put_number(13, c);  // again, on the spectrum the half product left in place
       EXPECT_EQ(first_mismatch(mult(11, 12, 13, n, Product::half, square), model_half(a, b, c, n)), "")
           << "half on it again";
     }
@@ -343,12 +343,12 @@ TEST_F(Mult, TakingATokenThatHoldsNothingHereFormsTheSpectraAfresh) {
   for (const UnheldCase& k : unheld_cases) {
     SCOPED_TRACE(k.what);
     std::mt19937_64 rng(71000 + k.n);
-    for (int u : {11, 12, 13, 14}) store_number(u, make_number(rng, k.n, Kind::random));
+    for (int u : {11, 12, 13, 14}) put_number(u, make_number(rng, k.n, Kind::random));
     const Words c = make_number(rng, k.n, Kind::random);
-    store_number(13, c);
+    put_number(13, c);
     const Words want = mult(k.a, 12, 13, k.n, k.taking);
     const mul::Token token = k.before(m, k.n);
-    store_number(13, c);
+    put_number(13, c);
     EXPECT_EQ(first_mismatch(mult(k.a, 12, 13, k.n, k.taking, token), want), "");
   }
 }

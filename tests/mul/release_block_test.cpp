@@ -7,10 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "mul/detail.hpp"
 #include "mul/mult.hpp"
-#include "mul/support.hpp"
 #include "store/store.hpp"
 #include "support/first_mismatch.hpp"
+#include "support/numbers.hpp"
 #include "support/work_files.hpp"
 
 namespace {
@@ -23,7 +24,7 @@ using Block = std::vector<double>;        // block[s - 1] is coefficient s
 // Records 1 .. records of unit u filled with words no release forms
 // (outside 0 .. 10^8 - 1), returned as words 1 .. 1024 * records.
 Words fill_unit(int u, int records, std::uint64_t seed) {
-  return mul_test::fill_records(
+  return testsupport::fill_records(
       u, records, seed, [](std::uint64_t x) { return -1 - static_cast<std::int32_t>(x % 1000000000); });
 }
 
@@ -154,7 +155,7 @@ TEST_F(ReleaseBlock, BlocksAddUpToTheCarriedSumOfTheirCoefficients) {
     const double carry = release_all(blocks, 13, k.l, k.lowest, 12345.0);
 
     const Expected e = model(blocks, k.l, k.lowest);
-    const Words after = mul_test::load_number(13, 1024 * records);
+    const Words after = testsupport::get_words(13, 1024 * records);
     const std::size_t offset = static_cast<std::size_t>(k.lowest - 1) * (k.l / 4);
     Words want = before;
     for (std::size_t w = 0; w < e.words.size(); ++w) want[offset + w] = e.words[w];
@@ -182,19 +183,19 @@ TEST_F(ReleaseBlock, EachCallTouchesOnlyItsRecords) {
 
   double carry =
       mul::detail::RELBLOCK(blocks[2].data(), 14, l, 3, mul::detail::BlockPlace::top, 0.0, scratch);
-  Words after = mul_test::load_number(14, 1024 * records);
+  Words after = testsupport::get_words(14, 1024 * records);
   EXPECT_EQ(first_mismatch(after, before, 1, guard - 1), "");
   EXPECT_EQ(first_mismatch(after, before, guard + 2, after.size()), "");
   EXPECT_NE(after[guard - 1], before[guard - 1]);
 
   carry =
       mul::detail::RELBLOCK(blocks[1].data(), 14, l, 2, mul::detail::BlockPlace::below_top, carry, scratch);
-  Words after2 = mul_test::load_number(14, 1024 * records);
+  Words after2 = testsupport::get_words(14, 1024 * records);
   EXPECT_EQ(first_mismatch(after2, before, 1, per_block * 1024), "");
   EXPECT_EQ(first_mismatch(after2, before, guard + 2, after2.size()), "");
 
   mul::detail::RELBLOCK(blocks[0].data(), 14, l, 1, mul::detail::BlockPlace::lower, carry, scratch);
-  const Words final_words = mul_test::load_number(14, 1024 * records);
+  const Words final_words = testsupport::get_words(14, 1024 * records);
   const Expected e = model(blocks, l, 1);
   Words want = before;
   for (std::size_t w = 0; w < e.words.size(); ++w) want[w] = e.words[w];
@@ -216,7 +217,7 @@ TEST_F(ReleaseBlock, CarryRipplesThroughEveryBlockIntoWordOne) {
   top[0] = top[1] = top[2] = 9999.0;
   top[3] = 10000.0;
   release_all(blocks, 15, l, 1);
-  const Words after = mul_test::load_number(15, 1024 * ((count - 1) * 2 + 1));
+  const Words after = testsupport::get_words(15, 1024 * ((count - 1) * 2 + 1));
   const int n = (count - 1) * (l / 4);
   EXPECT_EQ(after[0], 10000);
   for (int w = 2; w <= n + 2; ++w) ASSERT_EQ(after[w - 1], 0) << "word " << w;

@@ -20,14 +20,14 @@
 #include "fft/transform.hpp"
 #include "mul/detail.hpp"
 #include "mul/mult.hpp"
-#include "mul/support.hpp"
 #include "rt/rt.hpp"
 #include "support/multiplier.hpp"
+#include "support/numbers.hpp"
 #include "support/text_files.hpp"
 
 namespace {
 
-using namespace mul_test;
+using namespace testsupport;
 
 // The largest distance between the float coefficients of the in-core full
 // product of words 1 .. n of a and b (transformed here from half-words split
@@ -57,8 +57,8 @@ double full_product(int n, std::uint64_t seed) {
   std::mt19937_64 rng(seed);
   const Words a = make_number(rng, n, Kind::random);
   const Words b = make_number(rng, n, Kind::random);
-  store_number(11, a);
-  store_number(12, b);
+  put_number(11, a);
+  put_number(12, b);
   testsupport::TestMultiplier().MULT(mul::Product::full, 11, 12, 13, n);
   return distance_of_full_product(a, b, n);
 }

@@ -37,18 +37,16 @@ double release_block(Workspace& w, int c, int k, BlockPlace place, double carry)
   return RELBLOCK(w.buffer, c, piece_length, k, place, carry, w.release);
 }
 
-void TailBlock::add(int u, int i, int v, int j, bool twice) {
+void TailBlock::add(SlotForm form, int u, int i, int v, int j) {
   LOADH(u, factor_x_, (i - 1) * piece_words + 1, tail_words);
   fft::RFFT(tail_exponent, factor_x_);
+  if (form == SlotForm::square) {
+    accumulate(factor_x_, factor_x_, false);
+    return;
+  }
   LOADH(v, factor_y_, (j - 1) * piece_words + 1, tail_words);
   fft::RFFT(tail_exponent, factor_y_);
-  accumulate(factor_x_, factor_y_, twice);
-}
-
-void TailBlock::add_square(int u, int i) {
-  LOADH(u, factor_x_, (i - 1) * piece_words + 1, tail_words);
-  fft::RFFT(tail_exponent, factor_x_);
-  accumulate(factor_x_, factor_x_, false);
+  accumulate(factor_x_, factor_y_, form == SlotForm::twice);
 }
 
 // PMUL's products (each component rounded on its own); doubling and adding

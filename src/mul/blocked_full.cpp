@@ -22,7 +22,7 @@ LeftPieces full_blocked(Workspace& w, int a, int b, int c, int n, int a_stored, 
   // The tail block first, while A's and B's guard words are those of the
   // operands (C may be either of them): pieces i + j = p + 2 reach
   // coefficients 2n + 1 .. 2n + 5.
-  for (int i = 2; i <= p; ++i) w.tail.add(a, i, b, p + 2 - i, false);
+  for (int i = 2; i <= p; ++i) w.tail.add(SlotForm::product, a, i, b, p + 2 - i);
   double* t = w.tail.coefficients();
   CORRF(a, b, t, n, tail_frame);
   double carry = release_tail(w, t, c, p + 1);

@@ -40,7 +40,7 @@ LeftPieces half_blocked(Workspace& w, int a, int b, int c, int n, int a_stored) 
 
   // Tail: A's piece i with B's piece q + j, i + j = q + 2; then the guard
   // words of both halves. Before anything is written to C, which may be B.
-  for (int i = 2; i <= q; ++i) w.tail.add(a, i, b, 2 * q + 2 - i, false);
+  for (int i = 2; i <= q; ++i) w.tail.add(SlotForm::product, a, i, b, 2 * q + 2 - i);
   double* t = w.tail.coefficients();
   CORRH(a, b, t, n, tail_frame);
   double carry = release_tail(w, t, c, 2 * q + 1);

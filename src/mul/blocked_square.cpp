@@ -17,9 +17,9 @@ LeftPieces square_blocked(Workspace& w, int a, int c, int n) {
   for (int j = p; j >= p / 2 + 1; --j) {
     const int i = p + 2 - j;
     if (i == j) {
-      w.tail.add_square(a, i);
+      w.tail.add(SlotForm::square, a, i, a, i);
     } else {
-      w.tail.add(a, i, a, j, true);
+      w.tail.add(SlotForm::twice, a, i, a, j);
     }
   }
   double* t = w.tail.coefficients();

@@ -203,12 +203,10 @@ class BlockSpectra {
 // words only, so a 16-point transform of those suffices.
 class TailBlock {
  public:
-  // Accumulates piece i of unit u times piece j of unit v (the first call
-  // stores, later ones add); with twice, two times the product. u and v may
-  // be the same unit.
-  void add(int u, int i, int v, int j, bool twice);
-  // Accumulates the square of piece i of unit u.
-  void add_square(int u, int i);
+  // Accumulates piece i of unit u times piece j of unit v as `form` says
+  // (the first call stores, later ones add): the product, twice it, or the
+  // square of piece i (v and j unused). u and v may be the same unit.
+  void add(SlotForm form, int u, int i, int v, int j);
   // The tail coefficients after the products: inverse transform and ROUND;
   // with no product added they are all 0. The guard-word correction goes
   // into coefficients(1 .. 5) before the release.

@@ -1,5 +1,5 @@
 // One MULT call at the largest in-core lengths: a full product at n = 65536
-// (mode 0, transforms of 2^18) and a square at n = 131072 (mode 2, 2^19), with
+// (transforms of 2^18) and a square at n = 131072 (2^19), with
 // the operands in work files as in a run. For scale, the transforms alone of
 // the same call (two forward and one inverse for the product, one each for
 // the square) are timed too; the difference is the loading, the pointwise
@@ -12,21 +12,29 @@
 
 #include "fft/transform.hpp"
 #include "kernel_variant.hpp"
-#include "mul/detail.hpp"
 #include "mul/mult.hpp"
 #include "store/store.hpp"
 
 namespace {
 
-// Records the largest file of these products may reach.
-constexpr int max_file_records = 33 * 1024;
+constexpr int longest = 131072;
 
-mul::Multiplier multiplier;
+// The multiplier of the benchmarks, with its work files, made after the
+// number files.
+mul::Multiplier& multiplier() {
+  static mul::Multiplier m(longest);
+  return m;
+}
+
+// The product a benchmark argument names: 0 the full product, 2 the square.
+mul::Product product_of(int arg) {
+  return arg == 0 ? mul::Product::full : mul::Product::square;
+}
 
 void prepare(int n) {
   static bool opened = false;
   if (!opened) {
-    for (int unit : {11, 12, 13, 14, 15, 21, 22, 23}) store::OPENW(unit, 4096, max_file_records);
+    for (int unit : {11, 12, 13, 14, 15}) store::OPENW(unit, 4096, longest / 1024 + 1);
     opened = true;
   }
   std::mt19937_64 rng(2024);
@@ -42,27 +50,31 @@ void prepare(int n) {
 
 void BM_Mult(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
-  const int mode = static_cast<int>(state.range(1));
+  const mul::Product product = product_of(static_cast<int>(state.range(1)));
   prepare(n);
-  const double io0 = store::io_time;
+  mul::Multiplier& mult = multiplier();
+  const double io0 = store::io_time();
   for (auto _ : state) {
-    mul::detail::AnyMode::MULT(multiplier, 11, 12, 13, n, static_cast<mul::Mode>(mode));
+    mult.MULT(product, 11, 12, 13, n);
     benchmark::ClobberMemory();
   }
   state.counters["io_cpu_ms"] =
-      benchmark::Counter(1000.0 * (store::io_time - io0) / static_cast<double>(state.iterations()));
+      benchmark::Counter(1000.0 * (store::io_time() - io0) / static_cast<double>(state.iterations()));
 }
 
 void BM_TransformsOnly(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
-  const int mode = static_cast<int>(state.range(1));
+  const bool full = product_of(static_cast<int>(state.range(1))) == mul::Product::full;
   const int m = store::LOG2I(n) + 2;
-  double* v = mode == 0 ? fft::TB2 : fft::TB1;
+  // The views the product uses in the multiplier's buffer: A in the first
+  // half and B in the second for the full product, the whole for the square.
+  double* const tb1 = multiplier().transform_buffer();
+  double* v = full ? tb1 + fft::transform_length / 2 : tb1;
   std::mt19937_64 rng(7);
   std::uniform_int_distribution<int> half(0, 9999);
-  for (int i = 0; i < (1 << m) / 2; ++i) fft::TB1[i] = v[i] = half(rng);
+  for (int i = 0; i < (1 << m) / 2; ++i) tb1[i] = v[i] = half(rng);
   for (auto _ : state) {
-    if (mode == 0) fft::RFFT(m, fft::TB1);
+    if (full) fft::RFFT(m, tb1);
     fft::RFFT(m, v);
     fft::RIFFT(m, v);
     benchmark::ClobberMemory();

@@ -55,43 +55,25 @@ void read_prompt_answer(char field[4]) {
   field[i < 4 ? i : 3] = '\0';
 }
 
-// Records of each work file at length n: a number, each spectrum file, the
-// block file.
-struct FileRecords {
-  int number;
-  int spectra;
-  int blocks;
-};
-
-FileRecords file_records(int n) {
-  return {store::locate(n + 2).rec, mul::spectrum_file_records(n), mul::block_file_records(n)};
-}
-
 // The work files' whole size, reserved before the calculation starts so that
 // a work directory without room ends the run in its first second instead of
 // hours later. A file system that cannot reserve is trusted when it shows
 // the room.
-void reserve_work_space(int n) {
+void reserve_work_space(int n, mul::Multiplier& multiplier) {
   const std::string dir = rt::work_directory();
-  const FileRecords records = file_records(n);
-  const long long number = static_cast<long long>(records.number) * store::record_bytes;
-  const long long spectra = static_cast<long long>(records.spectra) * store::record_bytes;
-  const long long blocks = static_cast<long long>(records.blocks) * store::record_bytes;
-  const long long needed = 5 * number + 2 * spectra + blocks;
+  const long long number = static_cast<long long>(store::locate(n + 2).rec) * store::record_bytes;
+  const long long needed = 5 * number + multiplier.file_bytes();
   const long long free = rt::free_bytes(dir);
   long long unreserved = 0;
-  auto reserve = [&](int unit, long long bytes) {
-    int err = store::reserve(unit, bytes);
+  for (int unit : store::number_units) {
+    int err = store::reserve(unit, number);
     if (err == EOPNOTSUPP) {
-      unreserved += bytes;
+      unreserved += number;
     } else if (err != 0) {
       rt::fail_reserve(dir, needed, free, err);
     }
-  };
-  for (int unit : store::number_units) reserve(unit, number);
-  reserve(store::spectrum_units[0], spectra);
-  reserve(store::spectrum_units[1], spectra);
-  reserve(store::block_spectrum_unit, blocks);
+  }
+  if (int err = multiplier.reserve(&unreserved); err != 0) rt::fail_reserve(dir, needed, free, err);
   if (unreserved > 0 && free >= 0 && free < needed) rt::fail_reserve(dir, needed, free, ENOSPC);
 }
 
@@ -135,41 +117,37 @@ int MAIN(int argc, char** argv) {
   print_banner();
   rt::run_shell("echo \" \"------ Started digitmill run : `date`");
   double start = rt::CPUSEC();
-  store::io_time = 0.0;
+  store::reset_io_time();
 
   int m = read_m(argc, argv);
   rt::print(" Start of PI calculation up to %i decimal digits\n", 1 << m);
   int n = (1 << m) / 8;
 
-  const FileRecords records = file_records(n);
-  for (int unit : store::number_units) store::OPENW(unit, store::record_bytes, records.number);
-  store::OPENW(store::spectrum_units[0], store::record_bytes, records.spectra);
-  store::OPENW(store::spectrum_units[1], store::record_bytes, records.spectra);
-  store::OPENW(store::block_spectrum_unit, store::record_bytes, records.blocks);
-  reserve_work_space(n);
-  output::reserve_result(n);
-  for (int unit : store::number_units) mp::ZERO(unit, n);
+  const int number_records = store::locate(n + 2).rec;
+  for (int unit : store::number_units) store::OPENW(unit, store::record_bytes, number_records);
+  {
+    // Opens its work files after the numbers' and closes them before.
+    mul::Multiplier multiplier(n);
+    reserve_work_space(n, multiplier);
+    output::reserve_result(n);
+    for (int unit : store::number_units) mp::ZERO(unit, n);
 
-  mul::Multiplier multiplier;
-  initial_values(multiplier, n, m);
-  double t1 = rt::CPUSEC();
-  rt::print(" End of initialization. Time=%12.3f Sec.\n", t1 - start);
+    initial_values(multiplier, n, m);
+    double t1 = rt::CPUSEC();
+    rt::print(" End of initialization. Time=%12.3f Sec.\n", t1 - start);
 
-  pi_iteration(multiplier, n, m, t1);
-  // Records still held for writing go out now, so a failed write ends the
-  // run before anything is reported as done.
-  store::flush_writes();
-  double t2 = rt::CPUSEC();
-  rt::print(" End of calculation.    Time=%12.3f Sec.\n", t2 - start);
+    pi_iteration(multiplier, n, m, t1);
+    // Records still held for writing go out now, so a failed write ends the
+    // run before anything is reported as done.
+    store::flush_writes();
+    double t2 = rt::CPUSEC();
+    rt::print(" End of calculation.    Time=%12.3f Sec.\n", t2 - start);
 
-  output::PIOUT(result_unit, result_file_unit, n);
-  double t3 = rt::CPUSEC();
-  rt::print(" End of data output.    Time=%12.3f Sec.\n Total calculation(I/O) time=%12.3f(%12.3f) Sec.\n",
-            t3 - t2, t3 - start, store::io_time);
-
-  store::CLOSEW(store::block_spectrum_unit);
-  store::CLOSEW(store::spectrum_units[1]);
-  store::CLOSEW(store::spectrum_units[0]);
+    output::PIOUT(result_unit, result_file_unit, n);
+    double t3 = rt::CPUSEC();
+    rt::print(" End of data output.    Time=%12.3f Sec.\n Total calculation(I/O) time=%12.3f(%12.3f) Sec.\n",
+              t3 - t2, t3 - start, store::io_time());
+  }
   for (int i = 4; i >= 0; --i) store::CLOSEW(store::number_units[i]);
 
   rt::run_shell("echo \" \"------ Ended digitmill run : `date`");

@@ -29,23 +29,23 @@ void pi_iteration(mul::Multiplier& mult, int n, int m, double t1) {
   double previous = t1;
   int k = 1;
   // The steps' convergence count: a and b agree in `agreement` leading
-  // words, and so do a*b of this step and of the one before, which SQR
-  // leaves x_pieces of.
+  // words, and so do a*b of this step and of the one before, of which SQR
+  // leaves x_token.
   int agreement = 0;
-  mul::StoredPieces x_pieces;
+  mul::Token x_token;
   for (;;) {
     mp::ADD(unit_a, unit_b, unit_a, n);
-    mp::HALF(unit_a, n);                                // a(k)
-    mp::SUB(unit_a, unit_b, unit_b, n);                 // c(k) = a(k) - b(k-1)
-    mult.MULT(unit_b, unit_b, unit_b, n, mul::square);  // c(k)^2
+    mp::HALF(unit_a, n);                                         // a(k)
+    mp::SUB(unit_a, unit_b, unit_b, n);                          // c(k) = a(k) - b(k-1)
+    mult.MULT(mul::Product::square, unit_b, unit_b, unit_b, n);  // c(k)^2
     if (k >= 2) {
       // a(k-1) b(k-1) = a(k)^2 - c(k)^2: two squares instead of a product.
-      mult.MULT(unit_a, unit_a, unit_ab, n, mul::square);
+      mult.MULT(mul::Product::square, unit_a, unit_a, unit_ab, n);
       mp::SUB(unit_ab, unit_b, unit_ab, n);
     }
     mp::MUL2P(unit_b, k - 1, n);
-    mp::SUB(unit_t, unit_b, unit_t, n);                                               // t(k)
-    x_pieces = mp::SQR(mult, unit_ab, unit_b, unit_y, n, m, k, agreement, x_pieces);  // b(k)
+    mp::SUB(unit_t, unit_b, unit_t, n);                                             // t(k)
+    x_token = mp::SQR(mult, unit_ab, unit_b, unit_y, n, m, k, agreement, x_token);  // b(k)
     agreement = mp::AGREE(unit_a, unit_b, n, agreement);
 
     double now = rt::CPUSEC();
@@ -60,9 +60,9 @@ void pi_iteration(mul::Multiplier& mult, int n, int m, double t1) {
 
   mp::ADD(unit_a, unit_b, unit_a, n);
   mp::HALF(unit_a, n);
-  mult.MULT(unit_a, unit_a, unit_a, n, mul::square);  // ((a + b) / 2)^2
-  mp::INV(mult, unit_t, unit_b, unit_y, n, m);        // 1 / t
-  mult.MULT(unit_a, unit_b, unit_a, n, mul::full);    // pi
+  mult.MULT(mul::Product::square, unit_a, unit_a, unit_a, n);  // ((a + b) / 2)^2
+  mp::INV(mult, unit_t, unit_b, unit_y, n, m);                 // 1 / t
+  mult.MULT(mul::Product::full, unit_a, unit_b, unit_a, n);    // pi
 }
 
 }  // namespace driver

@@ -1,6 +1,6 @@
 // Transform kernels: the radix-8 real-valued FFT (forward on a half-filled
-// sequence, inverse with the division by the length) and the shared
-// transform buffer.
+// sequence, inverse with the division by the length), on whatever array the
+// caller hands them.
 //
 // Arrays are passed as pointers to their element 1: element k of an array B
 // is B[k - 1] and holds sample x(k - 1).
@@ -12,21 +12,10 @@
 
 namespace fft {
 
-// The length every other size of a product derives from: the views, the
-// in-core limits of the multiplication, its pieces and slots.
+// The longest transform of a run, which every other size of a product
+// derives from: the multiplier's transform buffer, the in-core limits of the
+// multiplication, its pieces and slots.
 constexpr int transform_length = 524288;  // 2^19 doubles
-constexpr int transform_spare = 8;        // the leading-half square writes up to 5 past a view's end
-
-// The one large array of the run, shared by every product. Its content is
-// scratch between products, except that a product may leave a spectrum in a
-// view for the next call of its pair to take over.
-extern double transform_buffer[transform_length + transform_spare];
-
-// The three overlapping views: from element 1, 2^18 + 1 and 3 * 2^17 + 1.
-// Addresses fixed at link time; only the elements are written.
-constexpr double* TB1 = transform_buffer;
-constexpr double* TB2 = transform_buffer + transform_length / 2;
-constexpr double* TB3 = transform_buffer + 3 * (transform_length / 4);
 
 // Forward transform of the half-filled sequence B(1 .. 2^(m-1)) into the
 // packed spectrum in B(1 .. 2^m). B(2^(m-1)+1 .. 2^m) is never read.

@@ -15,10 +15,10 @@ void SQR05(mul::Multiplier& mult, int a, int b, int n, int maxit);
 // b := sqrt(x) to length n; c holds the inverse-square-root iterate and, for
 // k >= 3, keeps its leading n/4 + 2 words for the restart of the next call.
 // k is the caller's main-loop step, g the outer agreement count: x's leading
-// g words are those of the last call's x, whose pieces x_pieces are as that
-// call returned them. Returns the pieces of x it leaves for the next call.
-mul::StoredPieces SQR(mul::Multiplier& mult, int x, int b, int c, int n, int maxit, int k, int g,
-                      const mul::StoredPieces& x_pieces);
+// g words are those of the last call's x, whose token x_token is as that
+// call returned it. Returns the token of x it leaves for the next call.
+mul::Token SQR(mul::Multiplier& mult, int x, int b, int c, int n, int maxit, int k, int g,
+               const mul::Token& x_token);
 
 namespace detail {
 
@@ -32,16 +32,10 @@ bool form_correction(int r, int len, int subc_len);
 void apply_correction(int y, int r, int len, bool halve, bool below_one);
 
 // The step whole: the correction (whose leading half is zero) multiplied by
-// y through the half product `mode` of MULT, handed what that mode takes.
-// Returns the pieces of y the half product left.
-template <mul::Mode M, class... Taken>
-mul::StoredPieces newton_update(mul::Multiplier& mult, int y, int r, int len, int subc_len,
-                                mul::ModeTag<M> mode, bool halve, const Taken&... taken) {
-  const bool below_one = form_correction(r, len, subc_len);
-  const mul::StoredPieces left = mult.MULT(y, r, r, len, mode, taken...);
-  apply_correction(y, r, len, halve, below_one);
-  return left;
-}
+// y through the half product, handed y_token, what an earlier product left
+// of y. Returns the token of y the half product left.
+mul::Token newton_update(mul::Multiplier& mult, int y, int r, int len, int subc_len, bool halve,
+                         const mul::Token& y_token);
 
 }  // namespace detail
 

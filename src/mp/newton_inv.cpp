@@ -11,24 +11,24 @@ namespace mp {
 // y := y + y (1 - x y), the length doubling each step. The sign test keeps
 // every stored value non-negative: the correction term is whichever of
 // 1 - xy and xy - 1 is not negative. Its leading L/2 words are zero (y already
-// agrees with 1/x to about L/2 words), which is what lets the half product
-// half_taking_a_pieces stand in for a full one, on y's piece spectra
-// as the full_keeping_b_pieces call just before it kept them.
+// agrees with 1/x to about L/2 words), which is what lets a half product
+// stand in for a full one, on y's piece spectra as the full product just
+// before it left them.
 void INV(mul::Multiplier& mult, int x, int b, int c, int n, int maxit) {
   ZERO(c, n);
   double v = TODBL(x);
   SETDBL(1.0 / v, c);
-  // x's pieces are stored afresh; y's leading `agreement` words are those
-  // of the iterate whose pieces the step before left.
-  mul::StoredPieces x_pieces;
-  mul::StoredPieces y_pieces;
+  // x's spectra are formed afresh; y's leading `agreement` words are those
+  // of the iterate whose spectra the step before left.
+  mul::Token x_token;
+  mul::Token y_token;
   int agreement = 0;
   int len = 2;
   for (int i = 1; i <= maxit - 3; ++i) {
-    const auto kept =
-        mult.MULT(x, c, b, len, mul::full_keeping_b_pieces, x_pieces, y_pieces.valid_for(agreement));
-    x_pieces = kept.a_pieces();
-    y_pieces = detail::newton_update(mult, c, b, len, n, mul::half_taking_a_pieces, false, kept);
+    const mul::Tokens left =
+        mult.MULT(mul::Product::full, x, c, b, len, x_token, y_token.narrowed(agreement));
+    x_token = left.a;
+    y_token = detail::newton_update(mult, c, b, len, n, false, left.b);
     agreement = AGREE(b, c, len, agreement);
     if (agreement >= n / 2 - 1) {
       // Converged short of full length only when 1/x terminates within

@@ -1,6 +1,5 @@
 #include <algorithm>
 #include <cmath>
-#include <optional>
 
 #include "mp/elementwise.hpp"
 #include "mp/newton.hpp"
@@ -16,8 +15,8 @@ namespace mp {
 // previous call's inverse square root, kept in c: x changed only past about
 // its g leading words, so those words of the old y are still good and the
 // short steps below length L (L/2 <= g - 1 < L) can be skipped.
-mul::StoredPieces SQR(mul::Multiplier& mult, int x, int b, int c, int n, int maxit, int k, int g,
-                      const mul::StoredPieces& x_pieces_before) {
+mul::Token SQR(mul::Multiplier& mult, int x, int b, int c, int n, int maxit, int k, int g,
+               const mul::Token& x_token_before) {
   int i;
   int len;
   if (k <= 3) {
@@ -34,20 +33,18 @@ mul::StoredPieces SQR(mul::Multiplier& mult, int x, int b, int c, int n, int max
     // Keep words 1 .. L/2 + 2: the half products rely on zeros beyond them.
     CLEAR(c, len / 2 + 3, n);
   }
-  // x's pieces from the last call hold for its g leading words; within
-  // the call x does not change. y's pieces, as the half product of the
-  // step before left them, hold for the words in which its two newest
-  // iterates agree.
-  mul::StoredPieces x_pieces = x_pieces_before.valid_for(g);
-  mul::StoredPieces y_pieces;
-  std::optional<mul::Kept<mul::Mode::full_keeping_a_pieces>> x_kept;  // what the last such call left
+  // x's spectra from the last call hold for its g leading words; within
+  // the call x does not change. y's, as the half product of the step
+  // before left them, hold for the words in which its two newest iterates
+  // agree.
+  mul::Token x_token = x_token_before.narrowed(g);
+  mul::Token y_token;
   int agreement = 0;
   bool converged = false;
   for (; i <= maxit - 3; ++i) {
-    mult.MULT(c, c, b, len, mul::leading_half_square, y_pieces.valid_for(agreement));
-    x_kept = mult.MULT(x, b, b, len, mul::full_keeping_a_pieces, x_pieces);
-    x_pieces = x_kept->a_pieces();
-    y_pieces = detail::newton_update(mult, c, b, len, n, mul::half, true);
+    mult.MULT(mul::Product::leading_half_square, c, c, b, len, y_token.narrowed(agreement));
+    x_token = mult.MULT(mul::Product::full, x, b, b, len, x_token).a;
+    y_token = detail::newton_update(mult, c, b, len, n, true, mul::Token());
     agreement = AGREE(b, c, len, agreement);
     if (agreement >= n / 2 - 1) {
       converged = true;
@@ -62,15 +59,9 @@ mul::StoredPieces SQR(mul::Multiplier& mult, int x, int b, int c, int n, int max
   bool short_of_full = len < n;
   if (short_of_full) CLEAR(b, len + 3, n);
   if (k >= 3) COPY(b, c, n / 4);
-  // x's spectrum is taken from the last full_keeping_a_pieces call, which
-  // ran at full length unless the loop ended early; then x is transformed
-  // afresh.
-  if (short_of_full) {
-    mult.MULT(x, b, b, n, mul::full);
-  } else {
-    mult.MULT(x, b, b, n, mul::full_taking_a, *x_kept);
-  }
-  return x_pieces;
+  // x's spectra are taken from the last full product, which ran at full
+  // length unless the loop ended early; then x is transformed afresh.
+  return mult.MULT(mul::Product::full, x, b, b, n, x_token).a;
 }
 
 }  // namespace mp

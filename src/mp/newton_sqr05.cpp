@@ -16,15 +16,16 @@ namespace mp {
 void SQR05(mul::Multiplier& mult, int a, int b, int n, int maxit) {
   ZERO(b, n);
   SETDBL(1.0 / std::sqrt(2.0), b);
-  // y's pieces as the step before left them, valid for the leading
+  // y's spectra as the step before left them, valid for the leading
   // `agreement` words in which its two newest iterates agree.
-  mul::StoredPieces y_pieces;
+  mul::Token y_token;
   int agreement = 0;
   int len = 2;
   for (int i = 1; i <= maxit - 3; ++i) {
-    const auto square = mult.MULT(b, b, a, len, mul::leading_half_square, y_pieces.valid_for(agreement));
+    const mul::Token square =
+        mult.MULT(mul::Product::leading_half_square, b, b, a, len, y_token.narrowed(agreement)).a;
     MULI(a, 2, a, len);
-    y_pieces = detail::newton_update(mult, b, a, len, len, mul::half_taking_leading_half, true, square);
+    y_token = detail::newton_update(mult, b, a, len, len, true, square);
     agreement = AGREE(a, b, len, agreement);
     if (agreement >= n / 2 - 1) return;
     COPY(a, b, len);

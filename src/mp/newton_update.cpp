@@ -22,4 +22,12 @@ void apply_correction(int y, int r, int len, bool halve, bool below_one) {
   }
 }
 
+mul::Token newton_update(mul::Multiplier& mult, int y, int r, int len, int subc_len, bool halve,
+                         const mul::Token& y_token) {
+  const bool below_one = form_correction(r, len, subc_len);
+  const mul::Token left = mult.MULT(mul::Product::half, y, r, r, len, y_token).a;
+  apply_correction(y, r, len, halve, below_one);
+  return left;
+}
+
 }  // namespace mp::detail

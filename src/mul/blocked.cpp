@@ -2,7 +2,6 @@
 
 #include "fft/transform.hpp"
 #include "mul/detail.hpp"
-#include "mul/mult.hpp"
 #include "store/store.hpp"
 
 namespace mul::detail {
@@ -24,32 +23,30 @@ void transform_piece(int u, int k, double* buf) {
   fft::RFFT(piece_exponent, buf);
 }
 
-void save_pieces(ReuseState& reuse, int u, int w, int from, int to, double* buf) {
-  reuse.store_pieces(w, u, from, to);
+void save_pieces(Workspace& w, int u, int f, int from, int to) {
+  w.reuse.store_pieces(f, u, from, to);
   for (int k = from; k <= to; ++k) {
-    transform_piece(u, k, buf);
-    SPSAVE(buf, w, piece_length, k);
+    transform_piece(u, k, w.buffer);
+    SPSAVE(w.buffer, f, piece_length, k);
   }
 }
 
-double release_block(double* buf, int c, int k, int first, int second, double carry) {
-  fft::RIFFT(piece_exponent, buf);
-  ROUND(buf, piece_length);
-  return RELBLOCK(buf, c, piece_length, k, first, second, carry);
+double release_block(Workspace& w, int c, int k, BlockPlace place, double carry) {
+  fft::RIFFT(piece_exponent, w.buffer);
+  ROUND(w.buffer, piece_length);
+  return RELBLOCK(w.buffer, c, piece_length, k, place, carry, w.release);
 }
 
-void TailBlock::add(int u, int i, int v, int j, bool twice) {
+void TailBlock::add(SlotForm form, int u, int i, int v, int j) {
   LOADH(u, factor_x_, (i - 1) * piece_words + 1, tail_words);
   fft::RFFT(tail_exponent, factor_x_);
+  if (form == SlotForm::square) {
+    accumulate(factor_x_, factor_x_, false);
+    return;
+  }
   LOADH(v, factor_y_, (j - 1) * piece_words + 1, tail_words);
   fft::RFFT(tail_exponent, factor_y_);
-  accumulate(factor_x_, factor_y_, twice);
-}
-
-void TailBlock::add_square(int u, int i) {
-  LOADH(u, factor_x_, (i - 1) * piece_words + 1, tail_words);
-  fft::RFFT(tail_exponent, factor_x_);
-  accumulate(factor_x_, factor_x_, false);
+  accumulate(factor_x_, factor_y_, form == SlotForm::twice);
 }
 
 // PMUL's products (each component rounded on its own); doubling and adding
@@ -79,15 +76,17 @@ double* TailBlock::coefficients() {
   return sum_;
 }
 
-void form_product_blocks(BlockSpectra& blocks, int u, int v, int b_first, int count, double* buf) {
+void form_product_blocks(Workspace& w, int u, int v, int b_first, int count) {
+  BlockSpectra& blocks = w.blocks;
   blocks.start(count);
   for (int k = 1; k <= count; ++k) {
     for (int i = 1; i <= k; ++i) blocks.add(k, SlotForm::product, u, i, v, b_first + k - i);
   }
-  blocks.form(buf);
+  blocks.form(w.buffer);
 }
 
-void form_square_blocks(BlockSpectra& blocks, int u, int pieces, int count, double* buf) {
+void form_square_blocks(Workspace& w, int u, int pieces, int count) {
+  BlockSpectra& blocks = w.blocks;
   blocks.start(count);
   for (int k = 1; k <= count; ++k) {
     const int j_lo = k - pieces + 1 > 1 ? k - pieces + 1 : 1;
@@ -97,11 +96,11 @@ void form_square_blocks(BlockSpectra& blocks, int u, int pieces, int count, doub
       blocks.add(k, j == o ? SlotForm::square : SlotForm::twice, u, j, u, o);
     }
   }
-  blocks.form(buf);
+  blocks.form(w.buffer);
 }
 
-double release_tail(const double* tail, int c, int k) {
-  return RELBLOCK(tail, c, piece_length, k, 1, 0, 0.0);
+double release_tail(Workspace& w, const double* tail, int c, int k) {
+  return RELBLOCK(tail, c, piece_length, k, BlockPlace::top, 0.0, w.release);
 }
 
 }  // namespace mul::detail

@@ -2,10 +2,9 @@
 #include <cmath>
 
 #include "mul/detail.hpp"
-#include "mul/mult.hpp"
 #include "store/store.hpp"
 
-namespace mul {
+namespace mul::detail {
 
 namespace {
 
@@ -57,9 +56,10 @@ void add_cross_terms(const double* y, const double* z, double* x, int h) {
 
 // At the smallest lengths some of x(h+1 .. h+5) lie beyond the transform of
 // length f and hold whatever an earlier product left there; they start from
-// zero. (f = 0 is the tail array of a blocked product, all of it valid.)
-void clear_beyond(double* x, int h, int f) {
-  if (f == 0) return;
+// zero. (The tail array of a blocked product is all of it valid.)
+void clear_beyond(double* x, int h, Frame frame) {
+  if (frame.length == tail_frame.length) return;
+  const int f = frame.length;
   for (int i = 1; i <= 5; ++i) {
     if (h + i > f) x[h + i - 1] = 0.0;
   }
@@ -67,18 +67,18 @@ void clear_beyond(double* x, int h, int f) {
 
 }  // namespace
 
-void CORRF(int a, int b, double* x, int n, int f) {
+void CORRF(int a, int b, double* x, int n, Frame f) {
   double wa[4], wb[4], y[8], z[8];
   read_four(a, 1, n + 1, store::word_buffer_a, wa);
   read_four(b, 1, n + 1, store::word_buffer_b, wb);
   split_words(wa, 4, y);
   split_words(wb, 4, z);
-  const int h = f / 2;
+  const int h = f.length / 2;
   clear_beyond(x, h, f);
   add_cross_terms(y, z, x, h);
 }
 
-void CORRH(int a, int b, double* x, int n, int f) {
+void CORRH(int a, int b, double* x, int n, Frame f) {
   const int e = n / 2;
   double wa[4], wb[4], y[8], z[8];
   read_four(a, 1, e + 1, store::word_buffer_a, wa);
@@ -88,13 +88,14 @@ void CORRH(int a, int b, double* x, int n, int f) {
   // At n = 2, b's word e+2 is its guard word n+1, which already meets a's
   // first two words through z(5), z(6); it must not count twice.
   if (e + 2 > n) z[2] = z[3] = 0.0;
-  const int h = f / 2;
+  const int h = f.length / 2;
   clear_beyond(x, h, f);
   add_cross_terms(y, z, x, h);
 }
 
-void CORRS(int a, double* x, int n, int f) {
+void CORRS(int a, double* x, int n, Frame frame) {
   const int e = n / 2;
+  const int f = frame.length;
   double g[2], hw[4];
   read_word_pair(a, e + 1, store::word_buffer_a, 0, g);
   // Half-words of the leading half's guard words e+1 and e+2.
@@ -141,4 +142,4 @@ void CORRS(int a, double* x, int n, int f) {
   }
 }
 
-}  // namespace mul
+}  // namespace mul::detail

@@ -1,13 +1,13 @@
 // Internals of the multiplication shared between its .cpp files, its tests
-// and the benchmarks, never included by src/mp or src/driver: the sizes, the
-// loaders, pointwise products, exactness check, corrections and releases,
-// the blocked products, and the in-core convolutions, written against views
-// passed in, so that the same algorithm can run in the transform buffer or
-// in a larger array.
+// and the benchmarks, never included by src/mp or src/driver: the sizes and
+// work files, the loaders, pointwise products, exactness check, corrections
+// and releases, the blocked products, the in-core convolutions, and the
+// workspace the multiplier owns.
 //
-// Buffers and views are pointers to element 1 (element s is x[s - 1]). A transform of length N uses elements
-// 1 .. N of its view; a correction may also write up to element N + 5 of the
-// view that receives the product, so that view needs N + 5 elements.
+// Buffers and views are pointers to element 1 (element s is x[s - 1]). A
+// transform of length N uses elements 1 .. N of its view; a correction may
+// also write up to element N + 5 of the view that receives the product, so
+// that view needs N + 5 elements.
 #pragma once
 
 #include <bit>
@@ -16,25 +16,45 @@
 #include "mul/mult.hpp"
 #include "store/store.hpp"
 
-namespace mul {
+namespace mul::detail {
+
+// The transform buffer's length and the spare elements past it: the
+// leading-half square writes up to 5 past a view's end.
+constexpr int transform_length = fft::transform_length;
+constexpr int transform_spare = 8;
+
+// The multiplier's work files: the piece spectra of the first and second
+// operands, and the spectra of a blocked product's blocks.
+constexpr int spectrum_file_a = 21;
+constexpr int spectrum_file_b = 22;
+constexpr int block_file = 23;
+
+// The releases' scratch: a record's words as half-word pairs. Nothing in it
+// survives a release.
+struct ReleaseScratch {
+  alignas(64) double pairs[2 * store::record_words];
+};
 
 // Releases. b holds exact integer coefficients (ROUND has passed); c is the
 // destination unit.
 // Words 1 .. n+2 of c from coefficients 1 .. 2n+5 (full product or square).
-void RELFULL(const double* b, int c, int n);
+void RELFULL(const double* b, int c, int n, ReleaseScratch& scratch);
 // Words n/2+1 .. n+2 of c from the half product's coefficients 1 .. n+5;
 // words 1 .. n/2 of c are kept.
-void RELHALF(const double* b, int c, int n);
+void RELHALF(const double* b, int c, int n, ReleaseScratch& scratch);
+
+// Which block of a blocked product a release carries: the partial top block
+// (only its first two words, the guard words of C, are the product's), the
+// one below it (whose upper half meets only those two words), or any lower.
+enum class BlockPlace { top, below_top, lower };
 // Block k of a blocked product (transform length l), added into c at word
-// offset (k-1) * l/4. Called for k = kmax down to the lowest block, first = 1
-// only for kmax, second = 1 only for kmax - 1. carry_in is what the call for
-// block k + 1 returned (ignored with first = 1); returns the carry out of
-// this block's word 1 into the block below, 0 for block 1, whose word 1 is
-// the product's and is not reduced.
-double RELBLOCK(const double* b, int c, int l, int k, int first, int second, double carry_in);
-// The releases' one scratch of 2 * 1024 doubles (a record's words as
-// half-word pairs); nothing in it survives a release.
-double* release_scratch();
+// offset (k-1) * l/4. Called for k = kmax down to the lowest block: top for
+// kmax, below_top for kmax - 1. carry_in is what the call for block k + 1
+// returned (ignored for the top); returns the carry out of this block's word
+// 1 into the block below, 0 for block 1, whose word 1 is the product's and
+// is not reduced.
+double RELBLOCK(const double* b, int c, int l, int k, BlockPlace place, double carry_in,
+                ReleaseScratch& scratch);
 
 // Words first .. first+count-1 of unit u as 2*count half-words into
 // buf(1 .. 2*count): upper half of word k at 2k-1, lower at 2k.
@@ -49,32 +69,24 @@ void PSQR(const double* x, double* z, int n);
 // a finite number.
 void ROUND(double* x, int n);
 
+// Where a guard-word correction lands: in the coefficients of a product
+// transformed at `length` (at length / 2 + 1 .. for the full and half
+// products, length + 1 .. for the leading-half square), or, with length 0,
+// in elements 1 .. 5 of a blocked product's tail array.
+struct Frame {
+  int length;
+};
+constexpr Frame tail_frame{0};
+
 // Guard-word corrections (see the .cpp for the exact terms).
-void CORRF(int a, int b, double* x, int n, int f);
-void CORRH(int a, int b, double* x, int n, int f);
-void CORRS(int a, double* x, int n, int f);
+void CORRF(int a, int b, double* x, int n, Frame f);
+void CORRH(int a, int b, double* x, int n, Frame f);
+void CORRS(int a, double* x, int n, Frame f);
 
 // Saves a piece spectrum of n elements in slot k of a spectrum work file:
 // records (k-1)*1024+1 .. k*1024 hold the spectrum of piece k (words
 // (k-1)*131072+1 ..).
 void SPSAVE(const double* buf, int u, int n, int k);
-
-// Blocked products, for lengths beyond the transform buffer; buf is the
-// transform_length doubles of the transform array (TB1 in a run), work the
-// multiplier's record of what its slots hold and its scratch, taken the
-// pieces the call may take over. Each returns the pieces it leaves in the
-// slots.
-Pieces BMUL0(detail::Workspace& work, int a, int b, int c, double* buf, int n, const Pieces& taken);
-Pieces BMUL4(detail::Workspace& work, int a, int b, int c, double* buf, int n, const Pieces& taken);
-Pieces BMUL5(detail::Workspace& work, int a, int b, int c, double* buf, int n, const Pieces& taken);
-Pieces BMUL6(detail::Workspace& work, int a, int b, int c, double* buf, int n, const Pieces& taken);
-Pieces BSQR(detail::Workspace& work, int a, int c, double* buf, int n);
-Pieces BHALF(detail::Workspace& work, int a, int b, int c, double* buf, int n, const Pieces& taken);
-Pieces BHALF7(detail::Workspace& work, int a, int b, int c, double* buf, int n, const Pieces& taken);
-
-}  // namespace mul
-
-namespace mul::detail {
 
 // Every size of a product derives from the transform buffer's length.
 //
@@ -82,7 +94,7 @@ namespace mul::detail {
 // side by side: `doubles_per_word` * n <= transform_length, that is, n being
 // a power of two, n < 2 * transform_length / doubles_per_word.
 constexpr int in_core_below(int doubles_per_word) {
-  return 2 * fft::transform_length / doubles_per_word;
+  return 2 * transform_length / doubles_per_word;
 }
 // A full product: two transforms of 4n; a square: one of 4n; a half
 // product: two of 2n; a leading-half square: one of 2n.
@@ -95,46 +107,43 @@ constexpr int leading_half_in_core_below = in_core_below(2);
 // buffer: a piece of 131072 words, as a full product's factor, takes a
 // transform of four times its length. Its spectrum fills one slot of a
 // spectrum work file.
-constexpr int piece_length = fft::transform_length;
+constexpr int piece_length = transform_length;
 constexpr int piece_exponent = std::bit_width(static_cast<unsigned>(piece_length)) - 1;
 constexpr int piece_words = piece_length / 4;
 constexpr int slot_records = piece_length / store::record_doubles;
-// The spectrum work files of the pieces, and where the blocks are formed.
-constexpr int spectrum_file_a = store::spectrum_units[0];
-constexpr int spectrum_file_b = store::spectrum_units[1];
-// How many leading pieces of unit's number the value says slots 1 .. of
-// `file` hold unchanged: none when it speaks of another file or number.
-inline int usable_pieces(const StoredPieces& p, int file, int unit) {
-  if (p.file() != file || p.unit() != unit) return 0;
-  const int valid = p.valid_words() / piece_words;
-  return p.count() < valid ? p.count() : valid;
-}
 static_assert(piece_words == full_in_core_below && std::has_single_bit(static_cast<unsigned>(piece_length)));
+
+// The most records that products up to n words keep in each spectrum work
+// file and in the block file.
+int spectrum_file_records(int n);
+int block_file_records(int n);
 
 // Full product or square of the n-word numbers in units a and b into c
 // (words 1 .. n+2), by transforms of length 4n. A's spectrum is formed in va,
 // or, with take_a_spectrum, taken as va holds it from an earlier call; it is
 // left there. B's spectrum and the product go through vb. a may equal b.
-void full_product(int a, int b, int c, int n, double* va, double* vb, bool take_a_spectrum);
+void full_product(int a, int b, int c, int n, double* va, double* vb, bool take_a_spectrum,
+                  ReleaseScratch& scratch);
 
 // Square of unit a into c by one transform of length 4n in v.
-void square(int a, int c, int n, double* v);
+void square(int a, int c, int n, double* v, ReleaseScratch& scratch);
 
 // Square of a's leading half (words 1 .. n/2+2) into words 1 .. n+2 of c, by
 // a transform of length 2n: a's spectrum is formed in src and stays there,
 // the square goes through dst (which may be src, or a disjoint view).
-void leading_half_square(int a, int c, int n, double* src, double* dst);
+void leading_half_square(int a, int c, int n, double* src, double* dst, ReleaseScratch& scratch);
 
 // Half product: words 1 .. n/2 (+2 guard words) of a times words
 // n/2+1 .. n (+ guard words n+1, n+2) of b, its leading n/2 + 2 words written
 // to words n/2+1 .. n+2 of c; words 1 .. n/2 of c are kept. Length 2n. A's
 // spectrum is formed in x (or taken from x with take_a_spectrum), b's in y,
 // and the product goes into z, which is x or y.
-void half_product(int a, int b, int c, int n, double* x, double* y, double* z, bool take_a_spectrum);
+void half_product(int a, int b, int c, int n, double* x, double* y, double* z, bool take_a_spectrum,
+                  ReleaseScratch& scratch);
 
 // buf(1 .. n) := buf * S(j), S(j) being slot j of unit u, read record by
-// record through spectrum record buffer A (n / 512 records).
-void slot_multiply_in_place(int u, int j, double* buf, int n);
+// record through `record` (512 doubles; n / 512 records).
+void slot_multiply_in_place(int u, int j, double* buf, int n, double* record);
 
 // What a term of a block spectrum forms from its two slots S and T.
 enum class SlotForm {
@@ -151,8 +160,8 @@ enum class SlotForm {
 // formed from them before the next few are read. Reading the two slots of
 // each term in turn would move p(p+1) slots through the kernel for a full
 // product of p pieces, where this reads each of its 2p once. Each block's
-// spectrum goes to slot k of the block spectrum work file, from which load
-// puts it back in buf for its release.
+// spectrum goes to slot k of the block file, from which load puts it back
+// in buf for its release.
 class BlockSpectra {
  public:
   // Blocks 1 .. count, with no terms yet.
@@ -194,12 +203,10 @@ class BlockSpectra {
 // words only, so a 16-point transform of those suffices.
 class TailBlock {
  public:
-  // Accumulates piece i of unit u times piece j of unit v (the first call
-  // stores, later ones add); with twice, two times the product. u and v may
-  // be the same unit.
-  void add(int u, int i, int v, int j, bool twice);
-  // Accumulates the square of piece i of unit u.
-  void add_square(int u, int i);
+  // Accumulates piece i of unit u times piece j of unit v as `form` says
+  // (the first call stores, later ones add): the product, twice it, or the
+  // square of piece i (v and j unused). u and v may be the same unit.
+  void add(SlotForm form, int u, int i, int v, int j);
   // The tail coefficients after the products: inverse transform and ROUND;
   // with no product added they are all 0. The guard-word correction goes
   // into coefficients(1 .. 5) before the release.
@@ -214,78 +221,82 @@ class TailBlock {
 };
 
 // The multiplier's record of what the transform buffer's views and the
-// slots hold, against which a checked build tests every take. Nothing in
-// the spectra says whose they are; this says it.
+// slots hold. Nothing in the spectra says whose they are; this says it, and
+// a token is taken over only where it agrees.
 // - In the buffer: every view a product in core writes is lent to it by
-//   write(), which forgets whatever spectrum the elements held; a view it
-//   takes over comes from take(), which checks that the spectrum the
-//   caller's value names is still there. A spectrum left (leave()) stays
-//   held until a later product is lent any of its elements, or MULT writes
-//   its result into the unit it was formed from.
-// - In the slots: slots 1 .. k of spectrum unit 21 or 22 hold piece spectra
-//   of one number unit, formed at some earlier call; how many of its
-//   leading words are still the same is for the callers to say, through the
-//   StoredPieces they pass.
+//   write(), which forgets whatever spectrum the elements held. A spectrum
+//   left (leave()) stays held until a later product is lent any of its
+//   elements.
+// - In the slots: slots 1 .. k of a spectrum file hold piece spectra of one
+//   number unit, formed at some earlier call; how many of its leading words
+//   are still the same is for the token the caller passes to say.
 class ReuseState {
  public:
   // view(1 .. len), lent to a product that writes it.
   double* write(double* view, int len);
-  // view, holding the spectrum of unit's number at length n that `held`
-  // names, lent to a product that takes it over.
-  double* take(double* view, const HeldSpectrum& held, int unit, int n);
-  // The spectrum of unit's number at length n stays in view(1 .. len); a
-  // spectrum taken and left where it was keeps its value.
-  HeldSpectrum leave(double* view, int len, int unit, int n);
-  // MULT wrote its result into unit: no spectrum of it is held any more.
-  void result_written(int unit);
+  // Whether view(1 .. len) still holds the spectrum left with `serial`.
+  bool holds_spectrum(const double* view, int len, unsigned serial) const;
+  // A spectrum stays in view(1 .. len); returns its serial. A spectrum taken
+  // and left where it was keeps its serial.
+  unsigned leave(double* view, int len, unsigned taken_serial);
 
   // Pieces from .. to of unit are being stored in the slots of the same
-  // numbers of spectrum unit `file`.
+  // numbers of spectrum file `file`.
   void store_pieces(int file, int unit, int from, int to);
-  // Whether slots 1 .. count of `file` hold pieces of unit.
-  bool holds_pieces(int file, int unit, int count) const;
+  // How many leading slots of `file` hold pieces of unit.
+  int pieces_of(int file, int unit) const;
 
  private:
   struct Held {
     const double* view = nullptr;  // null: nothing held
     int len = 0;
-    int unit = 0;
-    int n = 0;
     unsigned serial = 0;
   };
   struct Slots {
     int unit = 0;
     int count = 0;  // slots 1 .. count hold pieces of unit
   };
-  bool holds_spectrum(const double* view, const HeldSpectrum& held, int unit, int n) const;
   Slots& slots_of(int file);
   const Slots& slots_of(int file) const;
 
   Held held_[2];    // at most one spectrum each in TB1 and TB2
-  Slots slots_[2];  // spectrum units 21 and 22
+  Slots slots_[2];  // spectrum files a and b
   unsigned spectra_left_ = 0;
 };
 
-// What the multiplier owns besides the views it lends: its record of them
-// and of the slots, and the blocked products' scratch. Nothing of the
-// scratch survives a call.
+// What the multiplier owns: the transform buffer and its three overlapping
+// views (from element 1, 2^18 + 1 and 3 * 2^17 + 1), its record of them and
+// of the slots, and the products' scratch, of which nothing survives a call.
 struct Workspace {
+  alignas(64) double buffer[transform_length + transform_spare];
+  double* tb1() {
+    return buffer;
+  }
+  double* tb2() {
+    return buffer + transform_length / 2;
+  }
+  double* tb3() {
+    return buffer + 3 * (transform_length / 4);
+  }
   ReuseState reuse;
   BlockSpectra blocks;
   TailBlock tail;
+  ReleaseScratch release;
+  alignas(64) double slot_record[store::record_doubles];  // one record of a stored spectrum
 };
 
-// Leading-half square from n = 524288 words, by piece spectra stored in
-// spectrum work file 22 and released block by block.
-Pieces blocked_leading_half_square(Workspace& work, int a, int c, double* buf, int n, const Pieces& taken);
-
-// MULT by mode number, on whatever `taken` holds: for the tests and the
-// benchmarks that go through every mode, where the callers of a run go
-// through the typed overloads.
-struct AnyMode {
-  static Reuse MULT(Multiplier& mult, int a, int b, int c, int n, Mode mode, const Reuse& taken = {}) {
-    return mult.run(a, b, c, n, mode, taken);
-  }
+// What a blocked product leaves of its operands in the slots.
+struct LeftPieces {
+  int a_file = 0, a_count = 0;
+  int b_file = 0, b_count = 0;
 };
+
+// Blocked products, for lengths beyond the transform buffer; they use all of
+// it. Each takes, per operand, the leading pieces that its tokens say the
+// slots hold unchanged, and returns the pieces it leaves.
+LeftPieces full_blocked(Workspace& w, int a, int b, int c, int n, int a_stored, int b_stored);
+LeftPieces square_blocked(Workspace& w, int a, int c, int n);
+LeftPieces half_blocked(Workspace& w, int a, int b, int c, int n, int a_stored);
+LeftPieces leading_half_square_blocked(Workspace& w, int a, int c, int n, int a_stored);
 
 }  // namespace mul::detail

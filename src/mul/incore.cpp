@@ -1,6 +1,5 @@
 #include "fft/transform.hpp"
 #include "mul/detail.hpp"
-#include "mul/mult.hpp"
 #include "store/store.hpp"
 
 namespace mul::detail {
@@ -25,43 +24,45 @@ void coefficients(int m, double* v) {
 
 }  // namespace
 
-void full_product(int a, int b, int c, int n, double* va, double* vb, bool take_a_spectrum) {
+void full_product(int a, int b, int c, int n, double* va, double* vb, bool take_a_spectrum,
+                  ReleaseScratch& scratch) {
   const int m = store::LOG2I(n) + 2;
   if (!take_a_spectrum) load_spectrum(a, 1, n, m, va);
   load_spectrum(b, 1, n, m, vb);
   PMUL(va, vb, vb, 4 * n);
   coefficients(m, vb);
-  CORRF(a, b, vb, n, 4 * n);
-  RELFULL(vb, c, n);
+  CORRF(a, b, vb, n, Frame{4 * n});
+  RELFULL(vb, c, n, scratch);
 }
 
-void square(int a, int c, int n, double* v) {
+void square(int a, int c, int n, double* v, ReleaseScratch& scratch) {
   const int m = store::LOG2I(n) + 2;
   load_spectrum(a, 1, n, m, v);
   PSQR(v, v, 4 * n);
   coefficients(m, v);
-  CORRF(a, a, v, n, 4 * n);
-  RELFULL(v, c, n);
+  CORRF(a, a, v, n, Frame{4 * n});
+  RELFULL(v, c, n, scratch);
 }
 
-void leading_half_square(int a, int c, int n, double* src, double* dst) {
+void leading_half_square(int a, int c, int n, double* src, double* dst, ReleaseScratch& scratch) {
   const int m = store::LOG2I(n) + 1;
   load_spectrum(a, 1, n / 2, m, src);
   PSQR(src, dst, 2 * n);
   coefficients(m, dst);
-  CORRS(a, dst, n, 2 * n);
-  RELFULL(dst, c, n);
+  CORRS(a, dst, n, Frame{2 * n});
+  RELFULL(dst, c, n, scratch);
 }
 
-void half_product(int a, int b, int c, int n, double* x, double* y, double* z, bool take_a_spectrum) {
+void half_product(int a, int b, int c, int n, double* x, double* y, double* z, bool take_a_spectrum,
+                  ReleaseScratch& scratch) {
   const int e = n / 2;
   const int m = store::LOG2I(n) + 1;
   if (!take_a_spectrum) load_spectrum(a, 1, e, m, x);
   load_spectrum(b, e + 1, e, m, y);
   PMUL(x, y, z, 2 * n);
   coefficients(m, z);
-  CORRH(a, b, z, n, 2 * n);
-  RELHALF(z, c, n);
+  CORRH(a, b, z, n, Frame{2 * n});
+  RELHALF(z, c, n, scratch);
 }
 
 }  // namespace mul::detail

@@ -6,15 +6,13 @@
 #include "kernel_variant.hpp"
 #include "mul/complex_pairs.hpp"
 #include "mul/detail.hpp"
-#include "mul/mult.hpp"
 #include "store/store.hpp"
 
-namespace mul {
+namespace mul::detail {
 
 namespace {
 
 using store::Word;
-using namespace detail;
 
 // count words into 2 * count half-words: upper = floor(w * 10^-4) with the
 // product rounded first, lower = w - upper * 10^4.
@@ -50,12 +48,10 @@ void pairs_product(const double* x, const double* y, double* z, int n) {
 // Both loops for each vector unit (AVX2 and up: four lanes a register or
 // more, and a rounding instruction instead of a sequence for floor), for the
 // kernel table.
-namespace detail {
 DIGITMILL_KERNEL_COPIES(void, split_words, (const Word* words, int count, double* out),
                         split_words_body(words, count, out))
 DIGITMILL_KERNEL_COPIES(void, pairs_product, (const double* x, const double* y, double* z, int n),
                         pairs_product_body(x, y, z, n))
-}  // namespace detail
 
 void LOADH(int u, double* buf, int first, int count) {
   // A short run that does not open a record must lie inside record 1.
@@ -99,4 +95,4 @@ void PSQR(const double* x, double* z, int n) {
   z[1] = real1;
 }
 
-}  // namespace mul
+}  // namespace mul::detail

@@ -1,216 +1,275 @@
 #include "mul/mult.hpp"
 
-#include "fft/transform.hpp"
+#include <algorithm>
+#include <cerrno>
+
 #include "mul/detail.hpp"
+#include "rt/rt.hpp"
+#include "store/store.hpp"
 
 namespace mul {
 
-namespace {
-
-using detail::full_in_core_below;
-using detail::half_in_core_below;
-using detail::leading_half_in_core_below;
-using detail::ReuseState;
-using detail::square_in_core_below;
-using detail::Workspace;
-using fft::TB1;
-using fft::TB2;
-using fft::TB3;
-
-// In core a product gets every view it writes from the record (write),
-// which forgets what the view held, and a view whose spectrum it takes over
-// from take, which checks that the caller's value still names it. A view
-// that receives a product needs 5 elements past its length for the
-// guard-word terms.
-
-// A's spectrum formed in TB1, or taken as `take_a` names it; B's and the
-// product in TB2. A's spectrum stays in TB1.
-HeldSpectrum full_in_core(ReuseState& r, int a, int b, int c, int n, const HeldSpectrum* take_a) {
-  const int len = 4 * n;
-  double* va = take_a != nullptr ? r.take(TB1, *take_a, a, n) : r.write(TB1, len);
-  double* vb = r.write(TB2, len + 5);
-  detail::full_product(a, b, c, n, va, vb, take_a != nullptr);
-  return r.leave(TB1, len, a, n);
-}
-
-void square_in_core(ReuseState& r, int a, int c, int n, double* v) {
-  detail::square(a, c, n, r.write(v, 4 * n + 5));
-}
-
-// A's leading-half spectrum formed in src, the square through dst; when
-// they are apart the spectrum stays in src.
-HeldSpectrum leading_half_square_in_core(ReuseState& r, int a, int c, int n, double* src, double* dst) {
-  double* s = r.write(src, 2 * n);
-  double* d = r.write(dst, 2 * n + 5);
-  detail::leading_half_square(a, c, n, s, d);
-  return s == d ? HeldSpectrum() : r.leave(src, 2 * n, a, n);
-}
-
-// A's spectrum formed in x, or taken as `take_a` names it; B's in y; the
-// product over x or y.
-void half_in_core(ReuseState& r, int a, int b, int c, int n, double* x, double* y, bool product_in_x,
-                  const HeldSpectrum* take_a) {
-  double* vx = take_a != nullptr ? r.take(x, *take_a, a, n) : r.write(x, 2 * n);
-  double* vy = r.write(y, 2 * n);
-  double* vz = r.write(product_in_x ? vx : vy, 2 * n + 5);
-  detail::half_product(a, b, c, n, vx, vy, vz, take_a != nullptr);
-}
-
-// The blocked paths use all of the buffer.
-double* whole_buffer(ReuseState& r) {
-  return r.write(fft::transform_buffer, fft::transform_length + fft::transform_spare);
-}
-
-using Blocked = Pieces (*)(Workspace& work, int a, int b, int c, double* buf, int n, const Pieces& taken);
-
-// Full products: in core, or by the blocked member of the mode. In core the
-// slots are left as they were, and so are the pieces the caller handed in.
-Reuse full_by_size(Workspace& w, int a, int b, int c, int n, const HeldSpectrum* take_a, Blocked blocked,
-                   const Pieces& taken) {
-  if (n < full_in_core_below) return {full_in_core(w.reuse, a, b, c, n, take_a), taken};
-  return blocked(w, a, b, c, whole_buffer(w.reuse), n, taken);
-}
-
-// Half products that take nothing in core: A in the first view, B in the
-// second, the product over A's view.
-Reuse half_by_size(Workspace& w, int a, int b, int c, int n, Blocked blocked, const Reuse& taken) {
-  if (n < full_in_core_below) {
-    half_in_core(w.reuse, a, b, c, n, TB2, TB3, true, nullptr);
-  } else if (n < half_in_core_below) {
-    half_in_core(w.reuse, a, b, c, n, TB1, TB2, true, nullptr);
-  } else {
-    return blocked(w, a, b, c, whole_buffer(w.reuse), n, taken.pieces);
-  }
-  return taken;
-}
-
-// Every path of every mode.
-Reuse dispatch(Workspace& w, int a, int b, int c, int n, Mode mode, const Reuse& taken) {
-  ReuseState& r = w.reuse;
-  switch (mode) {
-    case Mode::full:
-      return full_by_size(w, a, b, c, n, nullptr, BMUL0, taken.pieces);
-    case Mode::full_keeping_a_pieces:
-      return full_by_size(w, a, b, c, n, nullptr, BMUL4, taken.pieces);
-    case Mode::full_keeping_b_pieces:
-      return full_by_size(w, a, b, c, n, nullptr, BMUL5, taken.pieces);
-    case Mode::full_taking_a:
-      return full_by_size(w, a, b, c, n, &taken.spectrum, BMUL6, taken.pieces);
-
-    case Mode::square:
-      if (n < full_in_core_below) {
-        square_in_core(r, a, c, n, TB2);
-      } else if (n < square_in_core_below) {
-        square_in_core(r, a, c, n, TB1);
-      } else {
-        return BSQR(w, a, c, whole_buffer(r), n);
-      }
-      return taken;
-
-    case Mode::leading_half_square:
-      // Below 131072 words the spectrum of A's leading half is kept apart
-      // from the square, in TB2, for half_taking_leading_half; the square's
-      // correction then reaches past TB3 into the buffer's spare elements.
-      if (n < full_in_core_below) {
-        return {leading_half_square_in_core(r, a, c, n, TB2, TB3), taken.pieces};
-      } else if (n < square_in_core_below) {
-        leading_half_square_in_core(r, a, c, n, TB2, TB2);
-      } else if (n < leading_half_in_core_below) {
-        leading_half_square_in_core(r, a, c, n, TB1, TB1);
-      } else {
-        return detail::blocked_leading_half_square(w, a, c, whole_buffer(r), n, taken.pieces);
-      }
-      return taken.pieces;
-
-    case Mode::half:
-      return half_by_size(w, a, b, c, n, BHALF, taken);
-    case Mode::half_taking_a_pieces:
-      return half_by_size(w, a, b, c, n, BHALF7, taken);
-    case Mode::half_taking_leading_half:
-    default:  // a mode number past the list, as the callers have always passed 8
-      // A's leading-half spectrum as the leading-half square left it: in TB2
-      // below 131072 words, in the slots from 524288 words; in between it
-      // was not kept, and A is transformed again.
-      if (n < full_in_core_below) {
-        half_in_core(r, a, b, c, n, TB2, TB3, false, &taken.spectrum);
-        return taken;
-      }
-      return half_by_size(w, a, b, c, n, n < leading_half_in_core_below ? BHALF : BHALF7, taken);
-  }
-}
-
-}  // namespace
+namespace detail {
 
 // One slot per piece; a product of p >= 2 pieces forms p block spectra, a
 // leading-half square (from 4 pieces) p + 1; one piece needs none.
 int spectrum_file_records(int n) {
-  return n / detail::piece_words * detail::slot_records;
+  return n / piece_words * slot_records;
 }
 
 int block_file_records(int n) {
-  const int pieces = n / detail::piece_words;
-  return (pieces >= 4 ? pieces + 1 : pieces >= 2 ? pieces : 0) * detail::slot_records;
+  const int pieces = n / piece_words;
+  return (pieces >= 4 ? pieces + 1 : pieces >= 2 ? pieces : 0) * slot_records;
 }
 
-Multiplier::Multiplier() : work_(std::make_unique<Workspace>()) {}
-Multiplier::~Multiplier() = default;
+}  // namespace detail
 
-Reuse Multiplier::run(int a, int b, int c, int n, Mode mode, const Reuse& taken) {
-#if DIGITMILL_ROUNDOFF_REPORT
-  roundoff_product_length(n);
-#endif
-  const Reuse left = dispatch(*work_, a, b, c, n, mode, taken);
-  work_->reuse.result_written(c);
+namespace {
+
+using namespace detail;
+
+constexpr int all_words = 0x7fffffff;
+
+// What a product leaves of its two operands: the spectrum and pieces parts
+// of their tokens.
+struct Left {
+  TokenState a;
+  TokenState b;
+};
+
+// A product in core stores no pieces: those the caller handed in stay in
+// their slots and go back to it.
+void pass_pieces(TokenState& left, const TokenState* taken) {
+  if (taken == nullptr) return;
+  left.file = taken->file;
+  left.pieces = taken->pieces;
+  left.valid_words = taken->valid_words;
+}
+
+void keep_pieces(TokenState& left, int file, int count) {
+  left.file = file;
+  left.pieces = count;
+  left.valid_words = all_words;
+}
+
+// The leading pieces in the slots of `file` that the token vouches for and
+// that the slots still hold.
+int stored_pieces(const ReuseState& r, const TokenState* t, int file) {
+  if (t == nullptr || t->file != file) return 0;
+  const int vouched = std::min(t->pieces, t->valid_words / piece_words);
+  return std::min(vouched, r.pieces_of(file, t->unit));
+}
+
+// Whether the token's spectrum of `words` words at transform length len is
+// the one in view, still there.
+bool takes_spectrum(const ReuseState& r, const TokenState* t, const double* view, int len, int words) {
+  return t != nullptr && t->view == view && t->view_length == len && t->spectrum_words == words &&
+         r.holds_spectrum(view, len, t->serial);
+}
+
+void leave_spectrum(ReuseState& r, TokenState& left, double* view, int len, int words,
+                    unsigned taken_serial) {
+  left.view = view;
+  left.view_length = len;
+  left.spectrum_words = words;
+  left.serial = r.leave(view, len, taken_serial);
+}
+
+// In core a product gets every view it writes from the record (write),
+// which forgets what the view held; a view that receives a product needs 5
+// elements past its length for the guard-word terms.
+
+// A's spectrum in TB1 (taken over when the token holds it there), B's and
+// the product in TB2. A's spectrum stays in TB1.
+void full_in_core(Workspace& w, int a, int b, int c, int n, const TokenState* ta, Left& left) {
+  ReuseState& r = w.reuse;
+  const int len = 4 * n;
+  const bool take = takes_spectrum(r, ta, w.tb1(), len, n);
+  double* va = take ? w.tb1() : r.write(w.tb1(), len);
+  double* vb = r.write(w.tb2(), len + 5);
+  full_product(a, b, c, n, va, vb, take, w.release);
+  leave_spectrum(r, left.a, w.tb1(), len, n, take ? ta->serial : 0);
+}
+
+// A's leading-half spectrum formed in src, the square through dst; when
+// they are apart the spectrum stays in src.
+void leading_half_square_in_core(Workspace& w, int a, int c, int n, double* src, double* dst, Left& left) {
+  ReuseState& r = w.reuse;
+  double* s = r.write(src, 2 * n);
+  double* d = r.write(dst, 2 * n + 5);
+  leading_half_square(a, c, n, s, d, w.release);
+  if (s != d) leave_spectrum(r, left.a, s, 2 * n, n / 2, 0);
+}
+
+Left full(Workspace& w, int a, int b, int c, int n, const TokenState* ta, const TokenState* tb) {
+  Left left;
+  if (n < full_in_core_below) {
+    full_in_core(w, a, b, c, n, ta, left);
+    pass_pieces(left.a, ta);
+    pass_pieces(left.b, tb);
+    return left;
+  }
+  const int p = n / piece_words;
+  const LeftPieces lp = full_blocked(w, a, b, c, n, stored_pieces(w.reuse, ta, spectrum_file_a),
+                                     p > 1 ? stored_pieces(w.reuse, tb, spectrum_file_b) : 0);
+  keep_pieces(left.a, lp.a_file, lp.a_count);
+  keep_pieces(left.b, lp.b_file, lp.b_count);
   return left;
 }
 
-void Multiplier::MULT(int a, int b, int c, int n, ModeTag<Mode::full>) {
-  run(a, b, c, n, Mode::full, {});
+Left square(Workspace& w, int a, int c, int n, const TokenState* ta) {
+  Left left;
+  if (n < square_in_core_below) {
+    double* v = n < full_in_core_below ? w.tb2() : w.tb1();
+    detail::square(a, c, n, w.reuse.write(v, 4 * n + 5), w.release);
+    pass_pieces(left.a, ta);
+    return left;
+  }
+  const LeftPieces lp = square_blocked(w, a, c, n);
+  keep_pieces(left.a, lp.a_file, lp.a_count);
+  return left;
 }
 
-void Multiplier::MULT(int a, int b, int c, int n, ModeTag<Mode::square>) {
-  run(a, b, c, n, Mode::square, {});
+// Below 131072 words the spectrum of A's leading half stays in TB2, apart
+// from the square, whose correction then reaches past TB3 into the buffer's
+// spare elements.
+Left leading_half(Workspace& w, int a, int c, int n, const TokenState* ta) {
+  Left left;
+  if (n < leading_half_in_core_below) {
+    if (n < full_in_core_below) {
+      leading_half_square_in_core(w, a, c, n, w.tb2(), w.tb3(), left);
+    } else if (n < square_in_core_below) {
+      leading_half_square_in_core(w, a, c, n, w.tb2(), w.tb2(), left);
+    } else {
+      leading_half_square_in_core(w, a, c, n, w.tb1(), w.tb1(), left);
+    }
+    pass_pieces(left.a, ta);
+    return left;
+  }
+  const LeftPieces lp = leading_half_square_blocked(w, a, c, n, stored_pieces(w.reuse, ta, spectrum_file_b));
+  keep_pieces(left.a, lp.a_file, lp.a_count);
+  return left;
 }
 
-StoredPieces Multiplier::MULT(int a, int b, int c, int n, ModeTag<Mode::half>) {
-  return run(a, b, c, n, Mode::half, {}).pieces.a;
+// Below 131072 words A's spectrum is in TB2 (taken over when the token holds
+// it there, as a leading-half square leaves it) and stays there, B's and the
+// product in TB3; below 262144 A in TB1, B in TB2, the product over A's.
+Left half(Workspace& w, int a, int b, int c, int n, const TokenState* ta) {
+  Left left;
+  ReuseState& r = w.reuse;
+  if (n < full_in_core_below) {
+    const bool take = takes_spectrum(r, ta, w.tb2(), 2 * n, n / 2);
+    double* x = take ? w.tb2() : r.write(w.tb2(), 2 * n);
+    double* y = r.write(w.tb3(), 2 * n + 5);
+    half_product(a, b, c, n, x, y, y, take, w.release);
+    leave_spectrum(r, left.a, w.tb2(), 2 * n, n / 2, take ? ta->serial : 0);
+  } else if (n < half_in_core_below) {
+    double* x = r.write(w.tb1(), 2 * n + 5);
+    half_product(a, b, c, n, x, r.write(w.tb2(), 2 * n), x, false, w.release);
+  } else {
+    const LeftPieces lp = half_blocked(w, a, b, c, n, stored_pieces(r, ta, spectrum_file_b));
+    keep_pieces(left.a, lp.a_file, lp.a_count);
+    return left;
+  }
+  pass_pieces(left.a, ta);
+  return left;
 }
 
-Kept<Mode::leading_half_square> Multiplier::MULT(int a, int b, int c, int n,
-                                                 ModeTag<Mode::leading_half_square>,
-                                                 const StoredPieces& a_pieces) {
-  return Kept<Mode::leading_half_square>(run(a, b, c, n, Mode::leading_half_square, Pieces{a_pieces, {}}));
+// A token is taken over only by a product on the unit it speaks of; one
+// whose unit has been written since it was formed or narrowed holds spectra
+// of words that may be gone, and the product would give wrong digits
+// without any other sign: the run stops.
+const TokenState* offered(const TokenState& t, int unit) {
+  if (t.unit != unit || unit == 0) return nullptr;
+  if (t.writes != store::write_count(unit))
+    rt::stop(" ERROR     Internal error: MULT was handed a stale token");
+  return &t;
 }
 
-Kept<Mode::full_keeping_a_pieces> Multiplier::MULT(int a, int b, int c, int n,
-                                                   ModeTag<Mode::full_keeping_a_pieces>,
-                                                   const StoredPieces& a_pieces) {
-  return Kept<Mode::full_keeping_a_pieces>(
-      run(a, b, c, n, Mode::full_keeping_a_pieces, Pieces{a_pieces, {}}));
+// The token of what a product left of an operand: the spectra formed at
+// the unit's write count when the product began.
+TokenState left_state(const TokenState& left, int unit, unsigned long long writes) {
+  TokenState t = left;
+  t.unit = left.view == nullptr && left.pieces == 0 ? 0 : unit;
+  t.writes = writes;
+  if (t.pieces == 0) t.valid_words = all_words;
+  return t;
 }
 
-Kept<Mode::full_keeping_b_pieces> Multiplier::MULT(int a, int b, int c, int n,
-                                                   ModeTag<Mode::full_keeping_b_pieces>,
-                                                   const StoredPieces& a_pieces,
-                                                   const StoredPieces& b_pieces) {
-  return Kept<Mode::full_keeping_b_pieces>(
-      run(a, b, c, n, Mode::full_keeping_b_pieces, Pieces{a_pieces, b_pieces}));
+}  // namespace
+
+Token Token::narrowed(int words) const {
+  Token t = *this;
+  TokenState& s = t.state_;
+  if (s.unit == 0) return t;
+  s.writes = store::write_count(s.unit);
+  if (words < s.valid_words) s.valid_words = words < 0 ? 0 : words;
+  if (words < s.spectrum_words) s.view = nullptr;
+  return t;
 }
 
-void Multiplier::MULT(int a, int b, int c, int n, ModeTag<Mode::full_taking_a>,
-                      const Kept<Mode::full_keeping_a_pieces>& kept) {
-  run(a, b, c, n, Mode::full_taking_a, kept.left_);
+Multiplier::Multiplier(int n) : work_(new Workspace) {
+  spectrum_records_ = spectrum_file_records(n);
+  block_records_ = block_file_records(n);
+  store::OPENW(spectrum_file_a, store::record_bytes, spectrum_records_);
+  store::OPENW(spectrum_file_b, store::record_bytes, spectrum_records_);
+  store::OPENW(block_file, store::record_bytes, block_records_);
 }
 
-// A is the B of the full_keeping_b_pieces call, whose pieces it takes.
-StoredPieces Multiplier::MULT(int a, int b, int c, int n, ModeTag<Mode::half_taking_a_pieces>,
-                              const Kept<Mode::full_keeping_b_pieces>& kept) {
-  return run(a, b, c, n, Mode::half_taking_a_pieces, Pieces{kept.b_pieces(), {}}).pieces.a;
+Multiplier::~Multiplier() {
+  store::CLOSEW(block_file);
+  store::CLOSEW(spectrum_file_b);
+  store::CLOSEW(spectrum_file_a);
 }
 
-StoredPieces Multiplier::MULT(int a, int b, int c, int n, ModeTag<Mode::half_taking_leading_half>,
-                              const Kept<Mode::leading_half_square>& kept) {
-  return run(a, b, c, n, Mode::half_taking_leading_half, kept.left_).pieces.a;
+long long Multiplier::file_bytes() const {
+  return (2LL * spectrum_records_ + block_records_) * store::record_bytes;
+}
+
+int Multiplier::reserve(long long* unreserved) {
+  const int records[] = {spectrum_records_, spectrum_records_, block_records_};
+  const int units[] = {spectrum_file_a, spectrum_file_b, block_file};
+  for (int i = 0; i < 3; ++i) {
+    const long long bytes = static_cast<long long>(records[i]) * store::record_bytes;
+    const int err = store::reserve(units[i], bytes);
+    if (err == EOPNOTSUPP) {
+      *unreserved += bytes;
+    } else if (err != 0) {
+      return err;
+    }
+  }
+  return 0;
+}
+
+double* Multiplier::transform_buffer() {
+  return work_->buffer;
+}
+
+Tokens Multiplier::MULT(Product product, int a, int b, int c, int n, const Token& a_token,
+                        const Token& b_token) {
+#if DIGITMILL_ROUNDOFF_REPORT
+  roundoff_product_length(n);
+#endif
+  const TokenState* ta = offered(a_token.state_, a);
+  const TokenState* tb = product == Product::full ? offered(b_token.state_, b) : nullptr;
+  const unsigned long long a_writes = store::write_count(a);
+  const unsigned long long b_writes = store::write_count(b);
+  Left left;
+  switch (product) {
+    case Product::full:
+      left = full(*work_, a, b, c, n, ta, tb);
+      break;
+    case Product::square:
+      left = square(*work_, a, c, n, ta);
+      break;
+    case Product::half:
+      left = half(*work_, a, b, c, n, ta);
+      break;
+    case Product::leading_half_square:
+      left = leading_half(*work_, a, c, n, ta);
+      break;
+  }
+  return {Token(left_state(left.a, a, a_writes)), Token(left_state(left.b, b, b_writes))};
 }
 
 }  // namespace mul

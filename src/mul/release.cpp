@@ -5,31 +5,23 @@
 #include "compiler.hpp"
 #include "fft/transform.hpp"
 #include "mul/detail.hpp"
-#include "mul/mult.hpp"
 #include "mul/release_step.hpp"
 #include "store/store.hpp"
 
-namespace mul {
-
-namespace detail {
+namespace mul::detail {
 
 DIGITMILL_KERNEL_COPIES(double, record_step, (const double* from, double* t, int s, int m, double c),
                         record_step_body(from, t, s, m, c))
-}  // namespace detail
 
 namespace {
-
-// Scratch of every release, in core or of a block; nothing in it survives
-// one.
-alignas(64) double release_pairs[2 * store::record_words];
 
 // Carries the coefficients b(1 .. 2len+5) of a product into the len + 2 words
 // of its leading part and stores word W as word off + W of unit c. Word W is
 // made of coefficient 2W-2 (upper half) and 2W-1 (lower half); coefficients
 // 2len+4 and 2len+5 only contribute their carry, and later ones nothing.
-void release_words(const double* b, int c, int len, int off) {
+void release_words(const double* b, int c, int len, int off, ReleaseScratch& scratch) {
   DIGITMILL_CHECK(len >= 1 && off >= 0);
-  DIGITMILL_CHECK(detail::exact_coefficients(b, 2 * len + 5));
+  DIGITMILL_CHECK(exact_coefficients(b, 2 * len + 5));
   const double small = store::inverse_half_radix;
   double carry = std::floor((b[2 * len + 3] + std::floor(b[2 * len + 4] * small)) * small);
 
@@ -37,7 +29,7 @@ void release_words(const double* b, int c, int len, int off) {
   const int last = off + len + 2;
   const int rec_lo = store::locate(first).rec;
   const int rec_hi = store::locate(last).rec;
-  double* t = release_pairs;
+  double* t = scratch.pairs;
   store::Word* words = store::word_buffer_a;
 
   // From the last record to the first: one backward pass carries the whole
@@ -56,14 +48,14 @@ void release_words(const double* b, int c, int len, int off) {
     // holding word 1 starts at T(3).
     const int s = (w_lo == 1) ? 3 : 1;
     const int shift = 2 * w_lo - 4;
-    const double q = detail::record_step(b + shift + s, t, s, m, carry);
+    const double q = record_step(b + shift + s, t, s, m, carry);
     store::Word* out = words + (pos_lo - 1);
     if (s == 3) {
-      out[0] = detail::leading_word(q + b[0]);
-      detail::form_words(t, 2, m, out + 1);
+      out[0] = leading_word(q + b[0]);
+      form_words(t, 2, m, out + 1);
     } else {
       carry = q;
-      detail::form_words(t, 1, m, out);
+      form_words(t, 1, m, out);
     }
     store::WRITEW(c, rec, words, store::record_words);
   }
@@ -71,18 +63,14 @@ void release_words(const double* b, int c, int len, int off) {
 
 }  // namespace
 
-double* release_scratch() {
-  return release_pairs;
-}
-
-void RELFULL(const double* b, int c, int n) {
-  release_words(b, c, n, 0);
+void RELFULL(const double* b, int c, int n, ReleaseScratch& scratch) {
+  release_words(b, c, n, 0, scratch);
 }
 
 // The half product's leading n/2 + 2 words are released exactly as the full
 // result of an n/2-word product, shifted to words n/2 + 1 .. n + 2 of c.
-void RELHALF(const double* b, int c, int n) {
-  release_words(b, c, n / 2, n / 2);
+void RELHALF(const double* b, int c, int n, ReleaseScratch& scratch) {
+  release_words(b, c, n / 2, n / 2, scratch);
 }
 
-}  // namespace mul
+}  // namespace mul::detail

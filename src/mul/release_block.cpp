@@ -2,16 +2,14 @@
 
 #include "check.hpp"
 #include "mul/detail.hpp"
-#include "mul/mult.hpp"
 #include "mul/release_step.hpp"
 #include "store/store.hpp"
 
-namespace mul {
+namespace mul::detail {
 
 namespace {
 
 using store::Word;
-
 
 // A word reduced modulo 10^8 and what it gave to the word above.
 struct Reduced {
@@ -85,11 +83,10 @@ double add_upper_two(const double* h, int c, int rec) {
 // wrote, record by record from the top so that one pass carries them: the
 // stored words split into halves plus the block's coefficients, then the
 // record step. h as above. Returns the carry out of the half's word 1.
-double add_upper_half(const double* h, int c, int rec_lo, int records) {
+double add_upper_half(const double* h, int c, int rec_lo, int records, double* t) {
   const double big = store::half_radix;
   const double small = store::inverse_half_radix;
   Word* words = store::word_buffer_a;
-  double* t = release_scratch();
   double carry = 0.0;
   for (int r = records - 1; r >= 0; --r) {
     store::READW(c, rec_lo + r, words, store::record_words);
@@ -100,8 +97,8 @@ double add_upper_half(const double* h, int c, int rec_lo, int records) {
       t[2 * w] = hi + coef[2 * w];
       t[2 * w + 1] = (x - hi * big) + coef[2 * w + 1];
     }
-    carry = detail::record_step(t, 1, store::record_words, carry);
-    detail::form_words(t, 1, store::record_words, words);
+    carry = record_step(t, 1, store::record_words, carry);
+    form_words(t, 1, store::record_words, words);
     store::WRITEW(c, rec_lo + r, words, store::record_words);
   }
   return carry;
@@ -109,53 +106,54 @@ double add_upper_half(const double* h, int c, int rec_lo, int records) {
 
 }  // namespace
 
-double RELBLOCK(const double* b, int c, int l, int k, int first, int second, double carry_in) {
+double RELBLOCK(const double* b, int c, int l, int k, BlockPlace place, double carry_in,
+                ReleaseScratch& scratch) {
   const int block_words = l / 4;  // P: a block holds 2P words
   const int block_records = block_words / store::record_words;
   const int rec0 = store::locate((k - 1) * block_words + 1).rec;  // destination record of block word 1
   DIGITMILL_CHECK(k >= 1 && block_records >= 1 && block_words % store::record_words == 0);
-  DIGITMILL_CHECK(detail::exact_coefficients(b, first == 1 ? 5 : l - 1));
-  DIGITMILL_CHECK(first == 1 || std::fabs(carry_in) < 0x1p52);
+  DIGITMILL_CHECK(exact_coefficients(b, place == BlockPlace::top ? 5 : l - 1));
+  DIGITMILL_CHECK(place == BlockPlace::top || std::fabs(carry_in) < 0x1p52);
 
-  if (first == 1) return release_top(b, c, rec0);
+  if (place == BlockPlace::top) return release_top(b, c, rec0);
 
   double carry;
-  if (second == 1) {
+  if (place == BlockPlace::below_top) {
     carry = add_upper_two(b + l / 2 - 1, c, rec0 + block_records);
   } else {
-    carry = add_upper_half(b + l / 2 - 1, c, rec0 + block_records, block_records);
+    carry = add_upper_half(b + l / 2 - 1, c, rec0 + block_records, block_records, scratch.pairs);
   }
   carry += carry_in;
 
   // Lower half: records the block below has not touched yet, written
   // without being read, from the top down so that one pass carries them.
   Word* words = store::word_buffer_a;
-  double* t = release_scratch();
+  double* t = scratch.pairs;
   for (int r = block_records - 1; r >= 0; --r) {
     // T(2w-1), T(2w) take coefficients 2G-2, 2G-1 of block word
     // G = 1024 r + w, which the step reads straight from b; block word 1
     // starts at T(3).
     const int s = (r == 0) ? 3 : 1;
     const int shift = 2 * store::record_words * r - 2;
-    const double q = detail::record_step(b + shift + s, t, s, store::record_words, carry);
+    const double q = record_step(b + shift + s, t, s, store::record_words, carry);
     if (s == 1) {
       carry = q;
-      detail::form_words(t, 1, store::record_words, words);
+      form_words(t, 1, store::record_words, words);
     } else {
       const double v = q + b[0];
       if (k == 1) {
         // The product's leading word, not reduced.
-        words[0] = detail::leading_word(v);
+        words[0] = leading_word(v);
       } else {
         const Reduced w1 = reduce_word(v);
         words[0] = w1.word;
         carry = w1.carry;
       }
-      detail::form_words(t, 2, store::record_words, words + 1);
+      form_words(t, 2, store::record_words, words + 1);
     }
     store::WRITEW(c, rec0 + r, words, store::record_words);
   }
   return k > 1 ? carry : 0.0;
 }
 
-}  // namespace mul
+}  // namespace mul::detail

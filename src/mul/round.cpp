@@ -6,7 +6,6 @@
 #include "compiler.hpp"
 #include "kernel_variant.hpp"
 #include "mul/detail.hpp"
-#include "mul/mult.hpp"
 #include "rt/rt.hpp"
 
 namespace mul {
@@ -107,8 +106,10 @@ void reset_roundoff() {
 }
 #endif
 
+namespace detail {
 void ROUND(double* x, int n) {
   if (kernel::table.round_all(x, n)) not_exact();
 }
+}  // namespace detail
 
 }  // namespace mul

@@ -8,18 +8,11 @@
 #include "compiler.hpp"
 #include "mul/complex_pairs.hpp"
 #include "mul/detail.hpp"
-#include "mul/mult.hpp"
 #include "store/store.hpp"
 
-namespace mul {
+namespace mul::detail {
 
 namespace {
-
-using namespace detail;
-
-// The spectrum record buffer of a one-piece product, which multiplies the
-// spectrum in the transform buffer by a stored one record by record.
-alignas(64) double spectrum_record_a[store::record_doubles];
 
 // One record (512 doubles) of a slot product into out, stored or added to
 // what out holds. In the first record of a slot elements 1 and 2 are the
@@ -95,14 +88,12 @@ void SPSAVE(const double* buf, int u, int n, int k) {
   store::write_run(u, (k - 1) * slot_records + 1, n / store::record_doubles, buf);
 }
 
-namespace detail {
-
-void slot_multiply_in_place(int u, int j, double* buf, int n) {
+void slot_multiply_in_place(int u, int j, double* buf, int n, double* record) {
   const int records = n / store::record_doubles;
   for (int r = 1; r <= records; ++r) {
-    store::READD(u, (j - 1) * slot_records + r, spectrum_record_a, store::record_doubles);
+    store::READD(u, (j - 1) * slot_records + r, record, store::record_doubles);
     double* rec = buf + (r - 1) * store::record_doubles;
-    record_product<SlotForm::product, false>(rec, spectrum_record_a, rec, r == 1);
+    record_product<SlotForm::product, false>(rec, record, rec, r == 1);
   }
 }
 
@@ -160,15 +151,13 @@ void BlockSpectra::form(double* buf) {
           term_product<true>(term.form, s, t, out, records, r == 1);
         }
       }
-      store::write_run(store::block_spectrum_unit, (k - 1) * slot_records + r, records, out);
+      store::write_run(block_file, (k - 1) * slot_records + r, records, out);
     }
   }
 }
 
 void BlockSpectra::load(int k, double* buf) {
-  store::read_run(store::block_spectrum_unit, (k - 1) * slot_records + 1, slot_records, buf);
+  store::read_run(block_file, (k - 1) * slot_records + 1, slot_records, buf);
 }
 
-}  // namespace detail
-
-}  // namespace mul
+}  // namespace mul::detail

@@ -1,7 +1,5 @@
 #include "check.hpp"
-#include "fft/transform.hpp"
 #include "mul/detail.hpp"
-#include "mul/mult.hpp"
 
 namespace mul::detail {
 
@@ -12,35 +10,20 @@ double* ReuseState::write(double* view, int len) {
   return view;
 }
 
-double* ReuseState::take(double* view, const HeldSpectrum& held, int unit, int n) {
-  DIGITMILL_CHECK(holds_spectrum(view, held, unit, n));
-  return view;
-}
-
-HeldSpectrum ReuseState::leave(double* view, int len, int unit, int n) {
-  DIGITMILL_CHECK(view >= fft::transform_buffer &&
-                  view + len <= fft::transform_buffer + fft::transform_length);
+bool ReuseState::holds_spectrum(const double* view, int len, unsigned serial) const {
   for (const Held& h : held_) {
-    if (h.view == view && h.len == len && h.unit == unit && h.n == n) return HeldSpectrum(h.serial);
-  }
-  write(view, len);
-  Held* free = &held_[0];
-  if (held_[0].view != nullptr) free = &held_[1];
-  *free = Held{view, len, unit, n, ++spectra_left_};
-  return HeldSpectrum(free->serial);
-}
-
-bool ReuseState::holds_spectrum(const double* view, const HeldSpectrum& held, int unit, int n) const {
-  for (const Held& h : held_) {
-    if (h.view == view && h.serial == held.serial_ && h.unit == unit && h.n == n) return held.serial_ != 0;
+    if (h.view == view && h.len == len && h.serial == serial) return serial != 0;
   }
   return false;
 }
 
-void ReuseState::result_written(int unit) {
-  for (Held& h : held_) {
-    if (h.unit == unit) h = Held{};
-  }
+unsigned ReuseState::leave(double* view, int len, unsigned taken_serial) {
+  if (taken_serial != 0 && holds_spectrum(view, len, taken_serial)) return taken_serial;
+  write(view, len);
+  Held* free = &held_[0];
+  if (held_[0].view != nullptr) free = &held_[1];
+  *free = Held{view, len, ++spectra_left_};
+  return free->serial;
 }
 
 ReuseState::Slots& ReuseState::slots_of(int file) {
@@ -65,9 +48,9 @@ void ReuseState::store_pieces(int file, int unit, int from, int to) {
   }
 }
 
-bool ReuseState::holds_pieces(int file, int unit, int count) const {
+int ReuseState::pieces_of(int file, int unit) const {
   const Slots& s = slots_of(file);
-  return count <= 0 || (s.unit == unit && s.count >= count);
+  return s.unit == unit ? s.count : 0;
 }
 
 }  // namespace mul::detail

@@ -16,8 +16,6 @@ namespace store {
 alignas(64) Word word_buffer_a[record_words];
 alignas(64) Word word_buffer_b[record_words];
 
-double io_time = 0.0;
-
 void (*transfer_observer)(char kind, int unit, int record) = nullptr;
 double (*io_clock)() = rt::CPUSEC;
 
@@ -33,7 +31,9 @@ struct WorkFile {
   bool run_down = false;
 };
 
+double io_seconds = 0.0;  // io_time()
 WorkFile work_files[max_unit + 1];
+unsigned long long write_counts[max_unit + 1];
 std::string work_dir;  // for error messages
 
 std::string describe(int unit) {
@@ -43,14 +43,14 @@ std::string describe(int unit) {
 // The clock is read around each system call that moves records and nowhere
 // else: a record served from a window or held in one costs no reading, for a
 // reading costs a system call of its own, more than the memcpy it would time.
-// So io_time is the CPU time of the calls that move data, all of them,
+// So io_time() is the CPU time of the calls that move data, all of them,
 // including the write-outs of held records in flush_writes and CLOSEW.
 template <class Call>
 int timed(Call call) {
   const double t0 = io_clock();
   const int err = call();
   const double t1 = io_clock();
-  io_time = (t1 + io_time) - t0;
+  io_seconds = (t1 + io_seconds) - t0;
   return err;
 }
 
@@ -306,6 +306,7 @@ void read_record(int unit, int record, void* buffer, std::size_t bytes) {
 
 void write_record(int unit, int record, const void* buffer, std::size_t bytes) {
   check_transfer(unit, record, bytes);
+  ++write_counts[unit];
   if (transfer_observer != nullptr) transfer_observer('w', unit, record);
   if (windowed(unit, bytes)) {
     write_windowed(unit, record, buffer);
@@ -330,6 +331,14 @@ void check_run(char kind, int unit, int first, int count) {
 
 }  // namespace
 
+double io_time() {
+  return io_seconds;
+}
+
+void reset_io_time() {
+  io_seconds = 0.0;
+}
+
 void OPENW(int unit, int record_length, int max_records) {
   work_dir = rt::work_directory();
   const int fd = rt::open_anonymous(work_dir);
@@ -339,6 +348,7 @@ void OPENW(int unit, int record_length, int max_records) {
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags != -1) ::fcntl(fd, F_SETFL, flags | O_NOATIME);
 #endif
+  ++write_counts[unit];
   work_files[unit].fd = fd;
   work_files[unit].record_length = record_length;
   work_files[unit].max_records = max_records;
@@ -348,6 +358,7 @@ void CLOSEW(int unit) {
   if (work_files[unit].fd >= 0) forget(unit);
   if (work_files[unit].fd >= 0) ::close(work_files[unit].fd);
   work_files[unit] = WorkFile{};
+  ++write_counts[unit];
 }
 
 int reserve(int unit, long long bytes) {
@@ -370,6 +381,11 @@ void WRITED(int unit, int record, const double* buffer, int count) {
   write_record(unit, record, buffer, static_cast<std::size_t>(count) * sizeof(double));
 }
 
+unsigned long long write_count(int unit) {
+  DIGITMILL_CHECK(unit >= 1 && unit <= max_unit);
+  return write_counts[unit];
+}
+
 void flush_writes() {
   for (WriteWindow& w : write_windows) flush(w);
 }
@@ -388,6 +404,7 @@ void read_run(int unit, int first, int count, double* buffer) {
 // that keep its records let them go rather than serve them stale.
 void write_run(int unit, int first, int count, const double* buffer) {
   check_run('w', unit, first, count);
+  ++write_counts[unit];
   const int last = first + count - 1;
   flush_overlap(unit, first, last);
   for (ReadWindow& r : read_windows) {

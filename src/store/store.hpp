@@ -29,15 +29,10 @@ constexpr Place locate(int word) {
   return {(word - 1) / record_words + 1, (word - 1) % record_words + 1};
 }
 
-// Number work files, in the order they are opened and cleared.
+// Number work files, in the order they are opened and cleared. Other units
+// belong to whoever opens them (the multiplier its own).
 constexpr int number_units[5] = {11, 12, 13, 14, 15};
 constexpr int max_unit = 99;
-
-// Spectrum work files: their unit numbers.
-constexpr int spectrum_units[2] = {21, 22};
-// The work file where a blocked product forms its blocks' spectra, one
-// 1024-record slot each, before it releases them one by one.
-constexpr int block_spectrum_unit = 23;
 
 // The record being computed and the second operand's record. Every routine
 // that touches the words of a number streams them through these; nothing in
@@ -59,7 +54,8 @@ constexpr double inverse_half_radix = 1.0e-4;
 // transfers below and the work files (a window read ahead, held records
 // written out, a record moved alone), read from io_clock around each such
 // call and nowhere else. The driver zeroes it at start and prints it last.
-extern double io_time;
+double io_time();
+void reset_io_time();
 // rt::CPUSEC in a run; tests may count its readings through it.
 extern double (*io_clock)();
 
@@ -88,6 +84,12 @@ void READD(int unit, int record, double* buffer, int count);
 void WRITED(int unit, int record, const double* buffer, int count);
 // Writes every held record to its file now (a failure ends the run).
 void flush_writes();
+
+// How many transfers have written into the unit since the process began:
+// every write of a record or a run advances it, whoever makes it, and
+// opening or closing the unit does too. Whoever keeps something formed from
+// a unit's contents records the count to know later whether it still holds.
+unsigned long long write_count(int unit);
 
 // Records first .. first + count - 1 of a unit of 4096-byte records, moved
 // in one timed system call straight between the file and buffer (512 doubles

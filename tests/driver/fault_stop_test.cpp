@@ -24,7 +24,6 @@
 #include "mul/mult.hpp"
 #include "rt/rt.hpp"
 #include "store/store.hpp"
-#include "support/multiplier.hpp"
 #include "support/pi_reference.hpp"
 #include "support/text_files.hpp"
 #include "support/work_files.hpp"
@@ -81,11 +80,9 @@ class StopMessages : public testing::Test {
 
     for (int unit : store::number_units)
       store::OPENW(unit, store::record_bytes, testsupport::max_file_records);
-    store::OPENW(21, store::record_bytes, testsupport::max_file_records);
-    store::OPENW(22, store::record_bytes, testsupport::max_file_records);
   }
   static void TearDownTestSuite() {
-    for (int unit : {22, 21, 15, 14, 13, 12, 11}) store::CLOSEW(unit);
+    for (int unit : {15, 14, 13, 12, 11}) store::CLOSEW(unit);
     fs::current_path(home_);
     saved_tmpdir_ ? ::setenv("TMPDIR", saved_tmpdir_->c_str(), 1) : ::unsetenv("TMPDIR");
     fs::remove_all(base_);
@@ -125,8 +122,9 @@ TEST_F(StopMessages, MainLoopThatNeverConvergesStops) {
   auto run = [] {
     quiet();
     store::transfer_observer = unsteady_read;
-    driver::initial_values(testsupport::multiplier(), n, m);
-    driver::pi_iteration(testsupport::multiplier(), n, m, 0.0);
+    mul::Multiplier mult(n);
+    driver::initial_values(mult, n, m);
+    driver::pi_iteration(mult, n, m, 0.0);
   };
   EXPECT_EXIT(run(), testing::ExitedWithCode(1), stop_line("Not convergent in MAIN"));
 }
@@ -135,7 +133,8 @@ TEST_F(StopMessages, SquareRootsOutOfStepsStop) {
   // One step short of what doubling from two words to n takes.
   auto short_budget = [] {
     quiet();
-    driver::initial_values(testsupport::multiplier(), n, m - 1);
+    mul::Multiplier mult(n);
+    driver::initial_values(mult, n, m - 1);
   };
   EXPECT_EXIT(short_budget(), testing::ExitedWithCode(1), stop_line("Not convergent in SQR05"));
 
@@ -144,10 +143,11 @@ TEST_F(StopMessages, SquareRootsOutOfStepsStop) {
   // than the budget leaves.
   auto far_from_the_mean = [] {
     quiet();
-    driver::initial_values(testsupport::multiplier(), n, m);
+    mul::Multiplier mult(n);
+    driver::initial_values(mult, n, m);
     set_number(12, 5000000, n);
     set_number(15, 5000000, n);
-    driver::pi_iteration(testsupport::multiplier(), n, m, 0.0);
+    driver::pi_iteration(mult, n, m, 0.0);
   };
   EXPECT_EXIT(far_from_the_mean(), testing::ExitedWithCode(1), stop_line("Not convergent in SQR"));
 }
@@ -160,7 +160,7 @@ TEST_F(StopMessages, ProductBeyondDoublePrecisionStops) {
   std::vector<store::Word> rec(store::record_words, 2147483647);
   for (int r = 1; r <= len / store::record_words + 1; ++r)
     store::WRITEW(12, r, rec.data(), store::record_words);
-  EXPECT_EXIT(testsupport::multiplier().MULT(12, 12, 12, len, mul::square), testing::ExitedWithCode(1),
+  EXPECT_EXIT(mul::Multiplier(len).MULT(mul::Product::square, 12, 12, 12, len), testing::ExitedWithCode(1),
               stop_line("Not exact in ROUND"));
 }
 

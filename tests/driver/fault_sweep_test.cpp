@@ -43,6 +43,7 @@
 #include <vector>
 
 #include "driver/driver.hpp"
+#include "mul/detail.hpp"
 #include "rt/rt.hpp"
 #include "store/store.hpp"
 #include "support/pi_reference.hpp"
@@ -56,7 +57,8 @@ template <class Key, class Names>
 std::string counts_by_name(const std::map<Key, int>& tally, const Names& names) {
   std::string text;
   for (const auto& [key, count] : tally)
-    text += std::string(text.empty() ? "" : ", ") + names[static_cast<int>(key)] + " " + std::to_string(count);
+    text +=
+        std::string(text.empty() ? "" : ", ") + names[static_cast<int>(key)] + " " + std::to_string(count);
   return text;
 }
 
@@ -596,8 +598,12 @@ std::vector<bool> blocked_calls(const Sequence& s) {
   std::set<int> spectrum_fds, number_fds;
   int block_fd = -1;
   for (const auto& [fd, unit] : s.unit_of_fd) {
-    if (unit == store::block_spectrum_unit) block_fd = fd;
-    (unit == 21 || unit == 22 || unit == store::block_spectrum_unit ? spectrum_fds : number_fds).insert(fd);
+    if (unit == mul::detail::block_file) block_fd = fd;
+    (unit == mul::detail::spectrum_file_a || unit == mul::detail::spectrum_file_b ||
+             unit == mul::detail::block_file
+         ? spectrum_fds
+         : number_fds)
+        .insert(fd);
   }
   std::vector<bool> blocked(s.count() + 1, false);
   bool releasing = false;  // since a block spectrum was read back

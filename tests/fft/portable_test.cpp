@@ -43,7 +43,7 @@ std::vector<double> spread_values(std::mt19937_64& gen, int count) {
   return v;
 }
 
-class PortableTest : public test_support::EachVariant {};
+class PortableTest : public testsupport::EachVariant {};
 
 TEST_P(PortableTest, TransformsAgreeBitForBitForEveryM) {
   for (int m = 1; m <= 19; ++m) {
@@ -101,7 +101,7 @@ TEST_P(PortableTest, SinglePassesAgreeBitForBit) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Variants, PortableTest, ::testing::ValuesIn(test_support::runnable_variants()),
-                         test_support::variant_name);
+INSTANTIATE_TEST_SUITE_P(Variants, PortableTest, ::testing::ValuesIn(testsupport::runnable_variants()),
+                         testsupport::variant_name);
 
 }  // namespace

@@ -9,12 +9,12 @@
 #include <string>
 
 #include "mp/elementwise.hpp"
-#include "stored_number.hpp"
 #include "support/kernel_variants.hpp"
+#include "support/numbers.hpp"
 
 namespace {
 
-using namespace dmtest;
+using namespace testsupport;
 
 class AddSub : public ::testing::Test {
  protected:
@@ -163,7 +163,7 @@ Words plain_add_or_sub(Op op, const Words& a, const Words& b) {
 
 // In every kernel variant the processor runs: each has its own copy of the
 // carry runs.
-class AddSubEachVariant : public test_support::EachVariant {
+class AddSubEachVariant : public testsupport::EachVariant {
  protected:
   void SetUp() override {
     EachVariant::SetUp();
@@ -216,8 +216,8 @@ TEST_P(AddSubEachVariant, AddAndSubEqualThePlainCarryLoopBitForBit) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Variants, AddSubEachVariant, ::testing::ValuesIn(test_support::runnable_variants()),
-                         test_support::variant_name);
+INSTANTIATE_TEST_SUITE_P(Variants, AddSubEachVariant, ::testing::ValuesIn(testsupport::runnable_variants()),
+                         testsupport::variant_name);
 
 TEST_F(AddSub, AddAndSubVisitRecordsOnceFromTheLast) {
   const int len = 4096;  // 5 records

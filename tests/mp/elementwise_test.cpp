@@ -6,11 +6,11 @@
 
 #include <random>
 
-#include "stored_number.hpp"
+#include "support/numbers.hpp"
 
 namespace {
 
-using namespace dmtest;
+using namespace testsupport;
 
 class Elementwise : public ::testing::Test {
  protected:

@@ -8,11 +8,11 @@
 #include <string>
 
 #include "mp/elementwise.hpp"
-#include "stored_number.hpp"
+#include "support/numbers.hpp"
 
 namespace {
 
-using namespace dmtest;
+using namespace testsupport;
 
 class LeadingWord : public ::testing::Test {
  protected:

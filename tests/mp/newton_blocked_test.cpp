@@ -89,6 +89,8 @@ double error_in_last_word(int unit, const mpfr_t expected) {
 
 class NewtonBlocked : public ::testing::Test {
  protected:
+  testsupport::TestMultiplier mult;
+
   static void SetUpTestSuite() {
     testsupport::open_work_units();
   }
@@ -105,7 +107,7 @@ TEST_F(NewtonBlocked, ReciprocalMatchesMpfr) {
   for (auto [lo, hi] : {std::pair<Word, Word>{5000000, 25000000}, {100000000, 400000000}}) {
     const std::vector<Word> x = random_number(rng, lo, hi);
     write_words(13, x);
-    mp::INV(testsupport::multiplier(), 13, 12, 14, n, maxit);
+    mp::INV(mult, 13, 12, 14, n, maxit);
     Real xv, expected;
     to_mpfr(xv.v, 13);
     mpfr_ui_div(expected.v, 1, xv.v, MPFR_RNDN);
@@ -116,7 +118,7 @@ TEST_F(NewtonBlocked, ReciprocalMatchesMpfr) {
 TEST_F(NewtonBlocked, SquareRootOfOneHalfMatchesMpfr) {
   // The leading-half square is blocked at 524288 words, and mode 8 takes
   // its pieces.
-  mp::SQR05(testsupport::multiplier(), 12, 14, n, maxit);
+  mp::SQR05(mult, 12, 14, n, maxit);
   Real expected;
   mpfr_set_d(expected.v, 0.5, MPFR_RNDN);
   mpfr_sqrt(expected.v, expected.v, MPFR_RNDN);
@@ -132,7 +134,7 @@ TEST_F(NewtonBlocked, SquareRootColdAndRestartedMatchesMpfr) {
   std::mt19937 rng(seed);
   std::vector<Word> x = random_number(rng, 50000000, 100000000);
   write_words(15, x);
-  mul::StoredPieces x_pieces = mp::SQR(testsupport::multiplier(), 15, 12, 14, n, maxit, 3, 0, {});
+  mul::Token x_token = mp::SQR(mult, 15, 12, 14, n, maxit, 3, 0, {});
   Real xv, expected;
   to_mpfr(xv.v, 15);
   mpfr_sqrt(expected.v, xv.v, MPFR_RNDN);
@@ -141,7 +143,7 @@ TEST_F(NewtonBlocked, SquareRootColdAndRestartedMatchesMpfr) {
   for (int g : {300000, 140000}) {
     for (int i = g; i < n + 2; ++i) x[i] = std::uniform_int_distribution<Word>(0, 99999999)(rng);
     write_words(15, x);
-    x_pieces = mp::SQR(testsupport::multiplier(), 15, 12, 14, n, maxit, 4, g, x_pieces);
+    x_token = mp::SQR(mult, 15, 12, 14, n, maxit, 4, g, x_token);
     to_mpfr(xv.v, 15);
     mpfr_sqrt(expected.v, xv.v, MPFR_RNDN);
     EXPECT_LT(error_in_last_word(12, expected.v), 1.0) << "restart g=" << g << ", seed " << seed;

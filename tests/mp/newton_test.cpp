@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <random>
 #include <vector>
 
@@ -20,6 +21,8 @@ using store::Word;
 
 class NewtonTest : public ::testing::Test {
  protected:
+  testsupport::TestMultiplier mult;
+
   static void SetUpTestSuite() {
     testsupport::open_work_units();
   }
@@ -102,7 +105,7 @@ TEST_F(NewtonTest, ReciprocalMatchesMpfrAtEveryLength) {
     for (auto [lo, hi] : {std::pair<Word, Word>{5000000, 25000000}, {100000000, 400000000}}) {
       std::vector<Word> x = random_number(rng, n, lo, hi);
       write_words(13, x);
-      mp::INV(testsupport::multiplier(), 13, 12, 14, n, budget_for(n));
+      mp::INV(mult, 13, 12, 14, n, budget_for(n));
 
       mpfr_prec_t prec = static_cast<mpfr_prec_t>(8 * (n + 8)) * 4;
       testsupport::Mpfr xv(prec), expected(prec);
@@ -117,7 +120,7 @@ TEST_F(NewtonTest, ReciprocalMatchesMpfrAtEveryLength) {
 TEST_F(NewtonTest, SquareRootOfOneHalfMatchesMpfr) {
   for (int n = 16; n <= 4096; n *= 2) {
     clear_all(n);
-    mp::SQR05(testsupport::multiplier(), 12, 14, n, budget_for(n));
+    mp::SQR05(mult, 12, 14, n, budget_for(n));
     mpfr_prec_t prec = static_cast<mpfr_prec_t>(8 * (n + 8)) * 4;
     testsupport::Mpfr expected(prec);
     mpfr_set_d(expected, 0.5, MPFR_RNDN);
@@ -126,7 +129,7 @@ TEST_F(NewtonTest, SquareRootOfOneHalfMatchesMpfr) {
   }
   // n = 16: words 1..3 are decimals 1-8, 9-16, 17-24 of 0.70710678118654752440084436...
   clear_all(16);
-  mp::SQR05(testsupport::multiplier(), 12, 14, 16, 7);
+  mp::SQR05(mult, 12, 14, 16, 7);
   std::vector<Word> w = read_words(12, 3);
   EXPECT_EQ(w[0], 70710678);
   EXPECT_EQ(w[1], 11865475);
@@ -145,7 +148,7 @@ TEST_F(NewtonTest, SquareRootColdAndRestartedMatchesMpfr) {
     // Step 3 of the caller: cold start, saves n/4 + 2 words of 1/sqrt(x) in c.
     std::vector<Word> x = random_number(rng, n, 50000000, 100000000);
     write_words(15, x);
-    mul::StoredPieces x_pieces = mp::SQR(testsupport::multiplier(), 15, 12, 14, n, maxit, 3, 0, {});
+    mul::Token x_token = mp::SQR(mult, 15, 12, 14, n, maxit, 3, 0, {});
     to_mpfr(xv, 15, n);
     mpfr_sqrt(expected, xv, MPFR_RNDN);
     EXPECT_LT(error_in_last_word(12, n, expected), 1.0) << "cold n=" << n << " seed=" << seed;
@@ -161,7 +164,7 @@ TEST_F(NewtonTest, SquareRootColdAndRestartedMatchesMpfr) {
       for (int i = std::max(g, 1); i < n + 2; ++i)
         x[i] = std::uniform_int_distribution<Word>(0, 99999999)(rng);
       write_words(15, x);
-      x_pieces = mp::SQR(testsupport::multiplier(), 15, 12, 14, n, maxit, 4, g, x_pieces);
+      x_token = mp::SQR(mult, 15, 12, 14, n, maxit, 4, g, x_token);
       to_mpfr(xv, 15, n);
       mpfr_sqrt(expected, xv, MPFR_RNDN);
       EXPECT_LT(error_in_last_word(12, n, expected), 1.0)
@@ -181,7 +184,7 @@ TEST_F(NewtonTest, TerminatingResultsAreExactAtEveryLength) {
       write_words(unit, junk);
     }
     mp::ADDC(13, 0.25, n);
-    mp::INV(testsupport::multiplier(), 13, 12, 14, n, budget_for(n));
+    mp::INV(mult, 13, 12, 14, n, budget_for(n));
     std::vector<Word> want(n + 2, 0);
     want[0] = 400000000;
     EXPECT_EQ(read_words(12, n + 2), want) << "1/0.25 at n=" << n;
@@ -190,7 +193,7 @@ TEST_F(NewtonTest, TerminatingResultsAreExactAtEveryLength) {
       mp::ZERO(15, n);
       mp::ADDC(15, x, n);
       write_words(12, std::vector<Word>(n + 2, 87654321));
-      mp::SQR(testsupport::multiplier(), 15, 12, 14, n, budget_for(n), 3, 0, {});
+      mp::SQR(mult, 15, 12, 14, n, budget_for(n), 3, 0, {});
       want[0] = root;
       EXPECT_EQ(read_words(12, n + 2), want) << "sqrt(" << x << ") at n=" << n;
     }
@@ -201,15 +204,92 @@ TEST_F(NewtonTest, ExhaustedBudgetsStopTheRun) {
   clear_all(16);
   mp::ADDC(13, 0.25, 16);
   mp::ADDC(15, 0.5, 16);
-  EXPECT_EXIT(mp::INV(testsupport::multiplier(), 13, 12, 14, 16, 3), ::testing::ExitedWithCode(1),
+  EXPECT_EXIT(mp::INV(mult, 13, 12, 14, 16, 3), ::testing::ExitedWithCode(1),
               "^STOP  ERROR     Not convergent in INV statement executed\n$");
-  EXPECT_EXIT(mp::SQR05(testsupport::multiplier(), 12, 14, 16, 3), ::testing::ExitedWithCode(1),
+  EXPECT_EXIT(mp::SQR05(mult, 12, 14, 16, 3), ::testing::ExitedWithCode(1),
               "^STOP  ERROR     Not convergent in SQR05 statement executed\n$");
-  EXPECT_EXIT(mp::SQR(testsupport::multiplier(), 15, 12, 14, 16, 3, 1, 0, {}), ::testing::ExitedWithCode(1),
+  EXPECT_EXIT(mp::SQR(mult, 15, 12, 14, 16, 3, 1, 0, {}), ::testing::ExitedWithCode(1),
               "^STOP  ERROR     Not convergent in SQR statement executed\n$");
   // A restart whose starting step already lies past the budget.
-  EXPECT_EXIT(mp::SQR(testsupport::multiplier(), 15, 12, 14, 16, 7, 4, 17, {}), ::testing::ExitedWithCode(1),
+  EXPECT_EXIT(mp::SQR(mult, 15, 12, 14, 16, 7, 4, 17, {}), ::testing::ExitedWithCode(1),
               "^STOP  ERROR     Not convergent in SQR statement executed\n$");
 }
+
+}  // namespace
+
+namespace {
+
+// A token says which spectra an earlier product left of a number; once the
+// number's unit has been written (by COPY, by a product's result, by any
+// record written into it), those spectra may belong to words that are gone.
+// Taking such a token would give wrong digits without any other sign, so
+// the run stops, in every build. Narrowed after the write, to the words the
+// caller knows unchanged, the token is taken.
+struct StaleCase {
+  const char* what;
+  int n;  // in core, or blocked (the token's pieces in the slots)
+  void (*write)(mul::Multiplier& mult, int unit, int n);  // what writes the token's unit
+};
+
+void copy_into(mul::Multiplier&, int unit, int n) {
+  mp::COPY(15, unit, n);
+}
+
+void product_into(mul::Multiplier& mult, int unit, int n) {
+  mult.MULT(mul::Product::square, 15, 15, unit, n);
+}
+
+void PrintTo(const StaleCase& k, std::ostream* os) {
+  *os << k.what << ", n = " << k.n;
+}
+
+const StaleCase stale_cases[] = {
+    {"COPY, in core", 1024, copy_into},
+    {"COPY, blocked", 131072, copy_into},
+    {"a product's result", 1024, product_into},
+};
+
+class StaleToken : public ::testing::TestWithParam<StaleCase> {
+ protected:
+  static void SetUpTestSuite() {
+    testsupport::open_work_units();
+  }
+  static std::vector<Word> words(int unit, int count) {
+    std::vector<Word> w;
+    Word rec[store::record_words];
+    for (int r = 1; static_cast<int>(w.size()) < count; ++r) {
+      store::READW(unit, r, rec, store::record_words);
+      for (int i = 0; i < store::record_words && static_cast<int>(w.size()) < count; ++i) w.push_back(rec[i]);
+    }
+    return w;
+  }
+};
+
+TEST_P(StaleToken, StopsTheRunUnlessNarrowed) {
+  const StaleCase& k = GetParam();
+  SCOPED_TRACE(k.what);
+  const int n = k.n;
+  for (int unit : store::number_units) mp::ZERO(unit, n);
+  for (int unit : {11, 12, 15}) mp::ADDC(unit, 0.1 * unit, n);
+  // A full product leaves A's spectrum or pieces; A is written; a product
+  // takes the token, as it was or narrowed to no words.
+  auto take_after_write = [&](mul::Multiplier& mult, bool narrow) {
+    const mul::Token token = mult.MULT(mul::Product::full, 11, 12, 13, n).a;
+    k.write(mult, 11, n);
+    mult.MULT(mul::Product::full, 11, 12, 13, n, narrow ? token.narrowed(0) : token);
+  };
+  testsupport::TestMultiplier mult;
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(take_after_write(mult, false), ::testing::ExitedWithCode(1),
+              "^STOP  ERROR     Internal error: MULT was handed a stale token statement executed\n$");
+  take_after_write(mult, true);
+  mult.MULT(mul::Product::full, 11, 12, 14, n);
+  EXPECT_EQ(words(13, n + 2), words(14, n + 2)) << "narrowed: the product of the words now there";
+}
+
+INSTANTIATE_TEST_SUITE_P(Writers, StaleToken, ::testing::ValuesIn(stale_cases),
+                         [](const ::testing::TestParamInfo<StaleCase>& info) {
+                           return std::to_string(info.index);
+                         });
 
 }  // namespace

@@ -10,11 +10,11 @@
 #include <string>
 
 #include "mp/elementwise.hpp"
-#include "stored_number.hpp"
+#include "support/numbers.hpp"
 
 namespace {
 
-using namespace dmtest;
+using namespace testsupport;
 
 class Scale : public ::testing::Test {
  protected:
@@ -160,7 +160,7 @@ TEST_F(Scale, MuliAndHalfEqualThePlainLoopsBitForBit) {
         ASSERT_EQ(get_number(12, len), plain_muli(a, k));
       }
       // Odd and negative words 1 take the parity path through every record.
-      for (Word w1 : {a[0], Word{-7}, Word{2147483647}, Word{-2147483647 - 1}}) {
+      for (Word w1 : {static_cast<Word>(a[0]), Word{-7}, Word{2147483647}, Word{-2147483647 - 1}}) {
         a[0] = w1;
         put_number(11, a);
         mp::HALF(11, len);
@@ -281,7 +281,7 @@ TEST_F(Scale, HalfCarriesTheRemainderIntoTheNextWordAndRecord) {
 
 namespace {
 
-using namespace dmtest;
+using namespace testsupport;
 
 class ScaleSlow : public ::testing::Test {
  protected:

@@ -16,13 +16,13 @@
 #include <string>
 
 #include "mul/mult.hpp"
-#include "mul/support.hpp"
 #include "store/store.hpp"
 #include "support/multiplier.hpp"
+#include "support/numbers.hpp"
 
 namespace {
 
-using namespace mul_test;
+using namespace testsupport;
 
 constexpr int piece_words = 131072;
 
@@ -31,6 +31,16 @@ class BlockedReuse : public ::testing::Test {
   void SetUp() override {
     open_units();
   }
+  testsupport::TestMultiplier mult;
+};
+
+using mul::Product;
+
+// A token with the number of leading words the test vouches for being
+// unchanged when the next product takes it.
+struct Vouched {
+  mul::Token token;
+  int words = 0x7fffffff;
 };
 
 // x with new random words 100 .. 199 in each of its first `pieces` pieces.
@@ -59,20 +69,21 @@ const Words& c_start(int n) {
   return c;
 }
 
-// The product of a (unit 11) and b (unit 12) by MULT in the given mode,
-// into unit 13 starting from the same words each time.
-// It takes `taken`, and what it leaves goes to *left.
-Words mult(const Words& a, const Words& b, int n, int mode, const mul::Pieces& taken = {},
-           mul::Pieces* left = nullptr) {
-  store_number(11, a);
-  store_number(12, b);
-  store_number(13, c_start(n));
-  const mul::Pieces l = testsupport::mult_any(11, 12, 13, n, mode, taken).pieces;
+// The product of a (unit 11) and b (unit 12) by MULT, into unit 13
+// starting from the same words each time. It takes the tokens, narrowed to
+// the words vouched for once the operands are stored, and what it leaves
+// goes to *left.
+Words product(mul::Multiplier& m, Product p, const Words& a, const Words& b, int n, const Vouched& ta = {},
+              const Vouched& tb = {}, mul::Tokens* left = nullptr) {
+  put_number(11, a);
+  put_number(12, b);
+  put_number(13, c_start(n));
+  const mul::Tokens l = m.MULT(p, 11, 12, 13, n, ta.token.narrowed(ta.words), tb.token.narrowed(tb.words));
   if (left != nullptr) *left = l;
-  return load_number(13, n + 2);
+  return get_words(13, n + 2);
 }
 
-TEST_F(BlockedReuse, Mode4StartsAfterTheValidWordsOfTheStoredPieces) {
+TEST_F(BlockedReuse, FullProductStartsAfterTheValidWordsOfTheStoredPieces) {
   const int n = 262144;  // two pieces
   const std::uint64_t seed = 95001;
   SCOPED_TRACE("seed " + std::to_string(seed));
@@ -81,30 +92,32 @@ TEST_F(BlockedReuse, Mode4StartsAfterTheValidWordsOfTheStoredPieces) {
   const Words x1 = changed(x, 2, rng);
   const Words x2 = changed(x, 2, rng);
   const Words b = make_number(rng, n, Kind::random);
-  const Words want1 = mult(hybrid(x, x1, 1), b, n, 0);
-  const Words want2 = mult(hybrid(x, x2, 1), b, n, 0);
-  const Words want_all = mult(x2, b, n, 0);
+  const Words want1 = product(mult, Product::full, hybrid(x, x1, 1), b, n);
+  const Words want2 = product(mult, Product::full, hybrid(x, x2, 1), b, n);
+  const Words want_all = product(mult, Product::full, x2, b, n);
 
-  mul::Pieces kept;
-  mult(x, b, n, 4, {}, &kept);  // x's pieces stored
+  mul::Tokens kept;
+  product(mult, Product::full, x, b, n, {}, {}, &kept);  // x's pieces stored
   // As at the first blocked call of the square root: valid for an outer
   // agreement over one piece, so piece 1 is taken.
-  mul::Pieces kept1;
-  EXPECT_EQ(first_mismatch(mult(x1, b, n, 4, {kept.a.valid_for(piece_words + 10000), {}}, &kept1), want1), "")
+  mul::Tokens kept1;
+  EXPECT_EQ(first_mismatch(product(mult, Product::full, x1, b, n, {kept.a, piece_words + 10000}, {}, &kept1),
+                           want1),
+            "")
       << "over one piece";
-  EXPECT_EQ(kept1.a.count(), 2);
-  // Mode 6 takes both pieces as mode 4 left them.
-  EXPECT_EQ(first_mismatch(mult(x1, b, n, 6, kept1), want1), "") << "mode 6";
+  // Both pieces taken as the product before left them.
+  EXPECT_EQ(first_mismatch(product(mult, Product::full, x1, b, n, {kept1.a}), want1), "") << "all taken";
   // As the call at half this length leaves them: piece 1 is taken.
-  EXPECT_EQ(first_mismatch(mult(x2, b, n, 4, {kept1.a.valid_for(n / 2), {}}), want2), "") << "half";
+  EXPECT_EQ(first_mismatch(product(mult, Product::full, x2, b, n, {kept1.a, n / 2}), want2), "") << "half";
   // Valid for less than one piece, or pieces of another number: every piece
   // is transformed.
-  EXPECT_EQ(first_mismatch(mult(x2, b, n, 4, {kept1.a.valid_for(piece_words - 1), {}}), want_all), "")
+  EXPECT_EQ(first_mismatch(product(mult, Product::full, x2, b, n, {kept1.a, piece_words - 1}), want_all), "")
       << "short agreement";
-  EXPECT_EQ(first_mismatch(mult(x2, b, n, 4, {kept1.b, {}}), want_all), "") << "another number's pieces";
+  EXPECT_EQ(first_mismatch(product(mult, Product::full, x2, b, n, {kept1.b}), want_all), "")
+      << "another number's pieces";
 }
 
-TEST_F(BlockedReuse, Mode5StartsAfterTheValidWordsOfBothOperandsPieces) {
+TEST_F(BlockedReuse, FullProductStartsAfterTheValidWordsOfBothOperandsPieces) {
   const int n = 262144;
   const std::uint64_t seed = 95002;
   SCOPED_TRACE("seed " + std::to_string(seed));
@@ -113,29 +126,30 @@ TEST_F(BlockedReuse, Mode5StartsAfterTheValidWordsOfBothOperandsPieces) {
   const Words y = make_number(rng, n, Kind::big_head);
   const Words x1 = changed(x, 2, rng), y1 = changed(y, 2, rng);
   const Words x2 = changed(x, 2, rng), y2 = changed(y, 2, rng);
-  const Words want1 = mult(hybrid(x, x1, 1), hybrid(y, y1, 1), n, 0);
-  const Words want2 = mult(hybrid(x, x2, 1), y2, n, 0);
-  const Words want3 = mult(x1, hybrid(y2, y1, 1), n, 0);
+  const Words want1 = product(mult, Product::full, hybrid(x, x1, 1), hybrid(y, y1, 1), n);
+  const Words want2 = product(mult, Product::full, hybrid(x, x2, 1), y2, n);
+  const Words want3 = product(mult, Product::full, x1, hybrid(y2, y1, 1), n);
 
-  mul::Pieces kept;
-  mult(x, y, n, 5, {}, &kept);
+  mul::Tokens kept;
+  product(mult, Product::full, x, y, n, {}, {}, &kept);
   // x's first half taken; the agreement covers y's piece 1.
   EXPECT_EQ(
-      first_mismatch(mult(x1, y1, n, 5, {kept.a.valid_for(n / 2), kept.b.valid_for(piece_words + 1)}, &kept),
-                     want1),
+      first_mismatch(
+          product(mult, Product::full, x1, y1, n, {kept.a, n / 2}, {kept.b, piece_words + 1}, &kept), want1),
       "")
       << "agreement over a piece";
   // Agreement below a piece: all of y is transformed (and stored).
   EXPECT_EQ(
-      first_mismatch(mult(x2, y2, n, 5, {kept.a.valid_for(n / 2), kept.b.valid_for(piece_words - 1)}, &kept),
-                     want2),
+      first_mismatch(
+          product(mult, Product::full, x2, y2, n, {kept.a, n / 2}, {kept.b, piece_words - 1}, &kept), want2),
       "")
       << "agreement under a piece";
   // A fresh x: all of it is transformed; y's piece 1 is taken as just stored.
-  EXPECT_EQ(first_mismatch(mult(x1, y1, n, 5, {{}, kept.b.valid_for(piece_words)}), want3), "") << "fresh";
+  EXPECT_EQ(first_mismatch(product(mult, Product::full, x1, y1, n, {}, {kept.b, piece_words}), want3), "")
+      << "fresh";
 }
 
-TEST_F(BlockedReuse, Mode7TakesTheLeadingPiecesThatMode5StoredOfItsSecondOperand) {
+TEST_F(BlockedReuse, HalfProductTakesTheLeadingPiecesAFullProductStoredOfItsSecondOperand) {
   for (int n : {262144, 524288}) {
     const int q = n / 262144;
     const std::uint64_t seed = 95003 + n;
@@ -145,21 +159,38 @@ TEST_F(BlockedReuse, Mode7TakesTheLeadingPiecesThatMode5StoredOfItsSecondOperand
     const Words y = make_number(rng, n, Kind::big_head);
     const Words b = make_number(rng, n, Kind::random);
     const Words y1 = changed(y, 2 * q, rng);
-    const Words want = mult(hybrid(y, y1, q), b, n, 1);
+    const Words want = product(mult, Product::half, hybrid(y, y1, q), b, n);
+    // At twice the length, with the first piece of y, which its slot holds.
+    const int n2 = 2 * n;
+    Words y2 = make_number(rng, n2, Kind::big_head);
+    for (int w = 1; w <= piece_words; ++w) y2[w - 1] = y[w - 1];
+    const Words b2 = make_number(rng, n2, Kind::random);
+    const Words want2 = q == 1 ? product(mult, Product::half, y2, b2, n2) : Words();
 
-    mul::Pieces kept;
-    mult(t, y, n, 5, {}, &kept);  // as the reciprocal starts: t's pieces are not stored yet
-    // y stays in unit 12, now as the first operand.
-    store_number(12, y1);
-    store_number(11, b);
-    store_number(13, c_start(n));
-    const mul::Pieces left = testsupport::mult_any(12, 11, 13, n, 7, mul::Pieces{kept.b, {}}).pieces;
-    EXPECT_EQ(first_mismatch(load_number(13, n + 2), want), "");
-    EXPECT_EQ(left.a.count(), q) << "B's pieces end the run of A's";
+    mul::Tokens kept;
+    product(mult, Product::full, t, y, n, {}, {},
+            &kept);  // as the reciprocal starts: t's pieces not stored yet
+    // y stays in unit 12, now as the first operand; its leading q pieces
+    // are vouched for as the iterate's agreement would.
+    put_number(12, y1);
+    put_number(11, b);
+    put_number(13, c_start(n));
+    const mul::Token left = mult.MULT(Product::half, 12, 11, 13, n, kept.b.narrowed(q * piece_words)).a;
+    EXPECT_EQ(first_mismatch(get_words(13, n + 2), want), "");
+    if (q == 1) {
+      // What the half product left of A ends at its own pieces: at twice
+      // the length, a half product on it takes piece 1 from its slot and
+      // transforms piece 2, whose slot holds y's (B's, from 2 pieces on).
+      put_number(12, y2);
+      put_number(11, b2);
+      put_number(13, c_start(n2));
+      mult.MULT(Product::half, 12, 11, 13, n2, left.narrowed(piece_words));
+      EXPECT_EQ(first_mismatch(get_words(13, n2 + 2), want2), "") << "B's pieces end the run of A's";
+    }
   }
 }
 
-TEST_F(BlockedReuse, LeadingHalfSquareStartsAfterTheValidWordsAndMode8TakesItsPieces) {
+TEST_F(BlockedReuse, LeadingHalfSquareStartsAfterTheValidWordsAndAHalfProductTakesItsPieces) {
   const int n = 524288, e = n / 2;  // three pieces squared
   const std::uint64_t seed = 95004;
   SCOPED_TRACE("seed " + std::to_string(seed));
@@ -169,17 +200,22 @@ TEST_F(BlockedReuse, LeadingHalfSquareStartsAfterTheValidWordsAndMode8TakesItsPi
   const Words a1 = changed(a, 2, rng);  // piece 3 holds only the guard words
   const Words a2 = changed(a, 2, rng);
   const Words b = make_number(rng, n, Kind::random);
-  const Words want_square = mult(hybrid(a, a1, 1), b, n, 3);
-  const Words want_half = mult(hybrid(a, a1, 1), b, n, 1);
-  const Words want_all = mult(a2, b, n, 3);
+  const Words want_square = product(mult, Product::leading_half_square, hybrid(a, a1, 1), b, n);
+  const Words want_half = product(mult, Product::half, hybrid(a, a1, 1), b, n);
+  const Words want_all = product(mult, Product::leading_half_square, a2, b, n);
 
-  mul::Pieces kept;
-  mult(a, b, n, 3, {}, &kept);
-  EXPECT_EQ(
-      first_mismatch(mult(a1, b, n, 3, {kept.a.valid_for(2 * piece_words - 1), {}}, &kept), want_square), "")
+  mul::Tokens kept;
+  product(mult, Product::leading_half_square, a, b, n, {}, {}, &kept);
+  EXPECT_EQ(first_mismatch(product(mult, Product::leading_half_square, a1, b, n,
+                                   {kept.a, 2 * piece_words - 1}, {}, &kept),
+                           want_square),
+            "")
       << "agreement over a piece";
-  EXPECT_EQ(first_mismatch(mult(a1, b, n, 8, kept), want_half), "") << "mode 8";
-  EXPECT_EQ(first_mismatch(mult(a2, b, n, 3, {kept.a.valid_for(piece_words - 1), {}}), want_all), "")
+  EXPECT_EQ(first_mismatch(product(mult, Product::half, a1, b, n, {kept.a}), want_half), "")
+      << "half product";
+  EXPECT_EQ(first_mismatch(product(mult, Product::leading_half_square, a2, b, n, {kept.a, piece_words - 1}),
+                           want_all),
+            "")
       << "agreement under a piece";
 }
 

@@ -17,16 +17,15 @@
 #include <string>
 #include <vector>
 
-#include "fft/transform.hpp"
 #include "mul/detail.hpp"
 #include "mul/mult.hpp"
-#include "mul/support.hpp"
 #include "store/store.hpp"
 #include "support/multiplier.hpp"
+#include "support/numbers.hpp"
 
 namespace {
 
-using namespace mul_test;
+using namespace testsupport;
 
 constexpr int piece_half_words = 262144;  // a piece of 131072 words
 
@@ -35,7 +34,10 @@ class Blocked : public ::testing::Test {
   void SetUp() override {
     open_units();
   }
+  testsupport::TestMultiplier mult;
 };
+
+using mul::Product;
 
 // ------------------------------------------------ the split guard carry --
 
@@ -137,34 +139,39 @@ std::vector<double> view(int len) {
 }
 
 Words incore_full(int a, int b, int c, int n) {
+  mul::detail::ReleaseScratch scratch;
   auto va = view(4 * n), vb = view(4 * n);
-  mul::detail::full_product(a, b, c, n, va.data(), vb.data(), false);
-  return load_number(c, n + 2);
+  mul::detail::full_product(a, b, c, n, va.data(), vb.data(), false, scratch);
+  return get_words(c, n + 2);
 }
 
 Words incore_square(int a, int c, int n) {
+  mul::detail::ReleaseScratch scratch;
   auto v = view(4 * n);
-  mul::detail::square(a, c, n, v.data());
-  return load_number(c, n + 2);
+  mul::detail::square(a, c, n, v.data(), scratch);
+  return get_words(c, n + 2);
 }
 
 Words incore_half(int a, int b, int c, int n) {
+  mul::detail::ReleaseScratch scratch;
   auto x = view(2 * n), y = view(2 * n);
-  mul::detail::half_product(a, b, c, n, x.data(), y.data(), x.data(), false);
-  return load_number(c, n + 2);
+  mul::detail::half_product(a, b, c, n, x.data(), y.data(), x.data(), false, scratch);
+  return get_words(c, n + 2);
 }
 
 Words incore_leading_half_square(int a, int c, int n) {
+  mul::detail::ReleaseScratch scratch;
   auto v = view(2 * n);
-  mul::detail::leading_half_square(a, c, n, v.data(), v.data());
-  return load_number(c, n + 2);
+  mul::detail::leading_half_square(a, c, n, v.data(), v.data(), scratch);
+  return get_words(c, n + 2);
 }
 
-// MULT in the given mode, taking `taken`; what it left goes to *left.
-Words mult(int a, int b, int c, int n, int mode, const mul::Pieces& taken = {}, mul::Pieces* left = nullptr) {
-  const mul::Pieces l = testsupport::mult_any(a, b, c, n, mode, taken).pieces;
+// The product by MULT, taking the tokens; what it left goes to *left.
+Words product(mul::Multiplier& m, Product p, int a, int b, int c, int n, const mul::Token& a_token = {},
+              const mul::Token& b_token = {}, mul::Tokens* left = nullptr) {
+  const mul::Tokens l = m.MULT(p, a, b, c, n, a_token, b_token);
   if (left != nullptr) *left = l;
-  return load_number(c, n + 2);
+  return get_words(c, n + 2);
 }
 
 std::string trace(int n, Kind k, std::uint64_t seed) {
@@ -185,9 +192,9 @@ struct Case {
   Kind a, b;
 };
 
-// Modes 0, 4 and 5 with every piece transformed, mode 6 on mode 4's stored
-// pieces, and a product into its first operand.
-void check_full_products(const Case& k) {
+// With every piece transformed, on the pieces that a product with another
+// second operand stored of A, and into its first operand.
+void check_full_products(mul::Multiplier& m, const Case& k) {
   const int n = k.n;
   const std::uint64_t seed = 90000 + n / 1024 + static_cast<int>(k.a);
   SCOPED_TRACE(trace(n, k.a, seed));
@@ -195,48 +202,46 @@ void check_full_products(const Case& k) {
   const Words a = make_number(rng, n, k.a);
   const Words b = make_number(rng, n, k.b);
   const Words other = make_number(rng, n, Kind::random);
-  store_number(11, a);
-  store_number(12, b);
-  store_number(14, other);
-  store_number(13, make_number(rng, n, Kind::random));
+  put_number(11, a);
+  put_number(12, b);
+  put_number(14, other);
+  put_number(13, make_number(rng, n, Kind::random));
   const Words want = incore_full(11, 12, 13, n);
   const std::int64_t shift = shift_of(full_split(a, b, n));
 
-  for (int mode : {0, 4, 5}) {
-    SCOPED_TRACE("mode " + std::to_string(mode));
-    expect_same_but_guard_carry(mult(11, 12, 13, n, mode), want, 1, n + 2, shift);
-  }
-  // Mode 6 after a mode 4 call on the same first operand and another
-  // second one.
-  mul::Pieces kept;
-  mult(11, 14, 15, n, 4, {}, &kept);
-  expect_same_but_guard_carry(mult(11, 12, 13, n, 6, kept), want, 1, n + 2, shift);
+  expect_same_but_guard_carry(product(m, Product::full, 11, 12, 13, n), want, 1, n + 2, shift);
+  // After a product on the same first operand and another second one,
+  // taking all of A's pieces.
+  mul::Tokens kept;
+  product(m, Product::full, 11, 14, 15, n, {}, {}, &kept);
+  expect_same_but_guard_carry(product(m, Product::full, 11, 12, 13, n, kept.a), want, 1, n + 2, shift);
 
-  const Words into_a = mult(11, 12, 11, n, 0);
+  const Words into_a = product(m, Product::full, 11, 12, 11, n);
   expect_same_but_guard_carry(into_a, want, 1, n + 2, shift);
   expect_near_gmp(into_a, a, 1, n + 2, b, 1, n + 2, n + 2, 4 + n / 4000);
 }
 
 // In place, as the callers square: (B, B, B, n, 2).
-void check_square(const Case& k) {
+void check_square(mul::Multiplier& m, const Case& k) {
   const int n = k.n;
   const std::uint64_t seed = 91000 + n / 1024 + static_cast<int>(k.a);
   SCOPED_TRACE(trace(n, k.a, seed));
   std::mt19937_64 rng(seed);
   const Words a = make_number(rng, n, k.a);
-  store_number(11, a);
-  store_number(13, make_number(rng, n, Kind::random));
+  put_number(11, a);
+  put_number(13, make_number(rng, n, Kind::random));
   const Words want = incore_square(11, 13, n);
-  const Words got = mult(11, 11, 11, n, 2);
+  const Words got = product(m, Product::square, 11, 11, 11, n);
   expect_same_but_guard_carry(got, want, 1, n + 2, shift_of(full_split(a, a, n)));
   expect_near_gmp(got, a, 1, n + 2, a, 1, n + 2, n + 2, 4 + n / 4000);
 }
 
-// Mode 1, mode 7 on the pieces a mode 5 call left of its second operand,
-// and mode 8 below 524288 words. A with a large word 1 and B's trailing half
-// near 1 make the half product's leading word exceed 10^8: it stays
-// unreduced, as in core. C as the second operand keeps its leading half.
-void check_half_products(const Case& k) {
+// Afresh, on the pieces a full product left of its second operand, and on
+// what a leading-half square in core left. A with a large word 1 and B's
+// trailing half near 1 make the half product's leading word exceed 10^8: it
+// stays unreduced, as in core. C as the second operand keeps its leading
+// half.
+void check_half_products(mul::Multiplier& m, const Case& k) {
   const int n = k.n, e = n / 2;
   const std::uint64_t seed = 92000 + n / 1024 + static_cast<int>(k.a);
   SCOPED_TRACE(trace(n, k.a, seed));
@@ -245,40 +250,40 @@ void check_half_products(const Case& k) {
   Words b = make_number(rng, n, k.b);
   if (k.a == Kind::big_head) b[e] = 99999999;
   const Words c = make_number(rng, n, Kind::random);
-  store_number(11, a);
-  store_number(12, b);
-  store_number(14, make_number(rng, n, Kind::random));
-  store_number(13, c);
+  put_number(11, a);
+  put_number(12, b);
+  put_number(14, make_number(rng, n, Kind::random));
+  put_number(13, c);
   const Words want = incore_half(11, 12, 13, n);
   EXPECT_EQ(first_mismatch(want, c, 1, e), "");
   const std::int64_t shift = shift_of(half_split(a, b, n));
 
-  store_number(13, c);
-  const Words half1 = mult(11, 12, 13, n, 1);
+  put_number(13, c);
+  const Words half1 = product(m, Product::half, 11, 12, 13, n);
   expect_same_but_guard_carry(half1, want, 1, n + 2, shift);
   if (k.a == Kind::big_head) {
     EXPECT_GE(half1[e], 100000000) << "the case the test is for";
   }
   expect_near_gmp(Words(half1.begin() + e, half1.end()), a, 1, e + 2, b, e + 1, e + 2, e + 2, 4 + n / 4000);
 
-  mul::Pieces kept;
-  mult(14, 11, 15, n, 5, {}, &kept);
-  store_number(13, c);
-  expect_same_but_guard_carry(mult(11, 12, 13, n, 7, {kept.b, {}}), want, 1, n + 2, shift);
+  mul::Tokens kept;
+  product(m, Product::full, 14, 11, 15, n, {}, {}, &kept);
+  put_number(13, c);
+  expect_same_but_guard_carry(product(m, Product::half, 11, 12, 13, n, kept.b), want, 1, n + 2, shift);
 
   if (n < 524288) {
-    store_number(13, c);
-    expect_same_but_guard_carry(mult(11, 12, 13, n, 8), want, 1, n + 2, shift);
+    const mul::Token square = m.MULT(Product::leading_half_square, 11, 11, 15, n).a;
+    put_number(13, c);
+    expect_same_but_guard_carry(product(m, Product::half, 11, 12, 13, n, square), want, 1, n + 2, shift);
   }
-  const Words into_b = mult(11, 12, 12, n, 1);
+  const Words into_b = product(m, Product::half, 11, 12, 12, n);
   EXPECT_EQ(first_mismatch(into_b, b, 1, e), "");
   expect_same_but_guard_carry(into_b, half1, e + 1, n + 2, 0);
 }
 
 // d = n/262144 + 1 pieces of A squared whole, A's words past n/2 + 2 zero
-// as the callers keep them; then mode 8 on the pieces it stored gives the
-// half product.
-void check_leading_half_square(const Case& k) {
+// as the callers keep them; then a half product on the pieces it stored.
+void check_leading_half_square(mul::Multiplier& m, const Case& k) {
   const int n = k.n, e = n / 2;
   const std::uint64_t seed = 93000 + n / 1024;
   SCOPED_TRACE(trace(n, k.a, seed));
@@ -287,39 +292,40 @@ void check_leading_half_square(const Case& k) {
   for (int w = e + 3; w <= n + 2; ++w) a[w - 1] = 0;
   const Words b = make_number(rng, n, k.b);
   const Words c = make_number(rng, n, Kind::random);
-  store_number(11, a);
-  store_number(12, b);
-  store_number(13, c);
-  store_number(14, c);
+  put_number(11, a);
+  put_number(12, b);
+  put_number(13, c);
+  put_number(14, c);
   const Words want = incore_leading_half_square(11, 13, n);
-  mul::Pieces kept;
-  const Words got = mult(11, 11, 14, n, 3, {}, &kept);
+  mul::Tokens kept;
+  const Words got = product(m, Product::leading_half_square, 11, 11, 14, n, {}, {}, &kept);
   expect_same_but_guard_carry(got, want, 1, n + 2, shift_of(leading_half_split(a, n)));
   expect_near_gmp(got, a, 1, e + 2, a, 1, e + 2, 2, 1);
 
-  store_number(13, c);
+  put_number(13, c);
   const Words half = incore_half(11, 12, 13, n);
-  store_number(13, c);
-  expect_same_but_guard_carry(mult(11, 12, 13, n, 8, kept), half, 1, n + 2, shift_of(half_split(a, b, n)));
+  put_number(13, c);
+  expect_same_but_guard_carry(product(m, Product::half, 11, 12, 13, n, kept.a), half, 1, n + 2,
+                              shift_of(half_split(a, b, n)));
 }
 
 // ------------------------------------------------------------ tests --
 
 // One and two pieces (one per half for the half products).
 TEST_F(Blocked, FullProductsEqualTheInCoreAlgorithm) {
-  check_full_products({131072, Kind::random, Kind::nines});
-  check_full_products({131072, Kind::negative_head, Kind::big_head});
-  check_full_products({262144, Kind::big_head, Kind::rsub_tail});
+  check_full_products(mult, {131072, Kind::random, Kind::nines});
+  check_full_products(mult, {131072, Kind::negative_head, Kind::big_head});
+  check_full_products(mult, {262144, Kind::big_head, Kind::rsub_tail});
 }
 
 TEST_F(Blocked, SquaresEqualTheInCoreAlgorithm) {
-  check_square({262144, Kind::nines, Kind::nines});
-  check_square({262144, Kind::negative_head, Kind::negative_head});
+  check_square(mult, {262144, Kind::nines, Kind::nines});
+  check_square(mult, {262144, Kind::negative_head, Kind::negative_head});
 }
 
 TEST_F(Blocked, HalfProductsEqualTheInCoreAlgorithm) {
-  check_half_products({262144, Kind::big_head, Kind::random});
-  check_half_products({262144, Kind::nines, Kind::nines});
+  check_half_products(mult, {262144, Kind::big_head, Kind::random});
+  check_half_products(mult, {262144, Kind::nines, Kind::nines});
 }
 
 // Four pieces (two per half), and the leading-half square, which starts at
@@ -327,23 +333,23 @@ TEST_F(Blocked, HalfProductsEqualTheInCoreAlgorithm) {
 using BlockedSlow = Blocked;
 
 TEST_F(BlockedSlow, FullProductsEqualTheInCoreAlgorithm) {
-  check_full_products({524288, Kind::random, Kind::random});
-  check_full_products({524288, Kind::nines, Kind::nines});
+  check_full_products(mult, {524288, Kind::random, Kind::random});
+  check_full_products(mult, {524288, Kind::nines, Kind::nines});
 }
 
 TEST_F(BlockedSlow, SquaresEqualTheInCoreAlgorithm) {
-  check_square({524288, Kind::random, Kind::random});
-  check_square({524288, Kind::big_head, Kind::big_head});
+  check_square(mult, {524288, Kind::random, Kind::random});
+  check_square(mult, {524288, Kind::big_head, Kind::big_head});
 }
 
 TEST_F(BlockedSlow, HalfProductsEqualTheInCoreAlgorithm) {
-  check_half_products({524288, Kind::big_head, Kind::nines});
-  check_half_products({524288, Kind::negative_head, Kind::rsub_tail});
+  check_half_products(mult, {524288, Kind::big_head, Kind::nines});
+  check_half_products(mult, {524288, Kind::negative_head, Kind::rsub_tail});
 }
 
 TEST_F(BlockedSlow, LeadingHalfSquareEqualsTheInCoreAlgorithm) {
-  check_leading_half_square({524288, Kind::nines, Kind::random});
-  check_leading_half_square({1048576, Kind::big_head, Kind::random});
+  check_leading_half_square(mult, {524288, Kind::nines, Kind::random});
+  check_leading_half_square(mult, {1048576, Kind::big_head, Kind::random});
 }
 
 }  // namespace

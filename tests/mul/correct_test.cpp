@@ -5,12 +5,13 @@
 #include <random>
 #include <vector>
 
+#include "mul/detail.hpp"
 #include "mul/mult.hpp"
-#include "mul/support.hpp"
+#include "support/numbers.hpp"
 
 namespace {
 
-using namespace mul_test;
+using namespace testsupport;
 
 class Corrections : public ::testing::Test {
  protected:
@@ -33,11 +34,11 @@ TEST_F(Corrections, FullAddsNothingWhenLeadingWordsAreZero) {
   a[n + 1] = 87654321;
   b[n] = 99999999;
   b[n + 1] = 1;
-  store_number(11, a);
-  store_number(12, b);
+  put_number(11, a);
+  put_number(12, b);
   auto x = garbage(4 * n + 8, 1);
   const auto before = x;
-  mul::CORRF(11, 12, x.data(), n, 4 * n);
+  mul::detail::CORRF(11, 12, x.data(), n, mul::detail::Frame{4 * n});
   EXPECT_EQ(x, before);
 }
 
@@ -51,11 +52,11 @@ TEST_F(Corrections, FullPutsWordOneTimesGuardWordOnItsCoefficients) {
   a[16] = 27182818;  // 2718, 2818
   b[0] = 141421356;  // 14142, 1356
   b[16] = 17320508;  // 1732, 508
-  store_number(11, a);
-  store_number(12, b);
+  put_number(11, a);
+  put_number(12, b);
   std::vector<double> ab(4 * n, 0.0), ba(4 * n, 0.0);
-  mul::CORRF(11, 12, ab.data(), n, 4 * n);
-  mul::CORRF(12, 11, ba.data(), n, 4 * n);
+  mul::detail::CORRF(11, 12, ab.data(), n, mul::detail::Frame{4 * n});
+  mul::detail::CORRF(12, 11, ba.data(), n, mul::detail::Frame{4 * n});
   std::vector<double> want(4 * n, 0.0);
   want[32] = 31415.0 * 1732 + 14142.0 * 2718;
   want[33] = 31415.0 * 508 + 9265.0 * 1732 + 14142.0 * 2818 + 1356.0 * 2718;
@@ -71,8 +72,8 @@ TEST_F(Corrections, FullAndHalfMatchTheGuardTermsAcrossRecords) {
     SCOPED_TRACE(n);
     Words a = make_number(rng, n, Kind::big_head);
     Words b = make_number(rng, n, Kind::rsub_tail);
-    store_number(11, a);
-    store_number(12, b);
+    put_number(11, a);
+    put_number(12, b);
 
     std::vector<std::int64_t> want(4 * n + 8, 0);
     for (int i = 1; i <= 2; ++i) {
@@ -82,9 +83,9 @@ TEST_F(Corrections, FullAndHalfMatchTheGuardTermsAcrossRecords) {
       }
     }
     std::vector<double> x(4 * n + 8, 0.0);
-    mul::CORRF(11, 12, x.data(), n, 4 * n);
+    mul::detail::CORRF(11, 12, x.data(), n, mul::detail::Frame{4 * n});
     std::vector<double> tail(16, 0.0);
-    mul::CORRF(11, 12, tail.data(), n, 0);
+    mul::detail::CORRF(11, 12, tail.data(), n, mul::detail::tail_frame);
     for (int s = 1; s <= 4 * n + 8; ++s) ASSERT_EQ(x[s - 1], static_cast<double>(want[s - 1])) << s;
     for (int i = 1; i <= 5; ++i) EXPECT_EQ(tail[i - 1], x[2 * n + i - 1]) << i;
 
@@ -97,7 +98,7 @@ TEST_F(Corrections, FullAndHalfMatchTheGuardTermsAcrossRecords) {
       }
     }
     std::vector<double> xh(2 * n + 8, 0.0);
-    mul::CORRH(11, 12, xh.data(), n, 2 * n);
+    mul::detail::CORRH(11, 12, xh.data(), n, mul::detail::Frame{2 * n});
     for (int s = 1; s <= 2 * n + 8; ++s) ASSERT_EQ(xh[s - 1], static_cast<double>(want_h[s - 1])) << s;
   }
 }
@@ -109,12 +110,12 @@ TEST_F(Corrections, SmallestLengthsStartBeyondTheTransformFromZero) {
   std::mt19937_64 rng(7);
   Words a = make_number(rng, 4, Kind::random);
   Words b = make_number(rng, 4, Kind::random);
-  store_number(11, a);
-  store_number(12, b);
+  put_number(11, a);
+  put_number(12, b);
   {
     std::vector<double> x(9, 0.0);
     x[8] = std::nan("");
-    mul::CORRF(11, 12, x.data(), 2, 8);
+    mul::detail::CORRF(11, 12, x.data(), 2, mul::detail::Frame{8});
     std::vector<std::int64_t> want(9, 0);
     for (int i = 1; i <= 2; ++i) {
       for (int j = 3; j <= 4; ++j) {
@@ -128,7 +129,7 @@ TEST_F(Corrections, SmallestLengthsStartBeyondTheTransformFromZero) {
     const int e = n / 2;
     std::vector<double> x(n + 5, 0.0);
     for (int s = 2 * n + 1; s <= n + 5; ++s) x[s - 1] = 1.0e15;
-    mul::CORRH(11, 12, x.data(), n, 2 * n);
+    mul::detail::CORRH(11, 12, x.data(), n, mul::detail::Frame{2 * n});
     std::vector<std::int64_t> want(n + 5, 0);
     for (int i = 1; i <= 2; ++i) {
       for (int j = e + 1; j <= e + 2; ++j) {
@@ -147,11 +148,11 @@ TEST_F(Corrections, LeadingHalfSquareWithZeroGuardsOnlyClears) {
   std::mt19937_64 rng(3);
   Words a = make_number(rng, n, Kind::random);
   a[n / 2] = a[n / 2 + 1] = 0;
-  store_number(11, a);
+  put_number(11, a);
   auto x = garbage(2 * n + 5, 9);
   auto want = x;
   for (int i = 1; i <= 5; ++i) want[2 * n + i - 1] = 0.0;
-  mul::CORRS(11, x.data(), n, 2 * n);
+  mul::detail::CORRS(11, x.data(), n, mul::detail::Frame{2 * n});
   EXPECT_EQ(x, want);
 }
 
@@ -162,7 +163,7 @@ TEST_F(Corrections, LeadingHalfSquareAddsEveryWordTimesTheGuards) {
     SCOPED_TRACE("n " + std::to_string(n) + " seed " + std::to_string(seed));
     std::mt19937_64 rng(seed);
     Words a = make_number(rng, n, Kind::big_head);
-    store_number(13, a);
+    put_number(13, a);
     const int e = n / 2;
     std::vector<std::int64_t> want(2 * n + 5, 0);
     for (int k = 1; k <= e; ++k) {
@@ -176,7 +177,7 @@ TEST_F(Corrections, LeadingHalfSquareAddsEveryWordTimesTheGuards) {
     }
     std::vector<double> x(2 * n + 5, 0.0);
     for (int i = 1; i <= 5; ++i) x[2 * n + i - 1] = -1.0e9;
-    mul::CORRS(13, x.data(), n, 2 * n);
+    mul::detail::CORRS(13, x.data(), n, mul::detail::Frame{2 * n});
     for (int s = 1; s <= 2 * n + 5; ++s) ASSERT_EQ(x[s - 1], static_cast<double>(want[s - 1])) << s;
   }
 }

@@ -8,19 +8,23 @@
 
 #include "mul/detail.hpp"
 #include "mul/mult.hpp"
-#include "mul/support.hpp"
 #include "support/multiplier.hpp"
+#include "support/numbers.hpp"
 
 namespace {
 
-using namespace mul_test;
+using namespace testsupport;
 
 class InCore : public ::testing::Test {
  protected:
   void SetUp() override {
     open_units();
   }
+  testsupport::TestMultiplier mult;
+  mul::detail::ReleaseScratch scratch;
 };
+
+using mul::Product;
 
 // Arrays of their own, NaN where no step may read before writing.
 std::vector<double> view(int len) {
@@ -36,46 +40,46 @@ TEST_F(InCore, AlgorithmsGiveTheSameWordsInArraysOfTheirOwn) {
   const Words b = make_number(rng, n, Kind::random);
   const Words b2 = make_number(rng, n, Kind::nines);
   const Words c = make_number(rng, n, Kind::random);
-  store_number(11, a);
-  store_number(12, b);
-  store_number(14, b2);
-  auto run_mult = [&](int bu, int mode) {
-    store_number(13, c);
-    testsupport::mult_any(11, bu, 13, n, mode);
-    return load_number(13, n + 2);
+  put_number(11, a);
+  put_number(12, b);
+  put_number(14, b2);
+  auto run_mult = [&](int bu, Product product) {
+    put_number(13, c);
+    mult.MULT(product, 11, bu, 13, n);
+    return get_words(13, n + 2);
   };
-  auto result = [&] { return load_number(13, n + 2); };
+  auto result = [&] { return get_words(13, n + 2); };
 
   auto va = view(4 * n), vb = view(4 * n);
-  store_number(13, c);
-  mul::detail::full_product(11, 12, 13, n, va.data(), vb.data(), false);
-  EXPECT_EQ(result(), run_mult(12, 0)) << "full product";
-  store_number(13, c);
-  mul::detail::full_product(11, 14, 13, n, va.data(), vb.data(), true);
-  EXPECT_EQ(result(), run_mult(14, 0)) << "full product on the kept spectrum";
+  put_number(13, c);
+  mul::detail::full_product(11, 12, 13, n, va.data(), vb.data(), false, scratch);
+  EXPECT_EQ(result(), run_mult(12, Product::full)) << "full product";
+  put_number(13, c);
+  mul::detail::full_product(11, 14, 13, n, va.data(), vb.data(), true, scratch);
+  EXPECT_EQ(result(), run_mult(14, Product::full)) << "full product on the kept spectrum";
 
   auto v = view(4 * n);
-  store_number(13, c);
-  mul::detail::square(11, 13, n, v.data());
-  EXPECT_EQ(result(), run_mult(11, 2)) << "square";
+  put_number(13, c);
+  mul::detail::square(11, 13, n, v.data(), scratch);
+  EXPECT_EQ(result(), run_mult(11, Product::square)) << "square";
 
   auto src = view(2 * n), dst = view(2 * n), both = view(2 * n);
-  store_number(13, c);
-  mul::detail::leading_half_square(11, 13, n, src.data(), dst.data());
-  EXPECT_EQ(result(), run_mult(11, 3)) << "leading-half square apart";
-  store_number(13, c);
-  mul::detail::leading_half_square(11, 13, n, both.data(), both.data());
-  EXPECT_EQ(result(), run_mult(11, 3)) << "leading-half square in place";
+  put_number(13, c);
+  mul::detail::leading_half_square(11, 13, n, src.data(), dst.data(), scratch);
+  EXPECT_EQ(result(), run_mult(11, Product::leading_half_square)) << "leading-half square apart";
+  put_number(13, c);
+  mul::detail::leading_half_square(11, 13, n, both.data(), both.data(), scratch);
+  EXPECT_EQ(result(), run_mult(11, Product::leading_half_square)) << "leading-half square in place";
 
   // Half product into its first view, then on the kept spectrum into its
   // second: A's leading half is what src holds from the square above.
   auto x = view(2 * n), y = view(2 * n);
-  store_number(13, c);
-  mul::detail::half_product(11, 12, 13, n, x.data(), y.data(), x.data(), false);
-  const Words half = run_mult(12, 1);
+  put_number(13, c);
+  mul::detail::half_product(11, 12, 13, n, x.data(), y.data(), x.data(), false, scratch);
+  const Words half = run_mult(12, Product::half);
   EXPECT_EQ(result(), half) << "half product";
-  store_number(13, c);
-  mul::detail::half_product(11, 12, 13, n, src.data(), y.data(), y.data(), true);
+  put_number(13, c);
+  mul::detail::half_product(11, 12, 13, n, src.data(), y.data(), y.data(), true, scratch);
   EXPECT_EQ(result(), half) << "half product on the kept spectrum";
   EXPECT_EQ(Words(half.begin(), half.begin() + e), Words(c.begin(), c.begin() + e));
 }
@@ -93,23 +97,23 @@ TEST_F(InCore, AlgorithmsWorkBeyondTheTransformBuffer) {
     std::mt19937_64 rng(seed);
     const Words a = make_number(rng, n, Kind::nines);
     const Words b = make_number(rng, n, Kind::random);
-    store_number(11, a);
-    store_number(12, b);
+    put_number(11, a);
+    put_number(12, b);
     long diff = 0;
     long tolerance = 4 + n / 4000;
     if (k.kind == 0) {
       auto va = view(4 * n), vb = view(4 * n);
-      mul::detail::full_product(11, 12, 13, n, va.data(), vb.data(), false);
-      diff = value_difference(load_number(13, n + 2), a, 1, n + 2, b, 1, n + 2, n + 2);
+      mul::detail::full_product(11, 12, 13, n, va.data(), vb.data(), false, scratch);
+      diff = value_difference(get_words(13, n + 2), a, 1, n + 2, b, 1, n + 2, n + 2);
     } else if (k.kind == 1) {
       auto x = view(2 * n), y = view(2 * n);
-      mul::detail::half_product(11, 12, 13, n, x.data(), y.data(), x.data(), false);
-      const Words r = load_number(13, n + 2);
+      mul::detail::half_product(11, 12, 13, n, x.data(), y.data(), x.data(), false, scratch);
+      const Words r = get_words(13, n + 2);
       diff = value_difference(Words(r.begin() + e, r.end()), a, 1, e + 2, b, e + 1, e + 2, e + 2);
     } else {
       auto s = view(2 * n);
-      mul::detail::leading_half_square(11, 13, n, s.data(), s.data());
-      diff = value_difference(load_number(13, n + 2), a, 1, e + 2, a, 1, e + 2, 2);
+      mul::detail::leading_half_square(11, 13, n, s.data(), s.data(), scratch);
+      diff = value_difference(get_words(13, n + 2), a, 1, e + 2, a, 1, e + 2, 2);
       tolerance = 1;
     }
     EXPECT_LE(std::labs(diff), tolerance) << "difference " << diff;

@@ -6,11 +6,12 @@
 
 #include "mul/detail.hpp"
 #include "mul/mult.hpp"
-#include "mul/support.hpp"
+#include "support/multiplier.hpp"
+#include "support/numbers.hpp"
 
 namespace {
 
-using namespace mul_test;
+using namespace testsupport;
 
 class Loading : public ::testing::Test {
  protected:
@@ -25,7 +26,7 @@ TEST_F(Loading, SplitsWordsIntoHalvesFromTheRightRecords) {
   w[0] = -123456789;  // upper -12346, lower 6211
   w[1] = 100000000;   // the RSUB word: upper 10000, lower 0
   w[2] = 99999999;
-  store_number(14, w);
+  put_number(14, w);
   struct Case {
     int first, count;
   };
@@ -34,7 +35,7 @@ TEST_F(Loading, SplitsWordsIntoHalvesFromTheRightRecords) {
                  Case{1, 4096}, Case{2049, 2048}}) {
     SCOPED_TRACE(std::to_string(k.first) + " + " + std::to_string(k.count));
     std::vector<double> buf(2 * k.count + 4, -7.0);
-    mul::LOADH(14, buf.data(), k.first, k.count);
+    mul::detail::LOADH(14, buf.data(), k.first, k.count);
     for (int h = 1; h <= 2 * k.count; ++h) {
       ASSERT_EQ(buf[h - 1], static_cast<double>(half_word(w, k.first, h))) << "half-word " << h;
     }
@@ -75,19 +76,19 @@ TEST(PointwiseProducts, MatchComplexProductsInAndOutOfPlace) {
     const auto want_sq = complex_product(x, x);
 
     std::vector<double> z(len);
-    mul::PMUL(x.data(), y.data(), z.data(), len);
+    mul::detail::PMUL(x.data(), y.data(), z.data(), len);
     EXPECT_EQ(z, want);
     auto xz = x;
-    mul::PMUL(xz.data(), y.data(), xz.data(), len);
+    mul::detail::PMUL(xz.data(), y.data(), xz.data(), len);
     EXPECT_EQ(xz, want);
     auto yz = y;
-    mul::PMUL(x.data(), yz.data(), yz.data(), len);
+    mul::detail::PMUL(x.data(), yz.data(), yz.data(), len);
     EXPECT_EQ(yz, want);
 
-    mul::PSQR(x.data(), z.data(), len);
+    mul::detail::PSQR(x.data(), z.data(), len);
     EXPECT_EQ(z, want_sq);
     auto sq = x;
-    mul::PSQR(sq.data(), sq.data(), len);
+    mul::detail::PSQR(sq.data(), sq.data(), len);
     EXPECT_EQ(sq, want_sq);
   }
 }
@@ -102,9 +103,10 @@ TEST_F(Loading, BlockSpectraAreTheSumsOfTheirSlotProducts) {
   const auto s = random_spectrum(rng, len);
   const auto t = random_spectrum(rng, len);
   const auto u = random_spectrum(rng, len);
-  mul::SPSAVE(s.data(), 21, len, 2);
-  mul::SPSAVE(t.data(), 22, len, 3);
-  mul::SPSAVE(u.data(), 21, len, 1);
+  testsupport::TestMultiplier mult;  // its work files
+  mul::detail::SPSAVE(s.data(), 21, len, 2);
+  mul::detail::SPSAVE(t.data(), 22, len, 3);
+  mul::detail::SPSAVE(u.data(), 21, len, 1);
 
   std::vector<double> rec(512);
   store::READD(21, 1025, rec.data(), 512);

@@ -9,30 +9,36 @@
 #include <type_traits>
 #include <vector>
 
-#include "fft/transform.hpp"
-#include "mul/support.hpp"
+#include "mul/detail.hpp"
 #include "support/kernel_variants.hpp"
 #include "support/multiplier.hpp"
+#include "support/numbers.hpp"
 
 namespace {
 
-using namespace mul_test;
+using namespace testsupport;
 
 constexpr Kind all_kinds[] = {Kind::random, Kind::nines, Kind::big_head, Kind::rsub_tail,
                               Kind::negative_head};
+
+using mul::Product;
+
+// Runs MULT, handed a_token, and returns words 1 .. n+2 of c.
+Words run(mul::Multiplier& m, Product p, int a, int b, int c, int n, const mul::Token& a_token = {}) {
+  m.MULT(p, a, b, c, n, a_token);
+  return get_words(c, n + 2);
+}
 
 class Mult : public ::testing::Test {
  protected:
   void SetUp() override {
     open_units();
   }
+  Words mult(int a, int b, int c, int n, Product p, const mul::Token& a_token = {}) {
+    return run(m, p, a, b, c, n, a_token);
+  }
+  testsupport::TestMultiplier m;
 };
-
-// Runs MULT, handed what `taken` holds, and returns words 1 .. n+2 of c.
-Words mult(int a, int b, int c, int n, int mode, const mul::Reuse& taken = {}) {
-  testsupport::mult_any(a, b, c, n, mode, taken);
-  return load_number(c, n + 2);
-}
 
 std::string trace(int n, Kind k, std::uint64_t seed) {
   return "n " + std::to_string(n) + ", " + kind_name(k) + ", seed " + std::to_string(seed);
@@ -46,17 +52,15 @@ TEST_F(Mult, FullProductsAndSquaresMatchTheSchoolbookModel) {
       std::mt19937_64 rng(seed);
       const Words a = make_number(rng, n, kind);
       const Words b = make_number(rng, n, kind == Kind::negative_head ? Kind::big_head : kind);
-      store_number(11, a);
-      store_number(12, b);
-      store_number(13, make_number(rng, n, Kind::random));  // C starts with other words
+      put_number(11, a);
+      put_number(12, b);
+      put_number(13, make_number(rng, n, Kind::random));  // C starts with other words
       const Words want = model_full(a, b, n);
-      for (int mode : {0, 4, 5}) {
-        EXPECT_EQ(first_mismatch(mult(11, 12, 13, n, mode), want), "") << "mode " << mode;
-      }
-      EXPECT_EQ(first_mismatch(mult(11, 12, 11, n, 0), want), "") << "into A";
-      store_number(11, a);
-      // A square in place, as the callers do it: (B, B, B, n, 2).
-      EXPECT_EQ(first_mismatch(mult(12, 15, 12, n, 2), model_full(b, b, n)), "") << "square";
+      EXPECT_EQ(first_mismatch(mult(11, 12, 13, n, Product::full), want), "");
+      EXPECT_EQ(first_mismatch(mult(11, 12, 11, n, Product::full), want), "") << "into A";
+      put_number(11, a);
+      // A square in place, as the callers do it: (B, B, B, n).
+      EXPECT_EQ(first_mismatch(mult(12, 15, 12, n, Product::square), model_full(b, b, n)), "") << "square";
     }
   }
 }
@@ -70,14 +74,12 @@ TEST_F(Mult, HalfProductsMatchTheSchoolbookModel) {
       const Words a = make_number(rng, n, kind);
       const Words b = make_number(rng, n, kind == Kind::negative_head ? Kind::random : kind);
       const Words c = make_number(rng, n, Kind::random);
-      store_number(11, a);
-      store_number(12, b);
-      for (int mode : {1, 7}) {
-        store_number(13, c);
-        EXPECT_EQ(first_mismatch(mult(11, 12, 13, n, mode), model_half(a, b, c, n)), "") << "mode " << mode;
-      }
+      put_number(11, a);
+      put_number(12, b);
+      put_number(13, c);
+      EXPECT_EQ(first_mismatch(mult(11, 12, 13, n, Product::half), model_half(a, b, c, n)), "");
       // C is the second operand: its leading half is kept all the same.
-      EXPECT_EQ(first_mismatch(mult(11, 12, 12, n, 1), model_half(a, b, b, n)), "") << "into B";
+      EXPECT_EQ(first_mismatch(mult(11, 12, 12, n, Product::half), model_half(a, b, b, n)), "") << "into B";
     }
   }
 }
@@ -90,9 +92,11 @@ TEST_F(Mult, LeadingHalfSquaresMatchTheSchoolbookModel) {
       std::mt19937_64 rng(seed);
       Words a = make_number(rng, n, kind);
       if (kind == Kind::rsub_tail) a[n / 2 + 1] = 100000000;  // the last word at this length
-      store_number(14, a);
-      store_number(15, make_number(rng, n, Kind::random));
-      EXPECT_EQ(first_mismatch(mult(14, 14, 15, n, 3), model_leading_half_square(a, n)), "");
+      put_number(14, a);
+      put_number(15, make_number(rng, n, Kind::random));
+      EXPECT_EQ(
+          first_mismatch(mult(14, 14, 15, n, Product::leading_half_square), model_leading_half_square(a, n)),
+          "");
     }
   }
 }
@@ -102,71 +106,82 @@ TEST_F(Mult, SquareOfPiDigitsIsExact) {
   for (int n : {2, 16}) {
     Words a(n + 2, 0);
     a[0] = 314159265;
-    store_number(11, a);
+    put_number(11, a);
     Words want(n + 2, 0);
     want[0] = 986960437;
     want[1] = 85340225;
-    EXPECT_EQ(first_mismatch(mult(11, 11, 12, n, 0), want), "") << n;
-    EXPECT_EQ(first_mismatch(mult(11, 11, 12, n, 2), want), "") << n;
+    EXPECT_EQ(first_mismatch(mult(11, 11, 12, n, Product::full), want), "") << n;
+    EXPECT_EQ(first_mismatch(mult(11, 11, 12, n, Product::square), want), "") << n;
   }
 }
 
 // Largest in-core lengths, checked against GMP's product of the operands'
 // words within the error of the truncated product.
 struct ValueCase {
-  int mode, n;
+  Product product;
+  int n;
   Kind kind;
 };
 
 // Every kernel variant the processor runs (transforms, splits, slot
 // products, rounding, releases) against the same oracle, and bit for bit
 // against the baseline's words.
-class MultEachVariant : public test_support::EachVariant {
+class MultEachVariant : public testsupport::EachVariant {
  protected:
   void SetUp() override {
     EachVariant::SetUp();
     open_units();
   }
+  testsupport::TestMultiplier m;
 };
 
 TEST_P(MultEachVariant, LargeProductsAgreeWithGmp) {
   const ValueCase cases[] = {
-      {0, 65536, Kind::random}, {0, 65536, Kind::nines},     {0, 8192, Kind::negative_head},
-      {2, 65536, Kind::nines},  {2, 131072, Kind::random},   {2, 131072, Kind::nines},
-      {1, 65536, Kind::random}, {1, 131072, Kind::nines},    {1, 131072, Kind::big_head},
-      {3, 65536, Kind::nines},  {3, 131072, Kind::big_head}, {3, 262144, Kind::nines},
+      {Product::full, 65536, Kind::random},
+      {Product::full, 65536, Kind::nines},
+      {Product::full, 8192, Kind::negative_head},
+      {Product::square, 65536, Kind::nines},
+      {Product::square, 131072, Kind::random},
+      {Product::square, 131072, Kind::nines},
+      {Product::half, 65536, Kind::random},
+      {Product::half, 131072, Kind::nines},
+      {Product::half, 131072, Kind::big_head},
+      {Product::leading_half_square, 65536, Kind::nines},
+      {Product::leading_half_square, 131072, Kind::big_head},
+      {Product::leading_half_square, 262144, Kind::nines},
   };
   for (const ValueCase& k : cases) {
-    const std::uint64_t seed = 40000 + k.n + 10 * k.mode + static_cast<int>(k.kind);
-    SCOPED_TRACE("mode " + std::to_string(k.mode) + ", " + trace(k.n, k.kind, seed));
+    const int kind_number = static_cast<int>(k.product);
+    const std::uint64_t seed = 40000 + k.n + 10 * kind_number + static_cast<int>(k.kind);
+    SCOPED_TRACE("product " + std::to_string(kind_number) + ", " + trace(k.n, k.kind, seed));
     std::mt19937_64 rng(seed);
     const int n = k.n, e = n / 2;
     const Words a = make_number(rng, n, k.kind);
     const Words b = make_number(rng, n, k.kind == Kind::negative_head ? Kind::random : k.kind);
-    store_number(11, a);
-    store_number(12, b);
+    put_number(11, a);
+    put_number(12, b);
     const Words c_before = make_number(rng, n, Kind::random);
-    store_number(13, c_before);
-    const Words r = mult(11, 12, 13, n, k.mode);
+    put_number(13, c_before);
+    const Words r = run(m, k.product, 11, 12, 13, n);
     kernel::install(kernel::Variant::baseline);
-    store_number(13, c_before);
-    EXPECT_EQ(first_mismatch(r, mult(11, 12, 13, n, k.mode)), "") << "against the baseline";
+    put_number(13, c_before);
+    EXPECT_EQ(first_mismatch(r, run(m, k.product, 11, 12, 13, n)), "") << "against the baseline";
     kernel::install(GetParam());
     long diff = 0;
-    switch (k.mode) {
-      case 0:
+    switch (k.product) {
+      case Product::full:
         diff = value_difference(r, a, 1, n + 2, b, 1, n + 2, n + 2);
         break;
-      case 2:
+      case Product::square:
         diff = value_difference(r, a, 1, n + 2, a, 1, n + 2, n + 2);
         break;
-      case 1: {
+      case Product::half: {
         const Words lead(c_before.begin(), c_before.begin() + e);
         EXPECT_EQ(first_mismatch(Words(r.begin(), r.begin() + e), lead), "");
         diff = value_difference(Words(r.begin() + e, r.end()), a, 1, e + 2, b, e + 1, e + 2, e + 2);
         break;
       }
-      case 3:
+      case Product::leading_half_square:
         diff = value_difference(r, a, 1, e + 2, a, 1, e + 2, 2);
         break;
     }
@@ -175,15 +190,15 @@ TEST_P(MultEachVariant, LargeProductsAgreeWithGmp) {
     // product), each at most 2n * 9999^2 and weighing 10^-12 units of the
     // last word. The leading-half square loses only part of its guard words'
     // square.
-    const long tolerance = k.mode == 3 ? 1 : 4 + k.n / 4000;
+    const long tolerance = k.product == Product::leading_half_square ? 1 : 4 + k.n / 4000;
     EXPECT_LE(std::labs(diff), tolerance) << "difference " << diff;
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Variants, MultEachVariant, ::testing::ValuesIn(test_support::runnable_variants()),
-                         test_support::variant_name);
+INSTANTIATE_TEST_SUITE_P(Variants, MultEachVariant, ::testing::ValuesIn(testsupport::runnable_variants()),
+                         testsupport::variant_name);
 
-TEST_F(Mult, PairedModesReuseTheSpectraTheyShare) {
+TEST_F(Mult, ProductsTakingTokensGiveTheSameWords) {
   for (int n : {2, 16, 1024, 65536}) {
     const std::uint64_t seed = 50000 + n;
     SCOPED_TRACE("n " + std::to_string(n) + ", seed " + std::to_string(seed));
@@ -191,28 +206,29 @@ TEST_F(Mult, PairedModesReuseTheSpectraTheyShare) {
     const Words a = make_number(rng, n, Kind::random);
     const Words b = make_number(rng, n, Kind::random);
     const Words x = make_number(rng, n, Kind::big_head);
-    store_number(11, a);
-    store_number(12, b);
-    store_number(14, x);
+    put_number(11, a);
+    put_number(12, b);
+    put_number(14, x);
 
-    mul::Multiplier& m = testsupport::multiplier();
-    // Square root: mode 4 with A, then mode 6 on A with another operand.
-    const Words full0 = mult(11, 12, 13, n, 0);
-    const auto kept_a = m.MULT(11, 14, 15, n, mul::full_keeping_a_pieces, mul::StoredPieces());
-    m.MULT(11, 12, 13, n, mul::full_taking_a, kept_a);
-    EXPECT_EQ(first_mismatch(load_number(13, n + 2), full0), "") << "mode 6 after mode 4";
+    // Square root: a full product with A, then another on A's spectrum
+    // with another second operand.
+    const Words full0 = mult(11, 12, 13, n, Product::full);
+    const mul::Tokens kept = m.MULT(Product::full, 11, 14, 15, n);
+    EXPECT_EQ(first_mismatch(mult(11, 12, 13, n, Product::full, kept.a), full0), "")
+        << "full on A's spectrum";
 
-    // Inverse square root: mode 3 on A, then mode 8 on the same A.
-    const Words half1 = mult(11, 12, 13, n, 1);
-    const auto square = m.MULT(11, 11, 15, n, mul::leading_half_square, mul::StoredPieces());
-    m.MULT(11, 12, 13, n, mul::half_taking_leading_half, square);
-    EXPECT_EQ(first_mismatch(load_number(13, n + 2), half1), "") << "mode 8 after mode 3";
+    // Inverse square root: a leading-half square of A, then the half
+    // product on its spectrum.
+    const Words half1 = mult(11, 12, 13, n, Product::half);
+    const mul::Token square = m.MULT(Product::leading_half_square, 11, 11, 15, n).a;
+    EXPECT_EQ(first_mismatch(mult(11, 12, 13, n, Product::half, square), half1), "")
+        << "half on the leading-half square's spectrum";
 
-    // Reciprocal: mode 5 with second operand A, then mode 7 on A.
-    const auto kept_b =
-        m.MULT(14, 11, 15, n, mul::full_keeping_b_pieces, mul::StoredPieces(), mul::StoredPieces());
-    m.MULT(11, 12, 13, n, mul::half_taking_a_pieces, kept_b);
-    EXPECT_EQ(first_mismatch(load_number(13, n + 2), half1), "") << "mode 7 after mode 5";
+    // Reciprocal: a full product with second operand A, then the half
+    // product on what it left of A.
+    const mul::Tokens kept_b = m.MULT(Product::full, 14, 11, 15, n);
+    EXPECT_EQ(first_mismatch(mult(11, 12, 13, n, Product::half, kept_b.b), half1), "")
+        << "half on what a full product left of its B";
   }
 }
 
@@ -226,8 +242,10 @@ TEST_F(Mult, LeadingHalfSquareOfAShortNumberIsItsSquare) {
     Words a = make_number(rng, n, Kind::nines);
     if (n != 4) a = make_number(rng, n, Kind::big_head);
     for (int w = n / 2 + 3; w <= n + 2; ++w) a[w - 1] = 0;
-    store_number(11, a);
-    EXPECT_EQ(first_mismatch(mult(11, 11, 12, n, 3), mult(11, 11, 13, n, 2)), "");
+    put_number(11, a);
+    EXPECT_EQ(first_mismatch(mult(11, 11, 12, n, Product::leading_half_square),
+                             mult(11, 11, 13, n, Product::square)),
+              "");
   }
 }
 
@@ -242,27 +260,31 @@ TEST_F(Mult, StaleElementsPastShortTransformsDoNotLeakIn) {
     const Words a = make_number(rng, n, Kind::random);
     const Words b = make_number(rng, n, Kind::random);
     const Words c = make_number(rng, n, Kind::random);
-    store_number(11, a);
-    store_number(12, b);
+    put_number(11, a);
+    put_number(12, b);
     for (double stale : {std::nan(""), 1.0e15, -3.0e9}) {
       SCOPED_TRACE(stale);
-      auto poison = [stale] {
-        for (double* view : {fft::TB1, fft::TB2, fft::TB3}) {
+      double* const buffer = m.transform_buffer();
+      double* const tb3 = buffer + 3 * (mul::detail::transform_length / 4);
+      auto poison = [stale, buffer, tb3] {
+        for (double* view : {buffer, buffer + mul::detail::transform_length / 2, tb3}) {
           for (int i = 5; i <= 16; ++i) view[i - 1] = stale;
         }
       };
       poison();
-      store_number(13, c);
-      EXPECT_EQ(first_mismatch(mult(11, 12, 13, n, 0), model_full(a, b, n)), "") << "full";
+      put_number(13, c);
+      EXPECT_EQ(first_mismatch(mult(11, 12, 13, n, Product::full), model_full(a, b, n)), "") << "full";
       poison();
-      store_number(13, c);
-      EXPECT_EQ(first_mismatch(mult(11, 12, 13, n, 1), model_half(a, b, c, n)), "") << "half";
-      const mul::Reuse square = testsupport::mult_any(11, 11, 14, n, 3);
-      for (int i = 2 * n + 1; i <= 16; ++i) fft::TB3[i - 1] = stale;
-      store_number(13, c);
-      EXPECT_EQ(first_mismatch(mult(11, 12, 13, n, 8, square), model_half(a, b, c, n)), "") << "mode 8";
-      store_number(13, c);  // any number past the list is mode 8, on the spectrum mode 8 left in place
-      EXPECT_EQ(first_mismatch(mult(11, 12, 13, n, 9, square), model_half(a, b, c, n)), "") << "mode 9";
+      put_number(13, c);
+      EXPECT_EQ(first_mismatch(mult(11, 12, 13, n, Product::half), model_half(a, b, c, n)), "") << "half";
+      const mul::Token square = m.MULT(Product::leading_half_square, 11, 11, 14, n).a;
+      for (int i = 2 * n + 1; i <= 16; ++i) tb3[i - 1] = stale;
+      put_number(13, c);
+      EXPECT_EQ(first_mismatch(mult(11, 12, 13, n, Product::half, square), model_half(a, b, c, n)), "")
+          << "half on the square's spectrum";
+      put_number(13, c);  // again, on the spectrum the half product left in place
+      EXPECT_EQ(first_mismatch(mult(11, 12, 13, n, Product::half, square), model_half(a, b, c, n)), "")
+          << "half on it again";
     }
   }
 }
@@ -271,81 +293,63 @@ TEST_F(Mult, StaleElementsPastShortTransformsDoNotLeakIn) {
 
 namespace {
 
-// A taking mode compiles only with what the keeping mode of its pair
-// returned, and nothing else can make that value: calls in the wrong order
-// do not build.
-template <class... Args>
-concept Compiles = requires(mul::Multiplier& m, Args... args) {
-  m.MULT(11, 12, 13, 2, args...);
-};
-using KeptA = mul::Kept<mul::Mode::full_keeping_a_pieces>;
-using KeptB = mul::Kept<mul::Mode::full_keeping_b_pieces>;
-using KeptHalf = mul::Kept<mul::Mode::leading_half_square>;
-static_assert(Compiles<decltype(mul::full_taking_a), KeptA> && !Compiles<decltype(mul::full_taking_a)> &&
-              !Compiles<decltype(mul::full_taking_a), KeptHalf> &&
-              !Compiles<decltype(mul::full_taking_a), mul::Reuse>);
-static_assert(Compiles<decltype(mul::half_taking_a_pieces), KeptB> &&
-              !Compiles<decltype(mul::half_taking_a_pieces), KeptA> &&
-              !Compiles<decltype(mul::half_taking_a_pieces), mul::StoredPieces>);
-static_assert(Compiles<decltype(mul::half_taking_leading_half), KeptHalf> &&
-              !Compiles<decltype(mul::half_taking_leading_half), KeptB> &&
-              !Compiles<decltype(mul::half_taking_leading_half)>);
-static_assert(!std::is_default_constructible_v<KeptA> && !std::is_constructible_v<KeptA, mul::Reuse> &&
-              !std::is_constructible_v<KeptB, mul::Pieces>);
+// Only the multiplier makes a token that holds anything: a caller cannot
+// write one down.
+static_assert(std::is_default_constructible_v<mul::Token> &&
+              !std::is_constructible_v<mul::Token, mul::detail::TokenState>);
 
-// A product that takes over a spectrum nobody left for it would give wrong
-// digits without any other sign; a checked build stops at the call.
+// A token whose spectra are not there any more (another number's, another
+// length's, written over by a later product, in slots of another file)
+// offers nothing: the product forms what it needs and gives the same words
+// as without it.
 struct UnheldCase {
   const char* what;
   int n;
-  mul::Reuse (*before)(int n);  // the calls before the one that takes, and what they left
-  int a;                        // first operand of the taking call
-  int taking;                   // its mode
+  mul::Token (*before)(mul::Multiplier& m, int n);  // the calls before the one that takes, and its token
+  int a;                                            // first operand of the taking call
+  Product taking;
 };
 
-mul::Reuse kept_for_unit_11(int n) {
-  return testsupport::mult_any(11, 12, 13, n, 4);
+mul::Token full_on_unit_11(mul::Multiplier& m, int n) {
+  return m.MULT(Product::full, 11, 12, 13, n).a;
 }
 
 const UnheldCase unheld_cases[] = {
-    {"another first operand", 1024, kept_for_unit_11, 12, 6},
-    {"another length", 1024, [](int n) { return kept_for_unit_11(2 * n); }, 11, 6},
+    {"another first operand", 1024, full_on_unit_11, 12, Product::full},
+    {"another length", 1024, [](mul::Multiplier& m, int n) { return full_on_unit_11(m, 2 * n); }, 11,
+     Product::full},
     {"written over by a product", 1024,
-     [](int n) {
-       const mul::Reuse kept = kept_for_unit_11(n);
-       testsupport::mult_any(12, 12, 14, 131072, 2);  // in TB1
+     [](mul::Multiplier& m, int n) {
+       const mul::Token kept = full_on_unit_11(m, n);
+       m.MULT(Product::square, 12, 12, 14, 131072);  // in TB1
        return kept;
      },
-     11, 6},
+     11, Product::full},
     {"no spectrum named", 1024,
-     [](int n) {
-       kept_for_unit_11(n);
-       return mul::Reuse();
+     [](mul::Multiplier& m, int n) {
+       full_on_unit_11(m, n);
+       return mul::Token();
      },
-     11, 6},
-    {"the unit rewritten by MULT", 1024,
-     [](int n) {
-       const mul::Reuse kept = testsupport::mult_any(11, 11, 14, n, 3);
-       testsupport::mult_any(12, 12, 11, n, 2);
-       return kept;
-     },
-     11, 8},
-    {"slots of another number", 262144, [](int n) { return testsupport::mult_any(11, 12, 13, n, 5); }, 11, 7},
+     11, Product::full},
+    {"a full product's spectrum to a half product", 1024, full_on_unit_11, 11, Product::half},
+    {"slots of another file", 262144, full_on_unit_11, 11, Product::half},
     // The pieces a blocked call returned, handed to a call at twice its
     // length: they cover only half of A.
-    {"pieces kept at another length", 262144, [](int n) { return kept_for_unit_11(n / 2); }, 11, 6},
+    {"pieces kept at another length", 262144,
+     [](mul::Multiplier& m, int n) { return full_on_unit_11(m, n / 2); }, 11, Product::full},
 };
 
-TEST_F(Mult, TakingASpectrumThatIsNotHeldStopsACheckedBuild) {
-#ifndef DIGITMILL_CHECKED
-  GTEST_SKIP() << "only checked builds test the reuse protocol";
-#endif
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
+TEST_F(Mult, TakingATokenThatHoldsNothingHereFormsTheSpectraAfresh) {
   for (const UnheldCase& k : unheld_cases) {
     SCOPED_TRACE(k.what);
-    const mul::Reuse kept = k.before(k.n);
-    EXPECT_DEATH(testsupport::mult_any(k.a, 12, 13, k.n, k.taking, kept),
-                 "check failed.*(holds_|usable_pieces)");
+    std::mt19937_64 rng(71000 + k.n);
+    for (int u : {11, 12, 13, 14}) put_number(u, make_number(rng, k.n, Kind::random));
+    const Words c = make_number(rng, k.n, Kind::random);
+    put_number(13, c);
+    const Words want = mult(k.a, 12, 13, k.n, k.taking);
+    const mul::Token token = k.before(m, k.n);
+    put_number(13, c);
+    EXPECT_EQ(first_mismatch(mult(k.a, 12, 13, k.n, k.taking, token), want), "");
   }
 }
 

@@ -7,10 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "mul/detail.hpp"
 #include "mul/mult.hpp"
-#include "mul/support.hpp"
 #include "store/store.hpp"
 #include "support/first_mismatch.hpp"
+#include "support/numbers.hpp"
 #include "support/work_files.hpp"
 
 namespace {
@@ -23,7 +24,7 @@ using Block = std::vector<double>;        // block[s - 1] is coefficient s
 // Records 1 .. records of unit u filled with words no release forms
 // (outside 0 .. 10^8 - 1), returned as words 1 .. 1024 * records.
 Words fill_unit(int u, int records, std::uint64_t seed) {
-  return mul_test::fill_records(
+  return testsupport::fill_records(
       u, records, seed, [](std::uint64_t x) { return -1 - static_cast<std::int32_t>(x % 1000000000); });
 }
 
@@ -114,7 +115,11 @@ double release_all(const std::vector<Block>& blocks, int u, int l, int lowest, d
   const int top = lowest + static_cast<int>(blocks.size()) - 1;
   double carry = stale;
   for (int k = top; k >= lowest; --k) {
-    carry = mul::RELBLOCK(blocks[k - lowest].data(), u, l, k, k == top ? 1 : 0, k == top - 1 ? 1 : 0, carry);
+    const mul::detail::BlockPlace place = k == top       ? mul::detail::BlockPlace::top
+                                          : k == top - 1 ? mul::detail::BlockPlace::below_top
+                                                         : mul::detail::BlockPlace::lower;
+    mul::detail::ReleaseScratch scratch;
+    carry = mul::detail::RELBLOCK(blocks[k - lowest].data(), u, l, k, place, carry, scratch);
   }
   return carry;
 }
@@ -150,7 +155,7 @@ TEST_F(ReleaseBlock, BlocksAddUpToTheCarriedSumOfTheirCoefficients) {
     const double carry = release_all(blocks, 13, k.l, k.lowest, 12345.0);
 
     const Expected e = model(blocks, k.l, k.lowest);
-    const Words after = mul_test::load_number(13, 1024 * records);
+    const Words after = testsupport::get_words(13, 1024 * records);
     const std::size_t offset = static_cast<std::size_t>(k.lowest - 1) * (k.l / 4);
     Words want = before;
     for (std::size_t w = 0; w < e.words.size(); ++w) want[offset + w] = e.words[w];
@@ -174,20 +179,23 @@ TEST_F(ReleaseBlock, EachCallTouchesOnlyItsRecords) {
   const Words before = fill_unit(14, records, seed);
   const auto blocks = random_blocks(rng, 3, l, false);
   const std::size_t guard = 2 * per_block * 1024 + 1;  // word n + 1
+  mul::detail::ReleaseScratch scratch;
 
-  double carry = mul::RELBLOCK(blocks[2].data(), 14, l, 3, 1, 0, 0.0);
-  Words after = mul_test::load_number(14, 1024 * records);
+  double carry =
+      mul::detail::RELBLOCK(blocks[2].data(), 14, l, 3, mul::detail::BlockPlace::top, 0.0, scratch);
+  Words after = testsupport::get_words(14, 1024 * records);
   EXPECT_EQ(first_mismatch(after, before, 1, guard - 1), "");
   EXPECT_EQ(first_mismatch(after, before, guard + 2, after.size()), "");
   EXPECT_NE(after[guard - 1], before[guard - 1]);
 
-  carry = mul::RELBLOCK(blocks[1].data(), 14, l, 2, 0, 1, carry);
-  Words after2 = mul_test::load_number(14, 1024 * records);
+  carry =
+      mul::detail::RELBLOCK(blocks[1].data(), 14, l, 2, mul::detail::BlockPlace::below_top, carry, scratch);
+  Words after2 = testsupport::get_words(14, 1024 * records);
   EXPECT_EQ(first_mismatch(after2, before, 1, per_block * 1024), "");
   EXPECT_EQ(first_mismatch(after2, before, guard + 2, after2.size()), "");
 
-  mul::RELBLOCK(blocks[0].data(), 14, l, 1, 0, 0, carry);
-  const Words final_words = mul_test::load_number(14, 1024 * records);
+  mul::detail::RELBLOCK(blocks[0].data(), 14, l, 1, mul::detail::BlockPlace::lower, carry, scratch);
+  const Words final_words = testsupport::get_words(14, 1024 * records);
   const Expected e = model(blocks, l, 1);
   Words want = before;
   for (std::size_t w = 0; w < e.words.size(); ++w) want[w] = e.words[w];
@@ -209,7 +217,7 @@ TEST_F(ReleaseBlock, CarryRipplesThroughEveryBlockIntoWordOne) {
   top[0] = top[1] = top[2] = 9999.0;
   top[3] = 10000.0;
   release_all(blocks, 15, l, 1);
-  const Words after = mul_test::load_number(15, 1024 * ((count - 1) * 2 + 1));
+  const Words after = testsupport::get_words(15, 1024 * ((count - 1) * 2 + 1));
   const int n = (count - 1) * (l / 4);
   EXPECT_EQ(after[0], 10000);
   for (int w = 2; w <= n + 2; ++w) ASSERT_EQ(after[w - 1], 0) << "word " << w;

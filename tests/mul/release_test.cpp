@@ -7,12 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "mul/detail.hpp"
 #include "mul/mult.hpp"
 #include "mul/release_step.hpp"
-#include "mul/support.hpp"
 #include "rt/rt.hpp"
 #include "store/store.hpp"
 #include "support/first_mismatch.hpp"
+#include "support/numbers.hpp"
 #include "support/work_files.hpp"
 
 namespace {
@@ -24,7 +25,7 @@ using Words = std::vector<std::int64_t>;  // words[i - 1] is word i
 // Fills `records` records of unit u with a pattern that no release produces
 // by chance, and returns it (words 1 .. 1024 * records).
 Words fill_unit(int u, int records, std::uint64_t seed) {
-  return mul_test::fill_records(u, records, seed, [](std::uint64_t x) {
+  return testsupport::fill_records(u, records, seed, [](std::uint64_t x) {
     return static_cast<std::int32_t>(x % 2000000000) - 1000000000;
   });
 }
@@ -36,7 +37,7 @@ Words carry_model(const std::vector<double>& c, int len) {
   mpz_class v;
   for (int s = 1; s <= 2 * len + 5; ++s) v = v * 10000 + mpz_class(c[s - 1]);
   mpz_fdiv_q_ui(v.get_mpz_t(), v.get_mpz_t(), 100000000ul);
-  return mul_test::mpz_to_words(v.get_mpz_t(), len + 2);
+  return testsupport::mpz_to_words(v.get_mpz_t(), len + 2);
 }
 
 std::vector<double> random_coefficients(std::mt19937_64& rng, int count, std::int64_t bound, bool signed_) {
@@ -122,6 +123,7 @@ class Release : public ::testing::Test {
   void SetUp() override {
     testsupport::open_work_units();
   }
+  mul::detail::ReleaseScratch scratch;
 };
 
 TEST_F(Release, FullKeepsTheRestOfTheLastRecord) {
@@ -131,8 +133,8 @@ TEST_F(Release, FullKeepsTheRestOfTheLastRecord) {
   std::mt19937_64 rng(seed);
   Words before = fill_unit(13, 1, seed);
   auto c = random_coefficients(rng, 2 * n + 5, 99999999, false);
-  mul::RELFULL(c.data(), 13, n);
-  Words after = mul_test::load_number(13, 1024);
+  mul::detail::RELFULL(c.data(), 13, n, scratch);
+  Words after = testsupport::get_words(13, 1024);
   EXPECT_EQ(first_mismatch(after, carry_model(c, n), 1, n + 2), "");
   EXPECT_EQ(first_mismatch(after, before, n + 3, 1024), "");
 }
@@ -150,8 +152,8 @@ TEST_F(Release, FullMatchesTheCarryModel) {
       Words before = fill_unit(14, records, seed);
       auto c = random_coefficients(rng, 2 * n + 5, std::int64_t{1} << 40, signed_);
       c[0] = static_cast<double>(std::uniform_int_distribution<int>(-2000, 2000)(rng));
-      mul::RELFULL(c.data(), 14, n);
-      Words after = mul_test::load_number(14, 1024 * records);
+      mul::detail::RELFULL(c.data(), 14, n, scratch);
+      Words after = testsupport::get_words(14, 1024 * records);
       EXPECT_EQ(first_mismatch(after, carry_model(c, n), 1, n + 2), "");
       EXPECT_EQ(first_mismatch(after, before, n + 3, static_cast<std::size_t>(records) * 1024), "");
     }
@@ -166,8 +168,8 @@ TEST_F(Release, CarryRipplesAcrossRecordsIntoWordOne) {
   std::vector<double> c(2 * n + 5, 9999.0);
   c[0] = 150000000.0;
   c[2 * n + 4] = 10000.0;  // coefficient 2n+5 carries 1 into 2n+4 = 9999
-  mul::RELFULL(c.data(), 15, n);
-  Words after = mul_test::load_number(15, 1024 * 3);
+  mul::detail::RELFULL(c.data(), 15, n, scratch);
+  Words after = testsupport::get_words(15, 1024 * 3);
   EXPECT_EQ(after[0], 150000001);
   for (int w = 2; w <= n + 2; ++w) ASSERT_EQ(after[w - 1], 0) << "word " << w;
 }
@@ -177,7 +179,7 @@ TEST_F(Release, FullReadsOnlyTheLastRecord) {
   fill_unit(11, n / 1024 + 1, 3);
   std::vector<double> c(2 * n + 5, 1.0);
   TransferCounter count;
-  mul::RELFULL(c.data(), 11, n);
+  mul::detail::RELFULL(c.data(), 11, n, scratch);
   EXPECT_EQ(count.reads, 1);
   EXPECT_EQ(count.writes, n / 1024 + 1);
 }
@@ -193,8 +195,8 @@ TEST_F(Release, HalfKeepsTheLeadingHalfOfC) {
     Words before = fill_unit(12, records, seed);
     auto c = random_coefficients(rng, n + 5, std::int64_t{1} << 38, false);
     c[0] = static_cast<double>(std::uniform_int_distribution<int>(0, 2000)(rng));
-    mul::RELHALF(c.data(), 12, n);
-    Words after = mul_test::load_number(12, 1024 * records);
+    mul::detail::RELHALF(c.data(), 12, n, scratch);
+    Words after = testsupport::get_words(12, 1024 * records);
     Words half = carry_model(c, n / 2);
     Words want = before;
     for (int w = 1; w <= n / 2 + 2; ++w) want[n / 2 + w - 1] = half[w - 1];
@@ -213,7 +215,7 @@ TEST_F(Release, HalfReadsOnlyRecordsItSharesWithC) {
     fill_unit(12, k.n / 1024 + 1, 5);
     std::vector<double> c(k.n + 5, 1.0);
     TransferCounter count;
-    mul::RELHALF(c.data(), 12, k.n);
+    mul::detail::RELHALF(c.data(), 12, k.n, scratch);
     EXPECT_EQ(count.reads, k.reads);
     EXPECT_EQ(count.writes, k.writes);
   }

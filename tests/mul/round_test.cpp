@@ -13,14 +13,14 @@ const char* const stop_line = "^STOP  ERROR     Not exact in ROUND statement exe
 TEST(Round, IntegersPassUnchanged) {
   std::vector<double> x = {0.0, 1.0, -1.0, 9999.0, -123456789.0, 4503599627370496.0, 844424930131968.0};
   const std::vector<double> want = x;
-  mul::ROUND(x.data(), static_cast<int>(x.size()));
+  mul::detail::ROUND(x.data(), static_cast<int>(x.size()));
   EXPECT_EQ(x, want);
 }
 
 TEST(Round, RoundsToNearestWithinTheLimit) {
   // 0.4999895 from an integer passes on either side.
   std::vector<double> x = {7.4, -0.3, 6.6, -7.6, 7.4999895, 6.5000105, -2.4999895, 1.0e12 + 0.25};
-  mul::ROUND(x.data(), static_cast<int>(x.size()));
+  mul::detail::ROUND(x.data(), static_cast<int>(x.size()));
   const std::vector<double> want = {7.0, 0.0, 7.0, -8.0, 7.0, 7.0, -2.0, 1.0e12};
   EXPECT_EQ(x, want);
   EXPECT_FALSE(std::signbit(x[1])) << "-0.3 rounds to +0";
@@ -31,7 +31,7 @@ void round_with(double bad, int at, int len) {
   std::vector<double> x(len);
   for (int i = 0; i < len; ++i) x[i] = static_cast<double>(i % 10000);
   x[at] = bad;
-  mul::ROUND(x.data(), len);
+  mul::detail::ROUND(x.data(), len);
 }
 
 TEST(RoundDeathTest, StopsOnInexactOrNonFiniteValues) {

@@ -20,14 +20,14 @@
 #include "fft/transform.hpp"
 #include "mul/detail.hpp"
 #include "mul/mult.hpp"
-#include "mul/support.hpp"
 #include "rt/rt.hpp"
 #include "support/multiplier.hpp"
+#include "support/numbers.hpp"
 #include "support/text_files.hpp"
 
 namespace {
 
-using namespace mul_test;
+using namespace testsupport;
 
 // The largest distance between the float coefficients of the in-core full
 // product of words 1 .. n of a and b (transformed here from half-words split
@@ -42,7 +42,7 @@ double distance_of_full_product(const Words& a, const Words& b, int n) {
   }
   fft::RFFT(m, x.data());
   fft::RFFT(m, y.data());
-  mul::PMUL(x.data(), y.data(), y.data(), len);
+  mul::detail::PMUL(x.data(), y.data(), y.data(), len);
   fft::RIFFT(m, y.data());
   const std::vector<std::int64_t> exact = convolution(a, 1, b, 1, n, len);
   double farthest = 0.0;
@@ -57,9 +57,9 @@ double full_product(int n, std::uint64_t seed) {
   std::mt19937_64 rng(seed);
   const Words a = make_number(rng, n, Kind::random);
   const Words b = make_number(rng, n, Kind::random);
-  store_number(11, a);
-  store_number(12, b);
-  testsupport::multiplier().MULT(11, 12, 13, n, mul::full);
+  put_number(11, a);
+  put_number(12, b);
+  testsupport::TestMultiplier().MULT(mul::Product::full, 11, 12, 13, n);
   return distance_of_full_product(a, b, n);
 }
 
@@ -102,7 +102,7 @@ const char* const report_1024 =
 
 void round_halfway() {
   double x[] = {1.0, 2.5, 3.0};
-  mul::ROUND(x, 3);
+  mul::detail::ROUND(x, 3);
 }
 
 void interrupt() {

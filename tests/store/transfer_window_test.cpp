@@ -245,7 +245,7 @@ TEST_F(TransferWindow, TheClockIsReadAroundEachSystemCallThatMovesRecordsAndNowh
   readings = 0;
   double (*saved_clock)() = store::io_clock;
   store::io_clock = [] { return readings += 1; };
-  const double io_start = store::io_time;
+  const double io_start = store::io_time();
   store::OPENW(58, 4096, testsupport::max_file_records);
   std::vector<Word> got(1024);
   for (int rec = 1; rec <= 300; ++rec) store::WRITEW(58, rec, content(58, rec, 0).data(), 1024);
@@ -260,7 +260,7 @@ TEST_F(TransferWindow, TheClockIsReadAroundEachSystemCallThatMovesRecordsAndNowh
   const double calls = static_cast<double>(seam.calls.size());
   EXPECT_LT(calls, 20) << "a call per window, not per record";
   EXPECT_EQ(readings, 2 * calls);
-  EXPECT_EQ(store::io_time - io_start, calls);
+  EXPECT_EQ(store::io_time() - io_start, calls);
 }
 
 TEST_F(TransferWindow, AHeldWriteThatFailsEndsTheRunNamingItsOwnFile) {

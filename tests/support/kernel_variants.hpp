@@ -22,7 +22,7 @@ inline void PrintTo(Variant v, std::ostream* os) {
 }
 }  // namespace kernel
 
-namespace test_support {
+namespace testsupport {
 
 inline std::vector<kernel::Variant> runnable_variants() {
   std::vector<kernel::Variant> variants;
@@ -61,4 +61,4 @@ class EachVariant : public ::testing::TestWithParam<kernel::Variant> {
   }
 };
 
-}  // namespace test_support
+}  // namespace testsupport

@@ -1,7 +1,7 @@
-// The eight work files for tests that drive the store directly: the number
-// units 11 .. 15, the spectrum units 21, 22 and the block spectra's 23,
-// opened once per process in the process's temporary directory and left
-// open until it ends.
+// The five number work files, units 11 .. 15, for tests that drive the
+// store directly, opened once per process in the process's temporary
+// directory and left open until it ends. The spectrum and block files are
+// the multiplier's: a test that needs them makes one (support/multiplier.hpp).
 #pragma once
 
 #include "store/store.hpp"
@@ -14,7 +14,7 @@ constexpr int max_file_records = 33 * 1024;
 
 inline void open_work_units() {
   static const bool opened = [] {
-    for (int unit : {11, 12, 13, 14, 15, 21, 22, 23})
+    for (int unit : {11, 12, 13, 14, 15})
       store::OPENW(unit, store::record_bytes, testsupport::max_file_records);
     return true;
   }();

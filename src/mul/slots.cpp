@@ -81,17 +81,27 @@ void BlockSpectra::form(double* buf) {
       store::read_run(slots_[i].unit, (slots_[i].number - 1) * slot_records + r, records,
                       buf + i * run_doubles);
     }
-    for (int k = 1; k <= blocks_; ++k) {
-      double* out = block_runs + (k - 1) * run_doubles;
-      DIGITMILL_CHECK(term_count_[k - 1] >= 1);
-      for (int e = 0; e < term_count_[k - 1]; ++e) {
-        const Term& term = terms_[k - 1][e];
-        const double* s = buf + term.s * run_doubles;
-        const double* t = buf + term.t * run_doubles;
-        const auto term_kernel = e == 0 ? kernel::table.store_term : kernel::table.add_term;
-        term_kernel(term.form, s, t, out, records * store::record_doubles, r == 1);
+    // A record at a time, every block's terms on it: the record of each
+    // slot is then read from cache by all the terms that name it, and each
+    // block's record stays in cache while its terms are summed, in the
+    // order they were added.
+    for (int q = 0; q < records; ++q) {
+      const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(q) * store::record_doubles;
+      for (int k = 1; k <= blocks_; ++k) {
+        double* out = block_runs + (k - 1) * run_doubles + at;
+        DIGITMILL_CHECK(term_count_[k - 1] >= 1);
+        for (int e = 0; e < term_count_[k - 1]; ++e) {
+          const Term& term = terms_[k - 1][e];
+          const double* s = buf + term.s * run_doubles + at;
+          const double* t = buf + term.t * run_doubles + at;
+          const auto term_kernel = e == 0 ? kernel::table.store_term : kernel::table.add_term;
+          term_kernel(term.form, s, t, out, store::record_doubles, r == 1 && q == 0);
+        }
       }
-      store::write_run(store::block_spectrum_unit, (k - 1) * slot_records + r, records, out);
+    }
+    for (int k = 1; k <= blocks_; ++k) {
+      store::write_run(store::block_spectrum_unit, (k - 1) * slot_records + r, records,
+                       block_runs + (k - 1) * run_doubles);
     }
   }
 }

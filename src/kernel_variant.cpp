@@ -10,11 +10,8 @@
 #include <cstdint>
 #include <iterator>
 
-// A hot loop of variant v, as its source defines it: fft_v::name in the
-// transforms, home::detail::name_v elsewhere.
-#define DIGITMILL_VARIANT_OF_fft(v, name) fft_##v::name
-#define DIGITMILL_VARIANT_OF_mul(v, name) mul::detail::name##_##v
-#define DIGITMILL_VARIANT_OF_mp(v, name) mp::detail::name##_##v
+// Where a hot loop of variant v is, as its source defines it: fft_v::name
+// in the transforms, home::detail::name_v elsewhere.
 #define DIGITMILL_NAMESPACE_OF_fft(v) fft_##v
 #define DIGITMILL_NAMESPACE_OF_mul(v) mul::detail
 #define DIGITMILL_NAMESPACE_OF_mp(v) mp::detail
@@ -36,7 +33,7 @@ namespace {
 
 // The table of one variant.
 #define DIGITMILL_TABLE_ENTRY(home, result, name, params, args, v) \
-  .name = DIGITMILL_VARIANT_OF_##home(v, name),
+  .name = DIGITMILL_NAMESPACE_OF_##home(v)::DIGITMILL_NAME_OF_##home(v, name),
 #define DIGITMILL_TABLE_OF(v, ...) Table{DIGITMILL_KERNELS_OF(DIGITMILL_TABLE_ENTRY, v)},
 
 // Indexed by Variant: baseline, then (in a dispatching build) avx2, avx512.

@@ -16,7 +16,7 @@
 
 namespace mul::detail {
 enum class SlotForm;  // which product of two slots a term forms (mul/detail.hpp)
-}
+}  // namespace mul::detail
 
 namespace kernel {
 
@@ -76,13 +76,13 @@ inline Variant best_supported() {
 // where ... is what DIGITMILL_KERNELS_OF passes on to every X. The table
 // below, the declarations of every variant, the installer and the
 // transforms' entry points are all made from this list, so a new hot loop
-// is one line here beside its body. Where each variant is compiled:
-//   fft   the transform sources, once per variant into a namespace of their
-//         own (fft_baseline::RFFT, fft_avx2::RFFT, ...), with fft::RFFT the
-//         entry point that calls through the table;
-//   mul   an always-inlined body in src/mul, stamped out once per variant
-//   mp    beside its caller by DIGITMILL_KERNEL_COPIES (in src/mp):
-//         mul::detail::round_all_avx2, mp::detail::add_run_baseline, ...
+// is one line here beside its body. Where each variant is compiled (home):
+//   fft      the transform sources, once per variant into a namespace of
+//            their own (fft_baseline::RFFT, fft_avx2::RFFT, ...), fft::RFFT
+//            being the entry point that calls through the table;
+//   mul, mp  an always-inlined body beside its caller, stamped out once per
+//            variant by DIGITMILL_KERNEL_COPIES as home::detail::name_variant
+//            (mul::detail::round_all_avx2, mp::detail::add_run_baseline, ...).
 // Each call covers a whole transform, pass, record or run of words, so the
 // indirect call costs nothing measurable.
 #define DIGITMILL_KERNELS_OF(X, ...)                                                                         \

@@ -10,30 +10,20 @@
 #include <cstdint>
 #include <iterator>
 
-// The loops of one variant, as their sources define them.
-#define DIGITMILL_DECLARE_LOOPS(v, ...)                                                     \
-  namespace fft_##v {                                                                       \
-    void RFFT(int m, double* b);                                                            \
-    void RIFFT(int m, double* b);                                                           \
-    void VCOPY(int count, const double* src, double* dst);                                  \
-    void HALF4F(int count, double* b0, double* b1, double* b2, double* b3);                 \
-    void PASS8F(int bl, int span, double* b);                                               \
-    void PASS8I(int bl, int span, double* b);                                               \
-    void PASS2(int count, double* b0, double* b1);                                          \
-    void PASS4I(int count, double* b0, double* b1, double* b2, double* b3);                 \
-    void REORD1(int m, double* b);                                                          \
-    void REORD2(int m, double* b);                                                          \
-  }                                                                                         \
-  namespace mul::detail {                                                                   \
-  void split_words_##v(const std::int32_t* words, int count, double* out);                  \
-  void pairs_product_##v(const double* x, const double* y, double* z, int n);               \
-  bool round_all_##v(double* x, int n);                                                     \
-  double record_step_##v(const double* from, double* t, int s, int m, double c);            \
-  }                                                                                         \
-  namespace mp::detail {                                                                    \
-  double add_run_##v(std::int32_t* a, const std::int32_t* b, int lo, int hi, double carry); \
-  double sub_run_##v(std::int32_t* a, const std::int32_t* b, int lo, int hi, double carry); \
+// Where a hot loop of variant v is, as its source defines it: fft_v::name
+// in the transforms, home::detail::name_v elsewhere.
+#define DIGITMILL_NAMESPACE_OF_fft(v) fft_##v
+#define DIGITMILL_NAMESPACE_OF_mul(v) mul::detail
+#define DIGITMILL_NAMESPACE_OF_mp(v) mp::detail
+#define DIGITMILL_NAME_OF_fft(v, name) name
+#define DIGITMILL_NAME_OF_mul(v, name) name##_##v
+#define DIGITMILL_NAME_OF_mp(v, name) name##_##v
+
+#define DIGITMILL_DECLARE_LOOP(home, result, name, params, args, v) \
+  namespace DIGITMILL_NAMESPACE_OF_##home(v) {                      \
+    result DIGITMILL_NAME_OF_##home(v, name) params;                \
   }
+#define DIGITMILL_DECLARE_LOOPS(v, ...) DIGITMILL_KERNELS_OF(DIGITMILL_DECLARE_LOOP, v)
 
 DIGITMILL_EACH_VARIANT(DIGITMILL_DECLARE_LOOPS)
 
@@ -42,23 +32,9 @@ namespace kernel {
 namespace {
 
 // The table of one variant.
-#define DIGITMILL_TABLE_OF(v, ...)                       \
-  Table{.RFFT = fft_##v::RFFT,                           \
-        .RIFFT = fft_##v::RIFFT,                         \
-        .VCOPY = fft_##v::VCOPY,                         \
-        .HALF4F = fft_##v::HALF4F,                       \
-        .PASS8F = fft_##v::PASS8F,                       \
-        .PASS8I = fft_##v::PASS8I,                       \
-        .PASS2 = fft_##v::PASS2,                         \
-        .PASS4I = fft_##v::PASS4I,                       \
-        .REORD1 = fft_##v::REORD1,                       \
-        .REORD2 = fft_##v::REORD2,                       \
-        .split_words = mul::detail::split_words_##v,     \
-        .pairs_product = mul::detail::pairs_product_##v, \
-        .round_all = mul::detail::round_all_##v,         \
-        .record_step = mul::detail::record_step_##v,     \
-        .add_run = mp::detail::add_run_##v,              \
-        .sub_run = mp::detail::sub_run_##v},
+#define DIGITMILL_TABLE_ENTRY(home, result, name, params, args, v) \
+  .name = DIGITMILL_NAMESPACE_OF_##home(v)::DIGITMILL_NAME_OF_##home(v, name),
+#define DIGITMILL_TABLE_OF(v, ...) Table{DIGITMILL_KERNELS_OF(DIGITMILL_TABLE_ENTRY, v)},
 
 // Indexed by Variant: baseline, then (in a dispatching build) avx2, avx512.
 constexpr Table variants[] = {DIGITMILL_EACH_VARIANT(DIGITMILL_TABLE_OF)};

@@ -14,6 +14,10 @@
 
 #include "compiler.hpp"
 
+namespace mul::detail {
+enum class SlotForm;  // which product of two slots a term forms (mul/detail.hpp)
+}  // namespace mul::detail
+
 namespace kernel {
 
 enum class Variant {
@@ -68,30 +72,70 @@ inline Variant best_supported() {
   return Variant::baseline;
 }
 
-// One entry per hot loop; each call covers a whole transform, pass, record or
-// run of words, so the indirect call costs nothing measurable.
+// Every hot loop once, as X(home, result, name, parameters, arguments, ...),
+// where ... is what DIGITMILL_KERNELS_OF passes on to every X. The table
+// below, the declarations of every variant, the installer and the
+// transforms' entry points are all made from this list, so a new hot loop
+// is one line here beside its body. Where each variant is compiled (home):
+//   fft      the transform sources, once per variant into a namespace of
+//            their own (fft_baseline::RFFT, fft_avx2::RFFT, ...), fft::RFFT
+//            being the entry point that calls through the table;
+//   mul, mp  an always-inlined body beside its caller, stamped out once per
+//            variant by DIGITMILL_KERNEL_COPIES as home::detail::name_variant
+//            (mul::detail::round_all_avx2, mp::detail::add_run_baseline, ...).
+// Each call covers a whole transform, pass, record or run of words, so the
+// indirect call costs nothing measurable.
+#define DIGITMILL_KERNELS_OF(X, ...)                                                                         \
+  /* The transforms and the passes they are made of. */                                                      \
+  X(fft, void, RFFT, (int m, double* b), (m, b), __VA_ARGS__)                                                \
+  X(fft, void, RIFFT, (int m, double* b), (m, b), __VA_ARGS__)                                               \
+  X(fft, void, VCOPY, (int count, const double* src, double* dst), (count, src, dst), __VA_ARGS__)           \
+  X(fft, void, HALF4F, (int count, double* b0, double* b1, double* b2, double* b3), (count, b0, b1, b2, b3), \
+    __VA_ARGS__)                                                                                             \
+  X(fft, void, PASS8F, (int bl, int span, double* b), (bl, span, b), __VA_ARGS__)                            \
+  X(fft, void, PASS8I, (int bl, int span, double* b), (bl, span, b), __VA_ARGS__)                            \
+  X(fft, void, PASS2, (int count, double* b0, double* b1), (count, b0, b1), __VA_ARGS__)                     \
+  X(fft, void, PASS4I, (int count, double* b0, double* b1, double* b2, double* b3), (count, b0, b1, b2, b3), \
+    __VA_ARGS__)                                                                                             \
+  /* In-place permutations, each its own inverse. */                                                         \
+  X(fft, void, REORD1, (int m, double* b), (m, b), __VA_ARGS__)                                              \
+  X(fft, void, REORD2, (int m, double* b), (m, b), __VA_ARGS__)                                              \
+  /* The multiplication's: the split of words into half-words; a term of */                                  \
+  /* products of packed spectra over count doubles (a multiple of 4), */                                     \
+  /* stored or added into out, the first two elements being real terms */                                    \
+  /* with real_pair; the rounding with the exactness test; the carry */                                      \
+  /* pass of one record of a release. */                                                                     \
+  X(mul, void, split_words, (const std::int32_t* words, int count, double* out), (words, count, out),        \
+    __VA_ARGS__)                                                                                             \
+  X(mul, void, store_term,                                                                                   \
+    (mul::detail::SlotForm form, const double* s, const double* t, double* out, int count, bool real_pair),  \
+    (form, s, t, out, count, real_pair), __VA_ARGS__)                                                        \
+  X(mul, void, add_term,                                                                                     \
+    (mul::detail::SlotForm form, const double* s, const double* t, double* out, int count, bool real_pair),  \
+    (form, s, t, out, count, real_pair), __VA_ARGS__)                                                        \
+  X(mul, bool, round_all, (double* x, int n), (x, n), __VA_ARGS__)                                           \
+  X(mul, double, record_step, (const double* from, double* t, int s, int m, double c), (from, t, s, m, c),   \
+    __VA_ARGS__)                                                                                             \
+  /* The carry and borrow runs over one record of ADD and SUB. */                                            \
+  X(mp, double, add_run, (std::int32_t * a, const std::int32_t* b, int lo, int hi, double carry),            \
+    (a, b, lo, hi, carry), __VA_ARGS__)                                                                      \
+  X(mp, double, sub_run, (std::int32_t * a, const std::int32_t* b, int lo, int hi, double carry),            \
+    (a, b, lo, hi, carry), __VA_ARGS__)
+#define DIGITMILL_KERNELS(X) DIGITMILL_KERNELS_OF(X, )
+
+// X(result, name, parameters, arguments) for the transforms' entries only.
+#define DIGITMILL_TRANSFORM_KERNELS(X) DIGITMILL_KERNELS_OF(DIGITMILL_IF_TRANSFORM, X)
+#define DIGITMILL_IF_TRANSFORM(home, result, name, params, args, X) \
+  DIGITMILL_IF_TRANSFORM_##home(X, result, name, params, args)
+#define DIGITMILL_IF_TRANSFORM_fft(X, ...) X(__VA_ARGS__)
+#define DIGITMILL_IF_TRANSFORM_mul(X, ...)
+#define DIGITMILL_IF_TRANSFORM_mp(X, ...)
+
+// One entry per hot loop.
 struct Table {
-  // The transforms and the passes they are made of (src/fft).
-  void (*RFFT)(int m, double* b);
-  void (*RIFFT)(int m, double* b);
-  void (*VCOPY)(int count, const double* src, double* dst);
-  void (*HALF4F)(int count, double* b0, double* b1, double* b2, double* b3);
-  void (*PASS8F)(int bl, int span, double* b);
-  void (*PASS8I)(int bl, int span, double* b);
-  void (*PASS2)(int count, double* b0, double* b1);
-  void (*PASS4I)(int count, double* b0, double* b1, double* b2, double* b3);
-  void (*REORD1)(int m, double* b);
-  void (*REORD2)(int m, double* b);
-  // The multiplication's loops (src/mul): the split of words into
-  // half-words, the products of packed spectra, the rounding with the
-  // exactness test, and the carry pass of one record of a release.
-  void (*split_words)(const std::int32_t* words, int count, double* out);
-  void (*pairs_product)(const double* x, const double* y, double* z, int n);
-  bool (*round_all)(double* x, int n);
-  double (*record_step)(const double* from, double* t, int s, int m, double c);
-  // The carry and borrow runs over one record of ADD and SUB (src/mp).
-  double (*add_run)(std::int32_t* a, const std::int32_t* b, int lo, int hi, double carry);
-  double (*sub_run)(std::int32_t* a, const std::int32_t* b, int lo, int hi, double carry);
+#define DIGITMILL_TABLE_ENTRY(home, result, name, params, ...) result(*name) params;
+  DIGITMILL_KERNELS(DIGITMILL_TABLE_ENTRY)
+#undef DIGITMILL_TABLE_ENTRY
 };
 
 // Written by install only (once by every main, and by the tests that run

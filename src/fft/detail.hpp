@@ -19,24 +19,19 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 #include "compiler.hpp"
+#include "kernel_variant.hpp"
+#include "simd.hpp"
 
 namespace DIGITMILL_FFT_NS {
 
-// The passes and reorderings that make up RFFT and RIFFT, each an operation
-// of its own so that the tests can compose a transform from them, declared
-// for whichever namespace the kernels are compiled into.
-void VCOPY(int count, const double* src, double* dst);
-void HALF4F(int count, double* b0, double* b1, double* b2, double* b3);
-void PASS8F(int bl, int span, double* b);
-void PASS8I(int bl, int span, double* b);
-void PASS2(int count, double* b0, double* b1);
-void PASS4I(int count, double* b0, double* b1, double* b2, double* b3);
-// In-place permutations, each its own inverse.
-void REORD1(int m, double* b);
-void REORD2(int m, double* b);
+// The transforms, and the passes and reorderings they are made of, each an
+// operation of its own so that the tests can compose a transform from them,
+// declared for whichever namespace the kernels are compiled into.
+#define DIGITMILL_DECLARE_TRANSFORM(result, name, params, args) result name params;
+DIGITMILL_TRANSFORM_KERNELS(DIGITMILL_DECLARE_TRANSFORM)
+#undef DIGITMILL_DECLARE_TRANSFORM
 
 }  // namespace DIGITMILL_FFT_NS
 
@@ -48,28 +43,12 @@ constexpr double sig = 0.382683432365089771728459984030399;   // sin(pi/8)
 constexpr double sqrt2 = 1.41421356237309504880168872420970;  // 2 * rho
 constexpr double pi = 3.14159265358979323846264338327950288;  // 3.141592653589793
 
-// Four doubles; arithmetic is element by element, exactly as in scalar code,
-// so a lane computes bit for bit what the scalar path computes.
-using v4d = double __attribute__((vector_size(32)));
-using v4i = long long __attribute__((vector_size(32)));
-
-// A vector of type V from or to p, whatever p's alignment.
-template <class V>
-inline V load_vec(const double* p) {
-  V v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-template <class V>
-inline void store_vec(double* p, V v) {
-  std::memcpy(p, &v, sizeof v);
-}
-inline v4d load4(const double* p) {
-  return load_vec<v4d>(p);
-}
-inline void store4(double* p, v4d v) {
-  store_vec(p, v);
-}
+using simd::load4;
+using simd::load_vec;
+using simd::store4;
+using simd::store_vec;
+using simd::v4d;
+using simd::v4i;
 
 // Uniform element access for code written once for doubles and vectors.
 inline void load_to(const double* p, double& x) {

@@ -8,35 +8,10 @@
 
 namespace fft {
 
-void RFFT(int m, double* b) {
-  kernel::table.RFFT(m, b);
-}
-void RIFFT(int m, double* b) {
-  kernel::table.RIFFT(m, b);
-}
-void VCOPY(int count, const double* src, double* dst) {
-  kernel::table.VCOPY(count, src, dst);
-}
-void HALF4F(int count, double* b0, double* b1, double* b2, double* b3) {
-  kernel::table.HALF4F(count, b0, b1, b2, b3);
-}
-void PASS8F(int bl, int span, double* b) {
-  kernel::table.PASS8F(bl, span, b);
-}
-void PASS8I(int bl, int span, double* b) {
-  kernel::table.PASS8I(bl, span, b);
-}
-void PASS2(int count, double* b0, double* b1) {
-  kernel::table.PASS2(count, b0, b1);
-}
-void PASS4I(int count, double* b0, double* b1, double* b2, double* b3) {
-  kernel::table.PASS4I(count, b0, b1, b2, b3);
-}
-void REORD1(int m, double* b) {
-  kernel::table.REORD1(m, b);
-}
-void REORD2(int m, double* b) {
-  kernel::table.REORD2(m, b);
-}
+#define DIGITMILL_TRANSFORM_ENTRY(result, name, params, args) \
+  result name params {                                        \
+    return kernel::table.name args;                           \
+  }
+DIGITMILL_TRANSFORM_KERNELS(DIGITMILL_TRANSFORM_ENTRY)
 
 }  // namespace fft

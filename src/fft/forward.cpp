@@ -90,22 +90,16 @@ struct Forward {
     const T p = rho * (u2 - u1), q = rho * (u1 + u2);
     const T pp = rho * (u3 + u4), qq = rho * (u4 - u3);
     const T e1 = s04r - m26i, e2 = s04r + m26i, f1 = s04i + m26r, f2 = s04i - m26r;
-    r[0] = a + bs;
-    i[6] = a - bs;
-    i[7] = d + c;
-    r[1] = d - c;
-    r[2] = f - e;
-    i[4] = f + e;
-    i[5] = g + h;
-    r[3] = g - h;
-    r[4] = p + e1;
-    i[2] = e1 - p;
-    i[3] = q + f1;
-    r[5] = q - f1;
-    r[6] = e2 - pp;
-    i[0] = e2 + pp;
-    i[1] = qq + f2;
-    r[7] = qq - f2;
+    // The outputs are the sums and differences of eight pairs, each sent
+    // to the super-block and position where the packed order wants it.
+    sum_dif(r[0], i[6], a, bs);
+    sum_dif(i[7], r[1], d, c);
+    sum_dif(i[4], r[2], f, e);
+    sum_dif(i[5], r[3], g, h);
+    sum_dif(r[4], i[2], e1, p);
+    sum_dif(i[3], r[5], q, f1);
+    sum_dif(i[0], r[6], e2, pp);
+    sum_dif(i[1], r[7], qq, f2);
   }
 };
 

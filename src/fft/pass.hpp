@@ -34,6 +34,7 @@
 #pragma once
 
 #include <array>
+#include <cstring>
 #include <type_traits>
 #include <utility>
 

@@ -3,66 +3,34 @@
 #include <algorithm>
 #include <cmath>
 
+#include "compiler.hpp"
 #include "mp/elementwise.hpp"
 #include "mp/record_span.hpp"
+#include "store/radix.hpp"
 
 namespace mp {
 
 namespace {
 
-// One step of the product's carry chain at word i: t = k * a[i] + carry,
-// the carry floor(t * 10^-8) goes on, the rest stays.
-inline double product_step(Word* a, int i, double factor, double carry, double radix, double inverse_radix) {
-  const double t = factor * static_cast<double>(a[i]) + carry;
-  const double out = std::floor(t * inverse_radix);
-  a[i] = trunc_word(t - out * radix);
-  return out;
-}
-
-// Adds the carry c at word top of a run already in normal form and carries
-// it down while it is not zero, no lower than word bottom; returns what
-// leaves word bottom.
-inline double ripple(Word* a, int top, int bottom, double c, double radix, double inverse_radix) {
-  for (int i = top; i >= bottom && c != 0.0; --i) c = product_step(a, i, 1.0, c, radix, inverse_radix);
-  return c;
-}
-
-// k * a over positions lo .. hi (0-based) of one record, the carry entering
-// at hi and running down to lo; returns what leaves lo.
-//
-// The chain of dependent floors is the cost, so the run is cut into four
-// segments carried side by side, the lower three first without the carry
-// from above; that carry is then added at each segment's top and dies out
-// after a word or two (unless it meets a run of 99999999s). Every quotient
-// is still floor(t * 10^-8) of an exact integer, and words 2 .. L+2 in
-// normal form with their value fix them uniquely, so the words are those of
-// the single backward pass.
-double product_run(Word* a, int lo, int hi, double factor, double carry) {
-  const double radix = store::radix;
-  const double inverse_radix = store::inverse_radix;
-  const int len = hi - lo + 1;
-  if (len < 64) {
-    for (int i = hi; i >= lo; --i) carry = product_step(a, i, factor, carry, radix, inverse_radix);
-    return carry;
+// The steps of the product's carry chain over the words of a record:
+// forming word i, t = k * a[i] + carry, the carry floor(t * 10^-8) goes on
+// and the rest stays; a late carry is added to a word already formed.
+struct ProductSteps {
+  Word* a;
+  double factor;
+  DIGITMILL_ALWAYS_INLINE double step(int i, double k, double carry) const {
+    const double t = k * static_cast<double>(a[i]) + carry;
+    const double out = std::floor(t * store::inverse_radix);
+    a[i] = trunc_word(t - out * store::radix);
+    return out;
   }
-  const int seg = len / 4;
-  int top3 = hi;
-  double q3 = carry;
-  for (int extra = len - 4 * seg; extra > 0; --extra)
-    q3 = product_step(a, top3--, factor, q3, radix, inverse_radix);
-  const int top0 = lo + seg - 1, top1 = lo + 2 * seg - 1, top2 = lo + 3 * seg - 1;
-  double q0 = 0.0, q1 = 0.0, q2 = 0.0;
-  for (int i = 0; i < seg; ++i) {
-    q0 = product_step(a, top0 - i, factor, q0, radix, inverse_radix);
-    q1 = product_step(a, top1 - i, factor, q1, radix, inverse_radix);
-    q2 = product_step(a, top2 - i, factor, q2, radix, inverse_radix);
-    q3 = product_step(a, top3 - i, factor, q3, radix, inverse_radix);
+  DIGITMILL_ALWAYS_INLINE double form(int i, double carry) const {
+    return step(i, factor, carry);
   }
-  q2 += ripple(a, top2, top1 + 1, q3, radix, inverse_radix);
-  q1 += ripple(a, top1, top0 + 1, q2, radix, inverse_radix);
-  q0 += ripple(a, top0, lo, q1, radix, inverse_radix);
-  return q0;
-}
+  DIGITMILL_ALWAYS_INLINE double add(int i, double carry) const {
+    return step(i, 1.0, carry);
+  }
+};
 
 }  // namespace
 
@@ -76,7 +44,7 @@ void MULI(int a, int k, int c, int len) {
   for (int rec = span.records; rec >= 1; --rec) {
     store::READW(a, rec, wa, record_words);
     const int lowest = rec == 1 ? 2 : 1;
-    carry = product_run(wa, lowest - 1, span.count(rec) - 1, factor, carry);
+    carry = store::carry_chain(lowest - 1, span.count(rec) - 1, carry, ProductSteps{wa, factor});
     if (rec == 1) wa[0] = trunc_word(carry + factor * static_cast<double>(wa[0]));
     store::WRITEW(c, rec, wa, record_words);
   }

@@ -1,7 +1,8 @@
 #include <algorithm>
-#include <cmath>
 
+#include "kernel_variant.hpp"
 #include "mul/detail.hpp"
+#include "store/radix.hpp"
 #include "store/store.hpp"
 
 namespace mul::detail {
@@ -15,7 +16,7 @@ using store::Word;
 // (a power of two of at least 1024, plus one) and they open their record.
 // `loaded` is the record buf holds already (0 for none); returns the record
 // it holds afterwards.
-int read_word_pair(int u, int index, Word* buf, int loaded, double* w) {
+int read_word_pair(int u, int index, Word* buf, int loaded, Word* w) {
   const auto [rec, pos] = store::locate(index);
   if (rec != loaded) store::READW(u, rec, buf, store::record_words);
   w[0] = buf[pos - 1];
@@ -25,21 +26,15 @@ int read_word_pair(int u, int index, Word* buf, int loaded, double* w) {
 
 // Four words of u (the pairs starting at `first` and at `second`), read
 // through buf.
-void read_four(int u, int first, int second, Word* buf, double* w) {
+void read_four(int u, int first, int second, Word* buf, Word* w) {
   int loaded = read_word_pair(u, first, buf, 0, w);
   read_word_pair(u, second, buf, loaded, w + 2);
 }
 
 // count words into 2 count half-words: h(2k-1) the upper, h(2k) the lower
 // half of word k, as the transforms see them.
-void split_words(const double* w, int count, double* h) {
-  const double big = store::half_radix;
-  const double small = store::inverse_half_radix;
-  for (int k = count - 1; k >= 0; --k) {
-    const double upper = std::floor(w[k] * small);
-    h[2 * k] = upper;
-    h[2 * k + 1] = w[k] - upper * big;
-  }
+void split_words(const Word* w, int count, double* h) {
+  kernel::table.split_words(w, count, h);
 }
 
 // Adds to x(h+i), i = 5 down to 1, the products of y's first two words
@@ -68,7 +63,8 @@ void clear_beyond(double* x, int h, Frame frame) {
 }  // namespace
 
 void CORRF(int a, int b, double* x, int n, Frame f) {
-  double wa[4], wb[4], y[8], z[8];
+  Word wa[4], wb[4];
+  double y[8], z[8];
   read_four(a, 1, n + 1, store::word_buffer_a, wa);
   read_four(b, 1, n + 1, store::word_buffer_b, wb);
   split_words(wa, 4, y);
@@ -80,7 +76,8 @@ void CORRF(int a, int b, double* x, int n, Frame f) {
 
 void CORRH(int a, int b, double* x, int n, Frame f) {
   const int e = n / 2;
-  double wa[4], wb[4], y[8], z[8];
+  Word wa[4], wb[4];
+  double y[8], z[8];
   read_four(a, 1, e + 1, store::word_buffer_a, wa);
   read_four(b, e + 1, n + 1, store::word_buffer_b, wb);
   split_words(wa, 4, y);
@@ -96,7 +93,8 @@ void CORRH(int a, int b, double* x, int n, Frame f) {
 void CORRS(int a, double* x, int n, Frame frame) {
   const int e = n / 2;
   const int f = frame.length;
-  double g[2], hw[4];
+  Word g[2];
+  double hw[4];
   read_word_pair(a, e + 1, store::word_buffer_a, 0, g);
   // Half-words of the leading half's guard words e+1 and e+2.
   split_words(g, 2, hw);
@@ -109,8 +107,6 @@ void CORRS(int a, double* x, int n, Frame frame) {
   // 2^53, so the sums are exact in any order; the three coefficients a word
   // shares with the next ones are carried in registers, and each element of
   // x is added to once.
-  const double big = store::half_radix;
-  const double small = store::inverse_half_radix;
   const int records = store::locate(e).rec;
   const int take = std::min(e, store::record_words);
   double pend0 = 0.0, pend1 = 0.0, pend2 = 0.0;  // for x(2p-1), x(2p), x(2p+1)
@@ -118,10 +114,9 @@ void CORRS(int a, double* x, int n, Frame frame) {
   for (int rec = 1; rec <= records; ++rec) {
     store::READW(a, rec, store::word_buffer_a, store::record_words);
     for (int pos = 0; pos < take; ++pos) {
-      const double w = store::word_buffer_a[pos];
-      const double upper = std::floor(w * small);
-      const double u = 2.0 * upper;
-      const double v = 2.0 * (w - upper * big);
+      const store::HalfWords w = store::split_word(store::word_buffer_a[pos]);
+      const double u = 2.0 * w.upper;
+      const double v = 2.0 * w.lower;
       out[0] += pend0 + u * h1;
       out[1] += pend1 + (h1 * v + u * h2);
       pend0 = pend2 + (h2 * v + u * h3);

@@ -22,8 +22,7 @@ namespace {
 void release_words(const double* b, int c, int len, int off, ReleaseScratch& scratch) {
   DIGITMILL_CHECK(len >= 1 && off >= 0);
   DIGITMILL_CHECK(exact_coefficients(b, 2 * len + 5));
-  const double small = store::inverse_half_radix;
-  double carry = std::floor((b[2 * len + 3] + std::floor(b[2 * len + 4] * small)) * small);
+  double carry = carry_beyond(b + 2 * len + 3);
 
   const int first = off + 1;
   const int last = off + len + 2;

@@ -3,6 +3,7 @@
 #include "check.hpp"
 #include "mul/detail.hpp"
 #include "mul/release_step.hpp"
+#include "store/radix.hpp"
 #include "store/store.hpp"
 
 namespace mul::detail {
@@ -28,13 +29,6 @@ inline Reduced reduce_word(double v) {
   return {static_cast<Word>((q1 - q0 * big) * big + (v - q1 * big)), q0};
 }
 
-// Carry out of the two coefficients just past the words being formed
-// (at b[0], b[1]): floor((b1 + floor(b2 / 10^4)) / 10^4).
-inline double carry_beyond(const double* b) {
-  const double small = store::inverse_half_radix;
-  return std::floor((b[0] + std::floor(b[1] * small)) * small);
-}
-
 // Block kmax: only its first two words belong to the result (the guard
 // words of C), from coefficients 1 .. 3 with the carry of 4 and 5. Returns
 // the carry out of word 1 towards the word above.
@@ -43,7 +37,7 @@ double release_top(const double* b, int c, int rec) {
   const double small = store::inverse_half_radix;
   Word* words = store::word_buffer_a;
   store::READW(c, rec, words, store::record_words);
-  const double carry = carry_beyond(b + 3);
+  const double carry = detail::carry_beyond(b + 3);
   const double y3 = b[2] + carry;
   const double q3 = std::floor(y3 * small);
   const double y2 = b[1] + q3;
@@ -64,14 +58,12 @@ double add_upper_two(const double* h, int c, int rec) {
   const double small = store::inverse_half_radix;
   Word* words = store::word_buffer_a;
   store::READW(c, rec, words, store::record_words);
-  double carry = carry_beyond(h + 4);
+  double carry = detail::carry_beyond(h + 4);
   for (int w = 2; w >= 1; --w) {
-    const double x = words[w - 1];
-    const double hi = std::floor(x * small);
-    const double lo = x - hi * big;
-    const double v = lo + h[2 * w - 1] + carry;
+    const store::HalfWords x = store::split_word(words[w - 1]);
+    const double v = x.lower + h[2 * w - 1] + carry;
     const double q = std::floor(v * small);
-    const double u = hi + h[2 * w - 2] + q;
+    const double u = x.upper + h[2 * w - 2] + q;
     carry = std::floor(u * small);
     words[w - 1] = static_cast<Word>((u - carry * big) * big + (v - q * big));
   }
@@ -84,18 +76,15 @@ double add_upper_two(const double* h, int c, int rec) {
 // stored words split into halves plus the block's coefficients, then the
 // record step. h as above. Returns the carry out of the half's word 1.
 double add_upper_half(const double* h, int c, int rec_lo, int records, double* t) {
-  const double big = store::half_radix;
-  const double small = store::inverse_half_radix;
   Word* words = store::word_buffer_a;
   double carry = 0.0;
   for (int r = records - 1; r >= 0; --r) {
     store::READW(c, rec_lo + r, words, store::record_words);
     const double* coef = h + 2 * store::record_words * r;
     for (int w = 0; w < store::record_words; ++w) {
-      const double x = words[w];
-      const double hi = std::floor(x * small);
-      t[2 * w] = hi + coef[2 * w];
-      t[2 * w + 1] = (x - hi * big) + coef[2 * w + 1];
+      const store::HalfWords x = store::split_word(words[w]);
+      t[2 * w] = x.upper + coef[2 * w];
+      t[2 * w + 1] = x.lower + coef[2 * w + 1];
     }
     carry = record_step(t, 1, store::record_words, carry);
     form_words(t, 1, store::record_words, words);

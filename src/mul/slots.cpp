@@ -6,7 +6,7 @@
 
 #include "check.hpp"
 #include "compiler.hpp"
-#include "mul/complex_pairs.hpp"
+#include "kernel_variant.hpp"
 #include "mul/detail.hpp"
 #include "store/store.hpp"
 
@@ -14,71 +14,6 @@ namespace mul::detail {
 
 namespace {
 
-// One record (512 doubles) of a slot product into out, stored or added to
-// what out holds. In the first record of a slot elements 1 and 2 are the
-// real terms at frequencies 0 and N/2. Each vector of out is read before it
-// is written, so out may be s (a product formed in place).
-template <SlotForm F, bool Add>
-DIGITMILL_ALWAYS_INLINE inline void record_product(const double* s, const double* t, double* out,
-                                                   bool first_record) {
-  double p0 = 0.0, p1 = 0.0;
-  if (first_record) {
-    if constexpr (F == SlotForm::twice) {
-      p0 = 2.0 * (s[0] * t[0]);
-      p1 = 2.0 * (s[1] * t[1]);
-    } else if constexpr (F == SlotForm::square) {
-      p0 = s[0] * s[0];
-      p1 = s[1] * s[1];
-    } else {
-      p0 = s[0] * t[0];
-      p1 = s[1] * t[1];
-    }
-    if constexpr (Add) {
-      p0 = out[0] + p0;
-      p1 = out[1] + p1;
-    }
-  }
-  for (int k = 0; k < store::record_doubles; k += 4) {
-    v4d p;
-    if constexpr (F == SlotForm::twice) {
-      p = 2.0 * complex_mul2(load4(s + k), load4(t + k));
-    } else if constexpr (F == SlotForm::square) {
-      const v4d x = load4(s + k);
-      p = complex_mul2(x, x);
-    } else {
-      p = complex_mul2(load4(s + k), load4(t + k));
-    }
-    if constexpr (Add) p = load4(out + k) + p;
-    store4(out + k, p);
-  }
-  if (first_record) {
-    out[0] = p0;
-    out[1] = p1;
-  }
-}
-
-// `records` consecutive records of a term, the first of them a slot's first
-// record when first_record is set.
-template <SlotForm F, bool Add>
-void records_product(const double* s, const double* t, double* out, int records, bool first_record) {
-  for (int r = 0; r < records; ++r) {
-    const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(r) * store::record_doubles;
-    record_product<F, Add>(s + at, t + at, out + at, first_record && r == 0);
-  }
-}
-
-template <bool Add>
-void term_product(SlotForm form, const double* s, const double* t, double* out, int records,
-                  bool first_record) {
-  switch (form) {
-    case SlotForm::product:
-      return records_product<SlotForm::product, Add>(s, t, out, records, first_record);
-    case SlotForm::twice:
-      return records_product<SlotForm::twice, Add>(s, t, out, records, first_record);
-    case SlotForm::square:
-      return records_product<SlotForm::square, Add>(s, s, out, records, first_record);
-  }
-}
 
 }  // namespace
 
@@ -93,7 +28,7 @@ void slot_multiply_in_place(int u, int j, double* buf, int n, double* record) {
   for (int r = 1; r <= records; ++r) {
     store::READD(u, (j - 1) * slot_records + r, record, store::record_doubles);
     double* rec = buf + (r - 1) * store::record_doubles;
-    record_product<SlotForm::product, false>(rec, record, rec, r == 1);
+    kernel::table.store_term(SlotForm::product, rec, record, rec, store::record_doubles, r == 1);
   }
 }
 
@@ -138,20 +73,27 @@ void BlockSpectra::form(double* buf) {
       store::read_run(slots_[i].unit, (slots_[i].number - 1) * slot_records + r, records,
                       buf + i * run_doubles);
     }
-    for (int k = 1; k <= blocks_; ++k) {
-      double* out = block_runs + (k - 1) * run_doubles;
-      DIGITMILL_CHECK(term_count_[k - 1] >= 1);
-      for (int e = 0; e < term_count_[k - 1]; ++e) {
-        const Term& term = terms_[k - 1][e];
-        const double* s = buf + term.s * run_doubles;
-        const double* t = buf + term.t * run_doubles;
-        if (e == 0) {
-          term_product<false>(term.form, s, t, out, records, r == 1);
-        } else {
-          term_product<true>(term.form, s, t, out, records, r == 1);
+    // A record at a time, every block's terms on it: the record of each
+    // slot is then read from cache by all the terms that name it, and each
+    // block's record stays in cache while its terms are summed, in the
+    // order they were added.
+    for (int q = 0; q < records; ++q) {
+      const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(q) * store::record_doubles;
+      for (int k = 1; k <= blocks_; ++k) {
+        double* out = block_runs + (k - 1) * run_doubles + at;
+        DIGITMILL_CHECK(term_count_[k - 1] >= 1);
+        for (int e = 0; e < term_count_[k - 1]; ++e) {
+          const Term& term = terms_[k - 1][e];
+          const double* s = buf + term.s * run_doubles + at;
+          const double* t = buf + term.t * run_doubles + at;
+          const auto term_kernel = e == 0 ? kernel::table.store_term : kernel::table.add_term;
+          term_kernel(term.form, s, t, out, store::record_doubles, r == 1 && q == 0);
         }
       }
-      store::write_run(block_file, (k - 1) * slot_records + r, records, out);
+    }
+    for (int k = 1; k <= blocks_; ++k) {
+      store::write_run(block_file, (k - 1) * slot_records + r, records,
+                       block_runs + (k - 1) * run_doubles);
     }
   }
 }

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <type_traits>
 
 #include "check.hpp"
 #include "rt/rt.hpp"
@@ -292,29 +293,31 @@ void check_transfer(int unit, int record, std::size_t bytes) {
   DIGITMILL_CHECK(bytes <= static_cast<std::size_t>(work_files[unit].record_length));
 }
 
-void read_record(int unit, int record, void* buffer, std::size_t bytes) {
+// One record read into buffer, or written from it when it is const: through
+// the unit's windows when it has them, else straight from or to the file,
+// which the windows must then forget.
+template <class Buffer>
+void transfer_record(int unit, int record, Buffer* buffer, std::size_t bytes) {
+  constexpr bool reading = !std::is_const_v<Buffer>;
   check_transfer(unit, record, bytes);
-  if (transfer_observer != nullptr) transfer_observer('r', unit, record);
+  if constexpr (!reading) ++write_counts[unit];
+  if (transfer_observer != nullptr) transfer_observer(reading ? 'r' : 'w', unit, record);
   if (windowed(unit, bytes)) {
-    read_windowed(unit, record, buffer);
+    if constexpr (reading) {
+      read_windowed(unit, record, buffer);
+    } else {
+      write_windowed(unit, record, buffer);
+    }
     return;
   }
   forget(unit);
-  int err = read_exact(unit, buffer, bytes, offset_of(unit, record));
-  if (err != 0) rt::fail_file("read", describe(unit), err);
-}
-
-void write_record(int unit, int record, const void* buffer, std::size_t bytes) {
-  check_transfer(unit, record, bytes);
-  ++write_counts[unit];
-  if (transfer_observer != nullptr) transfer_observer('w', unit, record);
-  if (windowed(unit, bytes)) {
-    write_windowed(unit, record, buffer);
-    return;
+  int err;
+  if constexpr (reading) {
+    err = read_exact(unit, buffer, bytes, offset_of(unit, record));
+  } else {
+    err = write_exact(unit, buffer, bytes, offset_of(unit, record));
   }
-  forget(unit);
-  int err = write_exact(unit, buffer, bytes, offset_of(unit, record));
-  if (err != 0) rt::fail_file("write", describe(unit), err);
+  if (err != 0) rt::fail_file(reading ? "read" : "write", describe(unit), err);
 }
 
 // A run within one file of whole records, told to the observer record by
@@ -366,19 +369,19 @@ int reserve(int unit, long long bytes) {
 }
 
 void READW(int unit, int record, Word* buffer, int count) {
-  read_record(unit, record, buffer, static_cast<std::size_t>(count) * sizeof(Word));
+  transfer_record(unit, record, buffer, static_cast<std::size_t>(count) * sizeof(Word));
 }
 
 void WRITEW(int unit, int record, const Word* buffer, int count) {
-  write_record(unit, record, buffer, static_cast<std::size_t>(count) * sizeof(Word));
+  transfer_record(unit, record, buffer, static_cast<std::size_t>(count) * sizeof(Word));
 }
 
 void READD(int unit, int record, double* buffer, int count) {
-  read_record(unit, record, buffer, static_cast<std::size_t>(count) * sizeof(double));
+  transfer_record(unit, record, buffer, static_cast<std::size_t>(count) * sizeof(double));
 }
 
 void WRITED(int unit, int record, const double* buffer, int count) {
-  write_record(unit, record, buffer, static_cast<std::size_t>(count) * sizeof(double));
+  transfer_record(unit, record, buffer, static_cast<std::size_t>(count) * sizeof(double));
 }
 
 unsigned long long write_count(int unit) {

@@ -8,6 +8,7 @@
 #include "mul/mult.hpp"
 #include "support/multiplier.hpp"
 #include "support/numbers.hpp"
+#include "support/kernel_variants.hpp"
 
 namespace {
 
@@ -66,7 +67,17 @@ std::vector<double> complex_product(const std::vector<double>& x, const std::vec
   return z;
 }
 
-TEST(PointwiseProducts, MatchComplexProductsInAndOutOfPlace) {
+// The products of spectra in every kernel variant the processor runs, in
+// core and from the slots, against the oracle above.
+class SpectrumProducts : public testsupport::EachVariant {
+ protected:
+  void SetUp() override {
+    EachVariant::SetUp();
+    open_units();
+  }
+};
+
+TEST_P(SpectrumProducts, MatchComplexProductsInAndOutOfPlace) {
   std::mt19937_64 rng(5);
   for (int len : {4, 8, 64, 4096}) {
     SCOPED_TRACE(len);
@@ -97,7 +108,7 @@ TEST(PointwiseProducts, MatchComplexProductsInAndOutOfPlace) {
 // block is its terms' sum in the order added, the first term stored (so
 // nothing of buf's scratch leaks in), and the real terms of a slot's first
 // record are multiplied as reals. Slot k starts at record (k-1)*1024 + 1.
-TEST_F(Loading, BlockSpectraAreTheSumsOfTheirSlotProducts) {
+TEST_P(SpectrumProducts, BlockSpectraAreTheSumsOfTheirSlotProducts) {
   const int len = 524288;
   std::mt19937_64 rng(17);
   const auto s = random_spectrum(rng, len);
@@ -137,5 +148,8 @@ TEST_F(Loading, BlockSpectraAreTheSumsOfTheirSlotProducts) {
   mul::detail::BlockSpectra::load(3, buf.data());
   for (int i = 0; i < len; ++i) ASSERT_EQ(buf[i], us[i] + ss[i]) << i;
 }
+
+INSTANTIATE_TEST_SUITE_P(Variants, SpectrumProducts, ::testing::ValuesIn(testsupport::runnable_variants()),
+                         testsupport::variant_name);
 
 }  // namespace

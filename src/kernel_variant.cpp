@@ -23,6 +23,8 @@
     void PASS4I(int count, double* b0, double* b1, double* b2, double* b3);                 \
     void REORD1(int m, double* b);                                                          \
     void REORD2(int m, double* b);                                                          \
+    void forward_product_order(int m, double* b);                                           \
+    void inverse_product_order(int m, double* b);                                           \
   }                                                                                         \
   namespace mul::detail {                                                                   \
   void split_words_##v(const std::int32_t* words, int count, double* out);                  \
@@ -42,22 +44,24 @@ namespace kernel {
 namespace {
 
 // The table of one variant.
-#define DIGITMILL_TABLE_OF(v, ...)                       \
-  Table{.RFFT = fft_##v::RFFT,                           \
-        .RIFFT = fft_##v::RIFFT,                         \
-        .VCOPY = fft_##v::VCOPY,                         \
-        .HALF4F = fft_##v::HALF4F,                       \
-        .PASS8F = fft_##v::PASS8F,                       \
-        .PASS8I = fft_##v::PASS8I,                       \
-        .PASS2 = fft_##v::PASS2,                         \
-        .PASS4I = fft_##v::PASS4I,                       \
-        .REORD1 = fft_##v::REORD1,                       \
-        .REORD2 = fft_##v::REORD2,                       \
-        .split_words = mul::detail::split_words_##v,     \
-        .pairs_product = mul::detail::pairs_product_##v, \
-        .round_all = mul::detail::round_all_##v,         \
-        .record_step = mul::detail::record_step_##v,     \
-        .add_run = mp::detail::add_run_##v,              \
+#define DIGITMILL_TABLE_OF(v, ...)                               \
+  Table{.RFFT = fft_##v::RFFT,                                   \
+        .RIFFT = fft_##v::RIFFT,                                 \
+        .VCOPY = fft_##v::VCOPY,                                 \
+        .HALF4F = fft_##v::HALF4F,                               \
+        .PASS8F = fft_##v::PASS8F,                               \
+        .PASS8I = fft_##v::PASS8I,                               \
+        .PASS2 = fft_##v::PASS2,                                 \
+        .PASS4I = fft_##v::PASS4I,                               \
+        .REORD1 = fft_##v::REORD1,                               \
+        .REORD2 = fft_##v::REORD2,                               \
+        .forward_product_order = fft_##v::forward_product_order, \
+        .inverse_product_order = fft_##v::inverse_product_order, \
+        .split_words = mul::detail::split_words_##v,             \
+        .pairs_product = mul::detail::pairs_product_##v,         \
+        .round_all = mul::detail::round_all_##v,                 \
+        .record_step = mul::detail::record_step_##v,             \
+        .add_run = mp::detail::add_run_##v,                      \
         .sub_run = mp::detail::sub_run_##v},
 
 // Indexed by Variant: baseline, then (in a dispatching build) avx2, avx512.

@@ -82,6 +82,9 @@ struct Table {
   void (*PASS4I)(int count, double* b0, double* b1, double* b2, double* b3);
   void (*REORD1)(int m, double* b);
   void (*REORD2)(int m, double* b);
+  // RFFT and RIFFT without REORD2, for products in product order.
+  void (*forward_product_order)(int m, double* b);
+  void (*inverse_product_order)(int m, double* b);
   // The multiplication's loops (src/mul): the split of words into
   // half-words, the products of packed spectra, the rounding with the
   // exactness test, and the carry pass of one record of a release.

@@ -38,5 +38,11 @@ void REORD1(int m, double* b) {
 void REORD2(int m, double* b) {
   kernel::table.REORD2(m, b);
 }
+void forward_product_order(int m, double* b) {
+  kernel::table.forward_product_order(m, b);
+}
+void inverse_product_order(int m, double* b) {
+  kernel::table.inverse_product_order(m, b);
+}
 
 }  // namespace fft

@@ -3,6 +3,11 @@
 // of the same length (FFTW_ESTIMATE plans made outside the timed loop). After
 // the run one line per m gives the ratio of the two.
 //
+// The product rows time one convolution as the multiplication does it, two
+// forward transforms, PMUL and the inverse, in the transform buffer's views:
+// through packed spectra (RFFT, RIFFT) and in product order, which skips the
+// exchange of pairs in all three transforms; a line per m gives their ratio.
+//
 // The "cold" rows are closer to a whole run, where every product finds the
 // transform buffer evicted by the record transfers since the last one: before
 // each timed forward + inverse a buffer of twice the size of the last-level
@@ -18,6 +23,7 @@
 
 #include "fft/transform.hpp"
 #include "kernel_variant.hpp"
+#include "mul/detail.hpp"
 
 #ifdef DIGITMILL_HAVE_FFTW
 #include <fftw3.h>
@@ -35,6 +41,9 @@ alignas(64) double transform_array[fft::transform_length];
 // work.
 using Key = std::pair<int, bool>;
 std::map<Key, double> ours_seconds, fftw_seconds;
+// CPU seconds per product, by (m, cold), through packed spectra and in
+// product order.
+std::map<Key, double> packed_product_seconds, ordered_product_seconds;
 
 double cpu_seconds() {
   timespec t;
@@ -80,6 +89,46 @@ void BM_Digitmill(benchmark::State& state) {
     benchmark::DoNotOptimize(b[0]);
   }
   ours_seconds[{m, cold}] = seconds / static_cast<double>(state.iterations());
+  state.SetItemsProcessed(state.iterations() * n);
+}
+
+// Two operands as LOADH leaves them (digits in the lower halves, the upper
+// halves never read), the product into the second as the in-core full
+// product forms it; both are refilled untimed before every product. Arrays
+// of their own, as two transforms of the piece length do not fit in the
+// transform buffer.
+template <bool ordered>
+void BM_Product(benchmark::State& state) {
+  const int m = static_cast<int>(state.range(0));
+  const bool cold = state.range(1) != 0;
+  const int n = 1 << m;
+  std::vector<double> xs(n), ys(n);
+  double* x = xs.data();
+  double* y = ys.data();
+  double seconds = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    if (cold) evict_caches();
+    fill_random(x, n / 2);
+    fill_random(y, n / 2);
+    state.ResumeTiming();
+    const double start = cpu_seconds();
+    if constexpr (ordered) {
+      fft::forward_product_order(m, x);
+      fft::forward_product_order(m, y);
+      mul::PMUL(x, y, y, n);
+      fft::inverse_product_order(m, y);
+    } else {
+      fft::RFFT(m, x);
+      fft::RFFT(m, y);
+      mul::PMUL(x, y, y, n);
+      fft::RIFFT(m, y);
+    }
+    seconds += cpu_seconds() - start;
+    benchmark::DoNotOptimize(y[0]);
+  }
+  auto& table = ordered ? ordered_product_seconds : packed_product_seconds;
+  table[{m, cold}] = seconds / static_cast<double>(state.iterations());
   state.SetItemsProcessed(state.iterations() * n);
 }
 
@@ -134,6 +183,18 @@ void register_all() {
         ->Unit(benchmark::kMicrosecond);
 #endif
   }
+  // Lengths of in-core products, and the pieces' length.
+  const std::pair<int, int> product_cases[] = {{13, 0}, {16, 0}, {19, 0}, {19, 1}};
+  for (const auto& [m, cold] : product_cases) {
+    benchmark::RegisterBenchmark("product/packed", BM_Product<false>)
+        ->Args({m, cold})
+        ->ArgNames({"m", "cold"})
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("product/product_order", BM_Product<true>)
+        ->Args({m, cold})
+        ->ArgNames({"m", "cold"})
+        ->Unit(benchmark::kMicrosecond);
+  }
 }
 
 }  // namespace
@@ -155,6 +216,13 @@ int main(int argc, char** argv) {
       std::printf("m=%2d %-5s digitmill %9.1f us  FFTW %9.1f us CPU per forward+inverse  ratio %.2f\n", m,
                   cold ? "cold" : "", ours * 1e6, it->second * 1e6, ours / it->second);
     }
+  }
+  for (const auto& [key, packed] : packed_product_seconds) {
+    const auto [m, cold] = key;
+    const auto it = ordered_product_seconds.find(key);
+    if (it == ordered_product_seconds.end()) continue;
+    std::printf("m=%2d %-5s product: packed %9.1f us  product order %9.1f us CPU  ratio %.3f\n", m,
+                cold ? "cold" : "", packed * 1e6, it->second * 1e6, it->second / packed);
   }
   return 0;
 }

@@ -100,6 +100,10 @@ inline Variant best_supported() {
   /* In-place permutations, each its own inverse. */                                                         \
   X(fft, void, REORD1, (int m, double* b), (m, b), __VA_ARGS__)                                              \
   X(fft, void, REORD2, (int m, double* b), (m, b), __VA_ARGS__)                                              \
+  /* RFFT and RIFFT without REORD2, for spectra that only go from one to */                                   \
+  /* the other: the spectrum in product order. */                                                            \
+  X(fft, void, forward_product_order, (int m, double* b), (m, b), __VA_ARGS__)                               \
+  X(fft, void, inverse_product_order, (int m, double* b), (m, b), __VA_ARGS__)                               \
   /* The multiplication's: the split of words into half-words; a term of */                                  \
   /* products of packed spectra over count doubles (a multiple of 4), */                                     \
   /* stored or added into out, the first two elements being real terms */                                    \

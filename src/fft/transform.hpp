@@ -24,4 +24,23 @@ void RFFT(int m, double* b);
 // Inverse transform of a packed spectrum, divided by N = 2^m.
 void RIFFT(int m, double* b);
 
+// The same transforms for a product, whose spectra go only from the forward
+// transform to the inverse: the pairs (elements 2t+1, 2t+2) are left where
+// the passes put them, pair t holding pair rev(t) of the packed spectrum, rev
+// reversing the m-1 low bits. That skips the exchange of pairs, which only
+// moves data, on the way out and again on the way in.
+//
+// Pair 0 stays in place (X(0) and X(N/2), both real), and every other pair
+// is one complex value X(j) whole, so a product or square pair by pair (as
+// on packed spectra, elements 1 and 2 as reals) gives the product's spectrum
+// in the same order, and sums of such products too. The values are those of
+// RFFT and RIFFT bit for bit, so are the rounding errors of a convolution.
+// Spectra in the two orders must not be mixed in one product.
+//
+// Forward: the half-filled sequence B(1 .. 2^(m-1)) into the spectrum in
+// product order in B(1 .. 2^m); B(2^(m-1)+1 .. 2^m) is never read.
+void forward_product_order(int m, double* b);
+// Inverse: a spectrum in product order back to samples, divided by 2^m.
+void inverse_product_order(int m, double* b);
+
 }  // namespace fft

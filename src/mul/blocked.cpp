@@ -20,7 +20,7 @@ constexpr int tail_words = 4;
 
 void transform_piece(int u, int k, double* buf) {
   LOADH(u, buf, (k - 1) * piece_words + 1, piece_words);
-  fft::RFFT(piece_exponent, buf);
+  fft::forward_product_order(piece_exponent, buf);
 }
 
 void save_pieces(Workspace& w, int u, int f, int from, int to) {
@@ -32,20 +32,20 @@ void save_pieces(Workspace& w, int u, int f, int from, int to) {
 }
 
 double release_block(Workspace& w, int c, int k, BlockPlace place, double carry) {
-  fft::RIFFT(piece_exponent, w.buffer);
+  fft::inverse_product_order(piece_exponent, w.buffer);
   ROUND(w.buffer, piece_length);
   return RELBLOCK(w.buffer, c, piece_length, k, place, carry, w.release);
 }
 
 void TailBlock::add(SlotForm form, int u, int i, int v, int j) {
   LOADH(u, factor_x_, (i - 1) * piece_words + 1, tail_words);
-  fft::RFFT(tail_exponent, factor_x_);
+  fft::forward_product_order(tail_exponent, factor_x_);
   if (form == SlotForm::square) {
     accumulate(factor_x_, factor_x_, false);
     return;
   }
   LOADH(v, factor_y_, (j - 1) * piece_words + 1, tail_words);
-  fft::RFFT(tail_exponent, factor_y_);
+  fft::forward_product_order(tail_exponent, factor_y_);
   accumulate(factor_x_, factor_y_, form == SlotForm::twice);
 }
 
@@ -69,7 +69,7 @@ double* TailBlock::coefficients() {
   if (empty_) {
     for (double& s : sum_) s = 0.0;
   } else {
-    fft::RIFFT(tail_exponent, sum_);
+    fft::inverse_product_order(tail_exponent, sum_);
     ROUND(sum_, tail_length);
   }
   empty_ = true;

@@ -6,19 +6,21 @@ namespace mul::detail {
 
 // Every word is split into two radix-10^4 half-words, so n words fill 2n
 // elements; the lower half of a transform's length is the data, the upper
-// half the zero padding of the linear convolution.
+// half the zero padding of the linear convolution. Spectra go only into
+// pair-by-pair products and back, so they stay in product order and no
+// product pays for the bit-reversal permutation.
 
 namespace {
 
 // Words first .. first+count-1 of u into v as half-words, transformed.
 void load_spectrum(int u, int first, int count, int m, double* v) {
   LOADH(u, v, first, count);
-  fft::RFFT(m, v);
+  fft::forward_product_order(m, v);
 }
 
 // The product spectrum in v (length 2^m) back to exact coefficients.
 void coefficients(int m, double* v) {
-  fft::RIFFT(m, v);
+  fft::inverse_product_order(m, v);
   ROUND(v, 1 << m);
 }
 

@@ -116,12 +116,12 @@ void BM_Product(benchmark::State& state) {
     if constexpr (ordered) {
       fft::forward_product_order(m, x);
       fft::forward_product_order(m, y);
-      mul::PMUL(x, y, y, n);
+      mul::detail::PMUL(x, y, y, n);
       fft::inverse_product_order(m, y);
     } else {
       fft::RFFT(m, x);
       fft::RFFT(m, y);
-      mul::PMUL(x, y, y, n);
+      mul::detail::PMUL(x, y, y, n);
       fft::RIFFT(m, y);
     }
     seconds += cpu_seconds() - start;

@@ -68,7 +68,7 @@ void BM_TransformsOnly(benchmark::State& state) {
   const int m = store::LOG2I(n) + 2;
   // The views the product uses in the multiplier's buffer: A in the first
   // half and B in the second for the full product, the whole for the square.
-  double* const tb1 = multiplier().transform_buffer();
+  double* const tb1 = multiplier().buffer();
   double* v = full ? tb1 + fft::transform_length / 2 : tb1;
   std::mt19937_64 rng(7);
   std::uniform_int_distribution<int> half(0, 9999);

@@ -219,12 +219,10 @@ void PASS8F(int bl, int span, double* b) {
   run_pass<Forward>(bl, span, b);
 }
 
-namespace {
-
 // Everything of RFFT but the exchange of pairs t and rev(t): the passes leave
 // pair t holding the spectrum's pair rev(t), which is what the inverse passes
 // take.
-void forward_passes(int m, double* b) {
+void forward_product_order(int m, double* b) {
   const int n = 1 << m;
   const int levels = m / 3;
   if (levels == 0) {
@@ -248,15 +246,9 @@ void forward_passes(int m, double* b) {
   if (levels < 2) REORD1(m, b);
 }
 
-}  // namespace
-
 void RFFT(int m, double* b) {
-  forward_passes(m, b);
+  forward_product_order(m, b);
   REORD2(m, b);
-}
-
-void forward_product_order(int m, double* b) {
-  forward_passes(m, b);
 }
 
 }  // namespace DIGITMILL_FFT_NS

@@ -191,10 +191,8 @@ void PASS4I(int count, double* b0, double* b1, double* b2, double* b3) {
   for (int i = 0; i < count; ++i) last_radix4(b0[i], b1[i], b2[i], b3[i], 1.0, b0[i], b1[i], b2[i], b3[i]);
 }
 
-namespace {
-
 // Everything of RIFFT after the exchange of pairs t and rev(t).
-void inverse_passes(int m, double* b) {
+void inverse_product_order(int m, double* b) {
   const int n = 1 << m;
   const int levels = m / 3;
   const double r = 1.0 / n;
@@ -219,15 +217,9 @@ void inverse_passes(int m, double* b) {
     last<4>(tree, b, n, r);
 }
 
-}  // namespace
-
 void RIFFT(int m, double* b) {
   REORD2(m, b);
-  inverse_passes(m, b);
-}
-
-void inverse_product_order(int m, double* b) {
-  inverse_passes(m, b);
+  inverse_product_order(m, b);
 }
 
 }  // namespace DIGITMILL_FFT_NS

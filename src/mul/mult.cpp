@@ -241,7 +241,7 @@ int Multiplier::reserve(long long* unreserved) {
   return 0;
 }
 
-double* Multiplier::transform_buffer() {
+double* Multiplier::buffer() {
   return work_->buffer;
 }
 

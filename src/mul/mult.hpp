@@ -103,7 +103,7 @@ class Multiplier {
   int reserve(long long* unreserved);
 
   // The transform buffer, for tests and benchmarks that look into it.
-  double* transform_buffer();
+  double* buffer();
 
  private:
   std::unique_ptr<detail::Workspace> work_;

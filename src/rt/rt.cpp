@@ -87,23 +87,15 @@ void append(std::size_t* fill, std::string_view text, bool escape) {
       esc[len++] = c;
     } else {
       esc[len++] = '\\';
-      switch (c) {
-        case '\n':
-          esc[len++] = 'n';
-          break;
-        case '\t':
-          esc[len++] = 't';
-          break;
-        case '\r':
-          esc[len++] = 'r';
-          break;
-        case '\\':
-          esc[len++] = '\\';
-          break;
-        default:
-          esc[len++] = 'x';
-          esc[len++] = hex[byte >> 4];
-          esc[len++] = hex[byte & 15];
+      // Escapes a reader knows by name, the rest by their code.
+      constexpr std::string_view named = "\n\t\r\\", names = "ntr\\";
+      const std::size_t i = named.find(c);
+      if (i != std::string_view::npos) {
+        esc[len++] = names[i];
+      } else {
+        esc[len++] = 'x';
+        esc[len++] = hex[byte >> 4];
+        esc[len++] = hex[byte & 15];
       }
     }
     if (*fill + len > room) return;

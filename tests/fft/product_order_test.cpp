@@ -18,8 +18,8 @@
 
 namespace {
 
-using test_support::exact_convolution;
-using test_support::packed_multiply;
+using testsupport::exact_convolution;
+using testsupport::packed_multiply;
 
 // Pair t of a packed spectrum of 2^m elements sits at pair rev(t) in product
 // order, rev over the m-1 bits of a pair index; counted here bit by bit,
@@ -53,7 +53,7 @@ bool same_bits(double a, double b) {
   return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
-class ProductOrderTest : public test_support::EachVariant {};
+class ProductOrderTest : public testsupport::EachVariant {};
 
 // What the callers rely on to swap one path for the other: the same values,
 // only the pairs moved, whatever the upper half holds on entry; and the
@@ -143,7 +143,7 @@ TEST_P(ProductOrderTest, ConvolutionsAreExact) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Variants, ProductOrderTest, ::testing::ValuesIn(test_support::runnable_variants()),
-                         test_support::variant_name);
+INSTANTIATE_TEST_SUITE_P(Variants, ProductOrderTest, ::testing::ValuesIn(testsupport::runnable_variants()),
+                         testsupport::variant_name);
 
 }  // namespace

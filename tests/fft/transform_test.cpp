@@ -19,9 +19,9 @@
 
 namespace {
 
-using test_support::exact_convolution;
-using test_support::packed_dft;
-using test_support::packed_multiply;
+using testsupport::exact_convolution;
+using testsupport::packed_dft;
+using testsupport::packed_multiply;
 
 constexpr double eps = DBL_EPSILON;
 

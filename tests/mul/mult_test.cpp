@@ -279,7 +279,7 @@ TEST_F(Mult, StaleElementsPastShortTransformsDoNotLeakIn) {
     put_number(12, b);
     for (double stale : {std::nan(""), 1.0e15, -3.0e9}) {
       SCOPED_TRACE(stale);
-      double* const buffer = m.transform_buffer();
+      double* const buffer = m.buffer();
       double* const tb3 = buffer + 3 * (mul::detail::transform_length / 4);
       auto poison = [stale, buffer, tb3] {
         for (double* view : {buffer, buffer + mul::detail::transform_length / 2, tb3}) {

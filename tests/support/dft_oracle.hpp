@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace test_support {
+namespace testsupport {
 
 // Packed spectrum of x(0..n-1) by the direct sum in long double:
 // element 1 = X(0), 2 = X(n/2), 2j+1 = Re X(j), 2j+2 = -Im X(j).
@@ -75,4 +75,4 @@ inline std::vector<std::uint64_t> exact_convolution(const std::vector<std::uint6
   return c;
 }
 
-}  // namespace test_support
+}  // namespace testsupport

@@ -12,11 +12,6 @@
 
 namespace mul::detail {
 
-namespace {
-
-
-}  // namespace
-
 // The spectrum is whole in buf, so it goes to its slot in one call, past the
 // windows.
 void SPSAVE(const double* buf, int u, int n, int k) {
@@ -55,23 +50,69 @@ void BlockSpectra::add(int k, SlotForm form, int u, int j, int v, int o) {
   terms_[k - 1][term_count_[k - 1]++] = {form, s, t};
 }
 
-// buf holds, for records r .. r + run - 1 of every slot, the slots' runs
-// one after another and then the blocks' runs, run being as long as lets
-// them all fit: 10 records for the 64 slots and 32 blocks of a full product
-// of 32 pieces (one system call moves 40 KiB), 42 for one of 8 pieces. The
-// last run of a slot may be shorter.
+namespace {
+
+// Where the runs of one record range go: a run of `run` records for each of
+// `count` slots and blocks, carved from buf and the lent windows.
+struct RunPlaces {
+  int run = 0;
+  double* at[2 * BlockSpectra::max_terms + BlockSpectra::max_blocks];
+};
+
+// The longest run that lets `count` runs fit whole into the regions (a run
+// never straddles two, for one system call moves it), at most a slot.
+RunPlaces place_runs(int count, double* buf, const store::WindowLoan& loan) {
+  constexpr int regions = 1 + store::WindowLoan::region_count;
+  double* data[regions] = {buf};
+  int records[regions] = {slot_records};
+  int total = slot_records;
+  for (int i = 1; i < regions; ++i) {
+    data[i] = loan.region(i - 1).data;
+    records[i] = loan.region(i - 1).records;
+    total += records[i];
+  }
+  RunPlaces places;
+  for (int run = std::min(slot_records, total / count); run >= 1; --run) {
+    int fit = 0;
+    for (int i = 0; i < regions; ++i) fit += records[i] / run;
+    if (fit < count) continue;
+    places.run = run;
+    int next = 0;
+    for (int i = 0; i < regions && next < count; ++i) {
+      for (int q = 0; q + run <= records[i] && next < count; q += run) {
+        places.at[next++] = data[i] + static_cast<std::ptrdiff_t>(q) * store::record_doubles;
+      }
+    }
+    break;
+  }
+  DIGITMILL_CHECK(places.run >= 1);
+  return places;
+}
+
+}  // namespace
+
+// For records r .. r + run - 1 of every slot, the slots' runs are read and
+// the blocks' runs formed from them, run being as long as lets them all fit
+// into buf and the store's windows, which no record goes through meanwhile:
+// 18 records for the 64 slots and 32 blocks of a full product of 32 pieces,
+// where buf alone would hold runs of 10. The system calls grow with the
+// slots times the runs, so longer runs are fewer calls; the reads of one
+// run, and its writes, go back to back and are timed together. The last run
+// of a slot may be shorter.
 void BlockSpectra::form(double* buf) {
-  const int per_record = slot_count_ + blocks_;
-  const int run = slot_records / per_record;
-  DIGITMILL_CHECK(run >= 1);
-  const std::ptrdiff_t run_doubles = static_cast<std::ptrdiff_t>(run) * store::record_doubles;
-  double* block_runs = buf + slot_count_ * run_doubles;
+  const store::WindowLoan loan;
+  const RunPlaces places = place_runs(slot_count_ + blocks_, buf, loan);
+  const int run = places.run;
+  double* const* slot_runs = places.at;
+  double* const* block_runs = places.at + slot_count_;
 
   for (int r = 1; r <= slot_records; r += run) {
     const int records = std::min(run, slot_records + 1 - r);
-    for (int i = 0; i < slot_count_; ++i) {
-      store::read_run(slots_[i].unit, (slots_[i].number - 1) * slot_records + r, records,
-                      buf + i * run_doubles);
+    {
+      const store::TransferBatch batch;
+      for (int i = 0; i < slot_count_; ++i) {
+        store::read_run(slots_[i].unit, (slots_[i].number - 1) * slot_records + r, records, slot_runs[i]);
+      }
     }
     // A record at a time, every block's terms on it: the record of each
     // slot is then read from cache by all the terms that name it, and each
@@ -80,20 +121,20 @@ void BlockSpectra::form(double* buf) {
     for (int q = 0; q < records; ++q) {
       const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(q) * store::record_doubles;
       for (int k = 1; k <= blocks_; ++k) {
-        double* out = block_runs + (k - 1) * run_doubles + at;
+        double* out = block_runs[k - 1] + at;
         DIGITMILL_CHECK(term_count_[k - 1] >= 1);
         for (int e = 0; e < term_count_[k - 1]; ++e) {
           const Term& term = terms_[k - 1][e];
-          const double* s = buf + term.s * run_doubles + at;
-          const double* t = buf + term.t * run_doubles + at;
+          const double* s = slot_runs[term.s] + at;
+          const double* t = slot_runs[term.t] + at;
           const auto term_kernel = e == 0 ? kernel::table.store_term : kernel::table.add_term;
           term_kernel(term.form, s, t, out, store::record_doubles, r == 1 && q == 0);
         }
       }
     }
+    const store::TransferBatch batch;
     for (int k = 1; k <= blocks_; ++k) {
-      store::write_run(block_file, (k - 1) * slot_records + r, records,
-                       block_runs + (k - 1) * run_doubles);
+      store::write_run(block_file, (k - 1) * slot_records + r, records, block_runs[k - 1]);
     }
   }
 }

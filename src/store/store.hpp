@@ -99,6 +99,44 @@ unsigned long long write_count(int unit);
 void read_run(int unit, int first, int count, double* buffer);
 void write_run(int unit, int first, int count, const double* buffer);
 
+// One pair of clock readings around transfers made back to back, with only
+// their own bookkeeping between them: while one is alive the system calls
+// inside it are not timed one by one, and its whole span goes into io_time
+// when it ends, so the figure stays the CPU time of moving records. Nested
+// ones count with the outermost.
+class TransferBatch {
+ public:
+  TransferBatch();
+  ~TransferBatch();
+  TransferBatch(const TransferBatch&) = delete;
+  TransferBatch& operator=(const TransferBatch&) = delete;
+};
+
+// The memory of the read and write windows, lent to a caller that moves
+// whole runs with read_run and write_run while it holds the loan: the held
+// writes go out first and the read windows forget what they kept. Until the
+// loan ends every other transfer goes straight to or from the file, so the
+// lent memory is the borrower's alone. One loan at a time.
+class WindowLoan {
+ public:
+  struct Region {
+    double* data;  // 4096-byte aligned
+    int records;   // of 512 doubles
+  };
+  static constexpr int region_count = 6;
+
+  WindowLoan();
+  ~WindowLoan();
+  WindowLoan(const WindowLoan&) = delete;
+  WindowLoan& operator=(const WindowLoan&) = delete;
+  const Region& region(int i) const {
+    return regions_[i];
+  }
+
+ private:
+  Region regions_[region_count];
+};
+
 // When set, told of every record transfer as it is asked for: 'r' or 'w',
 // the unit and the record. Null in a run; tests watch with it which records
 // an operation touches, and in what order.

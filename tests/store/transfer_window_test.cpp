@@ -263,6 +263,80 @@ TEST_F(TransferWindow, TheClockIsReadAroundEachSystemCallThatMovesRecordsAndNowh
   EXPECT_EQ(store::io_time() - io_start, calls);
 }
 
+// Transfers made back to back inside a batch, nested or not, read the
+// clock twice in all and add its span; outside one, each call is timed.
+TEST_F(TransferWindow, ABatchOfTransfersIsTimedByOnePairOfReadings) {
+  static double readings;
+  readings = 0;
+  double (*saved_clock)() = store::io_clock;
+  store::io_clock = [] { return readings += 1; };
+  const double io_start = store::io_time();
+  store::OPENW(59, 4096, testsupport::max_file_records);
+  std::vector<double> run(4 * 512, 0.25);
+  seam.calls.clear();
+  {
+    const store::TransferBatch outer;
+    for (int k = 0; k < 3; ++k) store::write_run(59, 4 * k + 1, 4, run.data());
+    const store::TransferBatch inner;
+    for (int k = 0; k < 3; ++k) store::read_run(59, 4 * k + 1, 4, run.data());
+  }
+  const double batch_readings = readings;
+  const double batch_time = store::io_time() - io_start;
+  store::read_run(59, 1, 4, run.data());
+  store::io_clock = saved_clock;
+  store::CLOSEW(59);
+  EXPECT_EQ(seam.calls.size(), 7u);
+  EXPECT_EQ(batch_readings, 2);
+  EXPECT_EQ(batch_time, 1);
+  EXPECT_EQ(readings, 4);
+}
+
+// A borrower overwrites the lent windows at will: what they held for the
+// file must have gone out or been forgotten first, and no transfer during
+// the loan may use them.
+TEST_F(TransferWindow, LentWindowsHoldNothingOfTheFilesAndNoTransferTouchesThem) {
+  store::OPENW(60, 4096, testsupport::max_file_records);
+  std::vector<Word> got(1024);
+  for (int rec = 1; rec <= 10; ++rec) store::WRITEW(60, rec, content(60, rec, 0).data(), 1024);
+  store::flush_writes();
+  for (int rec = 1; rec <= 10; ++rec) store::READW(60, rec, got.data(), 1024);
+  for (int rec = 11; rec <= 12; ++rec) store::WRITEW(60, rec, content(60, rec, 0).data(), 1024);
+  std::vector<double> run(12 * 512);
+  auto run_record = [&](int i) { return reinterpret_cast<const Word*>(run.data() + i * 512); };
+  {
+    const store::WindowLoan loan;
+    for (int i = 0; i < store::WindowLoan::region_count; ++i) {
+      std::fill_n(loan.region(i).data, loan.region(i).records * 512, -1.5);
+    }
+    store::read_run(60, 1, 12, run.data());
+    for (int rec = 1; rec <= 12; ++rec) {
+      EXPECT_EQ(std::vector<Word>(run_record(rec - 1), run_record(rec)), content(60, rec, 0)) << rec;
+    }
+    for (int rec = 3; rec <= 4; ++rec) {
+      const std::vector<Word> words = content(60, rec, 1);
+      std::memcpy(run.data() + (rec - 3) * 512, words.data(), 4096);
+    }
+    store::write_run(60, 3, 2, run.data());
+    store::WRITEW(60, 20, content(60, 20, 0).data(), 1024);
+    store::READW(60, 20, got.data(), 1024);
+    EXPECT_EQ(got, content(60, 20, 0));
+    store::READW(60, 5, got.data(), 1024);
+    EXPECT_EQ(got, content(60, 5, 0));
+    for (int i = 0; i < store::WindowLoan::region_count; ++i) {
+      const double* data = loan.region(i).data;
+      EXPECT_TRUE(std::all_of(data, data + loan.region(i).records * 512, [](double x) { return x == -1.5; }))
+          << "region " << i;
+    }
+  }
+  for (int rec = 1; rec <= 12; ++rec) {
+    store::READW(60, rec, got.data(), 1024);
+    EXPECT_EQ(got, content(60, rec, rec == 3 || rec == 4 ? 1 : 0)) << rec;
+  }
+  store::READW(60, 20, got.data(), 1024);
+  EXPECT_EQ(got, content(60, 20, 0));
+  store::CLOSEW(60);
+}
+
 TEST_F(TransferWindow, AHeldWriteThatFailsEndsTheRunNamingItsOwnFile) {
   store::OPENW(56, 4096, testsupport::max_file_records);
   store::OPENW(57, 4096, testsupport::max_file_records);

@@ -46,6 +46,9 @@ std::string describe(int unit) {
 // reading costs a system call of its own, more than the memcpy it would time.
 // So io_time() is the CPU time of the calls that move data, all of them,
 // including the write-outs of held records in flush_writes and CLOSEW.
+// Inside a TransferBatch the calls follow each other with nothing else
+// between them, so the batch's two readings time them all for the price of
+// one call's.
 int batch_depth = 0;       // TransferBatch objects alive
 double batch_start = 0.0;  // the clock when the outermost began
 
@@ -100,6 +103,9 @@ off_t offset_of(int unit, int record) {
 // read-ahead would cover them, and in flush_writes and CLOSEW. A window
 // opens around its first record and, once the run of writes has a
 // direction, ahead of it in that direction.
+//
+// A WindowLoan takes the windows' memory for a while: they are emptied
+// first, and every transfer made meanwhile goes to the file alone.
 //
 // Errors: a read fails only when the record it asks for cannot be read (a
 // failure further on in its window is left to the transfer that asks for

@@ -135,9 +135,11 @@ inline Variant best_supported() {
     (a, b, lo, hi, carry), __VA_ARGS__)                                                                      \
   X(mp, double, sub_run, (std::int32_t * a, const std::int32_t* b, int lo, int hi, double carry),            \
     (a, b, lo, hi, carry), __VA_ARGS__)                                                                      \
-  /* The carry chain of MULI over one record. */                                                             \
+  /* The carry chain of MULI and the halving of HALF over one record. */                                     \
   X(mp, double, scale_run, (std::int32_t * a, int lo, int hi, double factor, double carry),                  \
-    (a, lo, hi, factor, carry), __VA_ARGS__)
+    (a, lo, hi, factor, carry), __VA_ARGS__)                                                                 \
+  X(mp, void, halve_run, (std::int32_t * a, int count, std::int32_t half_radix), (a, count, half_radix),     \
+    __VA_ARGS__)
 #define DIGITMILL_KERNELS(X) DIGITMILL_KERNELS_OF(X, )
 
 // X(result, name, parameters, arguments) for the transforms' entries only.

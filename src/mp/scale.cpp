@@ -39,13 +39,24 @@ DIGITMILL_ALWAYS_INLINE inline double scale_run(Word a[], int lo, int hi, double
   return store::carry_chain(lo, hi, carry, ProductSteps{a, factor});
 }
 
+// Words 1 .. count - 1 of a record halved, each taking R/2 (half_radix)
+// times the parity of the word before it.
+DIGITMILL_ALWAYS_INLINE inline void halve_run(Word a[], int count, Word half_radix) {
+  // Downwards, so that w(i-1) is still unhalved when word i is formed.
+  for (int pos = count - 1; pos >= 1; --pos) a[pos] = (a[pos] >> 1) + half_radix * (a[pos - 1] & 1);
+}
+
 }  // namespace
 
 // The carry chain for each vector unit (AVX2 and up: a rounding instruction
-// shortens every link of the floor chain), for the kernel table.
+// shortens every link of the floor chain) and the halving (AVX2 and up: a
+// 32-bit multiply that SSE2 lacks, so eight words a register), for the
+// kernel table.
 namespace detail {
 DIGITMILL_KERNEL_COPIES(double, scale_run, (Word a[], int lo, int hi, double factor, double carry),
                         scale_run(a, lo, hi, factor, carry))
+DIGITMILL_KERNEL_COPIES(void, halve_run, (Word a[], int count, Word half_radix),
+                        halve_run(a, count, half_radix))
 }  // namespace detail
 
 // Records run from the last toward record 1, with the carry. Every
@@ -93,8 +104,7 @@ void HALF(int u, int len) {
     store::READW(u, rec, wa, record_words);
     const int count = span.count(rec);
     const Word passed_on = wa[count - 1] & 1;
-    // Downwards, so that w(i-1) is still unhalved when word i is formed.
-    for (int pos = count - 1; pos >= 1; --pos) wa[pos] = (wa[pos] >> 1) + half_radix * (wa[pos - 1] & 1);
+    kernel::table.halve_run(wa, count, half_radix);
     wa[0] = (wa[0] >> 1) + half_radix * rem;
     rem = passed_on;
     store::WRITEW(u, rec, wa, record_words);

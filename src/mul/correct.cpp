@@ -136,9 +136,8 @@ void CORRS(int a, double* x, int n, Frame frame) {
 
   // Twice every word k of the leading half times the two guard words: word k
   // (p = e + k) touches x(2p-1 .. 2p+3). Every term is an integer below
-  // 2^53, so the sums are exact in any order; the three coefficients a word
-  // shares with the next ones are carried in registers, and each element of
-  // x is added to once.
+  // 2^53, so the sums are exact in any order; what the last word of a record
+  // leaves for the next words is carried in pend from record to record.
   const int records = store::locate(e).rec;
   const int take = std::min(e, store::record_words);
   double pend[3] = {};      // for x(2p-1), x(2p), x(2p+1)

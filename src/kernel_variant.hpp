@@ -100,7 +100,7 @@ inline Variant best_supported() {
   /* In-place permutations, each its own inverse. */                                                         \
   X(fft, void, REORD1, (int m, double* b), (m, b), __VA_ARGS__)                                              \
   X(fft, void, REORD2, (int m, double* b), (m, b), __VA_ARGS__)                                              \
-  /* RFFT and RIFFT without REORD2, for spectra that only go from one to */                                   \
+  /* RFFT and RIFFT without REORD2, for spectra that only go from one to */                                  \
   /* the other: the spectrum in product order. */                                                            \
   X(fft, void, forward_product_order, (int m, double* b), (m, b), __VA_ARGS__)                               \
   X(fft, void, inverse_product_order, (int m, double* b), (m, b), __VA_ARGS__)                               \
@@ -120,11 +120,26 @@ inline Variant best_supported() {
   X(mul, bool, round_all, (double* x, int n), (x, n), __VA_ARGS__)                                           \
   X(mul, double, record_step, (const double* from, double* t, int s, int m, double c), (from, t, s, m, c),   \
     __VA_ARGS__)                                                                                             \
+  /* The releases' record work around the step: the words of a record */                                     \
+  /* formed from their reduced halves; the stored words split and added */                                   \
+  /* to a block's upper half; the leading-half square's guard terms. */                                      \
+  X(mul, void, form_words, (const double* t, int first, int last, std::int32_t* out), (t, first, last, out), \
+    __VA_ARGS__)                                                                                             \
+  X(mul, void, add_split_words, (const std::int32_t* words, const double* coef, int count, double* t),       \
+    (words, coef, count, t), __VA_ARGS__)                                                                    \
+  X(mul, void, guard_terms,                                                                                  \
+    (const std::int32_t* words, int count, const double* h, double* pend, double* out),                      \
+    (words, count, h, pend, out), __VA_ARGS__)                                                               \
   /* The carry and borrow runs over one record of ADD and SUB. */                                            \
   X(mp, double, add_run, (std::int32_t * a, const std::int32_t* b, int lo, int hi, double carry),            \
     (a, b, lo, hi, carry), __VA_ARGS__)                                                                      \
   X(mp, double, sub_run, (std::int32_t * a, const std::int32_t* b, int lo, int hi, double carry),            \
-    (a, b, lo, hi, carry), __VA_ARGS__)
+    (a, b, lo, hi, carry), __VA_ARGS__)                                                                      \
+  /* The carry chain of MULI and the halving of HALF over one record. */                                     \
+  X(mp, double, scale_run, (std::int32_t * a, int lo, int hi, double factor, double carry),                  \
+    (a, lo, hi, factor, carry), __VA_ARGS__)                                                                 \
+  X(mp, void, halve_run, (std::int32_t * a, int count, std::int32_t half_radix), (a, count, half_radix),     \
+    __VA_ARGS__)
 #define DIGITMILL_KERNELS(X) DIGITMILL_KERNELS_OF(X, )
 
 // X(result, name, parameters, arguments) for the transforms' entries only.

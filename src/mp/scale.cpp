@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "compiler.hpp"
+#include "kernel_variant.hpp"
 #include "mp/elementwise.hpp"
 #include "mp/record_span.hpp"
 #include "store/radix.hpp"
@@ -32,7 +33,31 @@ struct ProductSteps {
   }
 };
 
+// Carries positions lo .. hi of a record of a, each word times factor, from
+// hi down with the carry entering there; returns what leaves lo.
+DIGITMILL_ALWAYS_INLINE inline double scale_run(Word a[], int lo, int hi, double factor, double carry) {
+  return store::carry_chain(lo, hi, carry, ProductSteps{a, factor});
+}
+
+// Words 1 .. count - 1 of a record halved, each taking R/2 (half_radix)
+// times the parity of the word before it.
+DIGITMILL_ALWAYS_INLINE inline void halve_run(Word a[], int count, Word half_radix) {
+  // Downwards, so that w(i-1) is still unhalved when word i is formed.
+  for (int pos = count - 1; pos >= 1; --pos) a[pos] = (a[pos] >> 1) + half_radix * (a[pos - 1] & 1);
+}
+
 }  // namespace
+
+// The carry chain for each vector unit (AVX2 and up: a rounding instruction
+// shortens every link of the floor chain) and the halving (AVX2 and up: a
+// 32-bit multiply that SSE2 lacks, so eight words a register), for the
+// kernel table.
+namespace detail {
+DIGITMILL_KERNEL_COPIES(double, scale_run, (Word a[], int lo, int hi, double factor, double carry),
+                        scale_run(a, lo, hi, factor, carry))
+DIGITMILL_KERNEL_COPIES(void, halve_run, (Word a[], int count, Word half_radix),
+                        halve_run(a, count, half_radix))
+}  // namespace detail
 
 // Records run from the last toward record 1, with the carry. Every
 // t = k * w + carry must be an exact double: |k| * 10^8 < 2^53.
@@ -44,7 +69,7 @@ void MULI(int a, int k, int c, int len) {
   for (int rec = span.records; rec >= 1; --rec) {
     store::READW(a, rec, wa, record_words);
     const int lowest = rec == 1 ? 2 : 1;
-    carry = store::carry_chain(lowest - 1, span.count(rec) - 1, carry, ProductSteps{wa, factor});
+    carry = kernel::table.scale_run(wa, lowest - 1, span.count(rec) - 1, factor, carry);
     if (rec == 1) wa[0] = trunc_word(carry + factor * static_cast<double>(wa[0]));
     store::WRITEW(c, rec, wa, record_words);
   }
@@ -79,8 +104,7 @@ void HALF(int u, int len) {
     store::READW(u, rec, wa, record_words);
     const int count = span.count(rec);
     const Word passed_on = wa[count - 1] & 1;
-    // Downwards, so that w(i-1) is still unhalved when word i is formed.
-    for (int pos = count - 1; pos >= 1; --pos) wa[pos] = (wa[pos] >> 1) + half_radix * (wa[pos - 1] & 1);
+    kernel::table.halve_run(wa, count, half_radix);
     wa[0] = (wa[0] >> 1) + half_radix * rem;
     rem = passed_on;
     store::WRITEW(u, rec, wa, record_words);

@@ -1,5 +1,6 @@
 #include <algorithm>
 
+#include "compiler.hpp"
 #include "kernel_variant.hpp"
 #include "mul/detail.hpp"
 #include "store/radix.hpp"
@@ -60,7 +61,39 @@ void clear_beyond(double* x, int h, Frame frame) {
   }
 }
 
+// Twice each of words[0 .. count) times the guard half-words h[0 .. 3],
+// added into out from out[0] on, two coefficients a word; the three
+// coefficients that a word shares with the next ones stay in pend (for
+// out[0], out[1], out[2] of the word after the last), and each element of
+// out is added to once.
+DIGITMILL_ALWAYS_INLINE inline void guard_terms_body(const Word* DIGITMILL_RESTRICT words, int count,
+                                                     const double* h, double* pend,
+                                                     double* DIGITMILL_RESTRICT out) {
+  const double h1 = h[0], h2 = h[1], h3 = h[2], h4 = h[3];
+  double pend0 = pend[0], pend1 = pend[1], pend2 = pend[2];
+  for (int pos = 0; pos < count; ++pos) {
+    const store::HalfWords w = store::split_word(words[pos]);
+    const double u = 2.0 * w.upper;
+    const double v = 2.0 * w.lower;
+    out[0] += pend0 + u * h1;
+    out[1] += pend1 + (h1 * v + u * h2);
+    pend0 = pend2 + (h2 * v + u * h3);
+    pend1 = h3 * v + u * h4;
+    pend2 = v * h4;
+    out += 2;
+  }
+  pend[0] = pend0;
+  pend[1] = pend1;
+  pend[2] = pend2;
+}
+
 }  // namespace
+
+// The guard terms for each vector unit (AVX2 and up: a rounding instruction
+// instead of a sequence for floor in the split), for the kernel table.
+DIGITMILL_KERNEL_COPIES(void, guard_terms,
+                        (const Word* words, int count, const double* h, double* pend, double* out),
+                        guard_terms_body(words, count, h, pend, out))
 
 void CORRF(int a, int b, double* x, int n, Frame f) {
   Word wa[4], wb[4];
@@ -98,36 +131,25 @@ void CORRS(int a, double* x, int n, Frame frame) {
   read_word_pair(a, e + 1, store::word_buffer_a, 0, g);
   // Half-words of the leading half's guard words e+1 and e+2.
   split_words(g, 2, hw);
-  const double h1 = hw[0], h2 = hw[1], h3 = hw[2], h4 = hw[3];
 
   for (int i = 1; i <= 5; ++i) x[f + i - 1] = 0.0;
 
   // Twice every word k of the leading half times the two guard words: word k
   // (p = e + k) touches x(2p-1 .. 2p+3). Every term is an integer below
-  // 2^53, so the sums are exact in any order; the three coefficients a word
-  // shares with the next ones are carried in registers, and each element of
-  // x is added to once.
+  // 2^53, so the sums are exact in any order; what the last word of a record
+  // leaves for the next words is carried in pend from record to record.
   const int records = store::locate(e).rec;
   const int take = std::min(e, store::record_words);
-  double pend0 = 0.0, pend1 = 0.0, pend2 = 0.0;  // for x(2p-1), x(2p), x(2p+1)
-  double* out = x + 2 * e;                       // x(2p-1) for k = 1 is out[0]
+  double pend[3] = {};      // for x(2p-1), x(2p), x(2p+1)
+  double* out = x + 2 * e;  // x(2p-1) for k = 1 is out[0]
   for (int rec = 1; rec <= records; ++rec) {
     store::READW(a, rec, store::word_buffer_a, store::record_words);
-    for (int pos = 0; pos < take; ++pos) {
-      const store::HalfWords w = store::split_word(store::word_buffer_a[pos]);
-      const double u = 2.0 * w.upper;
-      const double v = 2.0 * w.lower;
-      out[0] += pend0 + u * h1;
-      out[1] += pend1 + (h1 * v + u * h2);
-      pend0 = pend2 + (h2 * v + u * h3);
-      pend1 = h3 * v + u * h4;
-      pend2 = v * h4;
-      out += 2;
-    }
+    kernel::table.guard_terms(store::word_buffer_a, take, hw, pend, out);
+    out += 2 * take;
   }
-  out[0] += pend0;
-  out[1] += pend1;
-  out[2] += pend2;
+  out[0] += pend[0];
+  out[1] += pend[1];
+  out[2] += pend[2];
 
   // The guard words squared, as far as coefficient f + 5.
   for (int i = 5; i >= 1; --i) {

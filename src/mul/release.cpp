@@ -12,6 +12,8 @@ namespace mul::detail {
 
 DIGITMILL_KERNEL_COPIES(double, record_step, (const double* from, double* t, int s, int m, double c),
                         record_step_body(from, t, s, m, c))
+DIGITMILL_KERNEL_COPIES(void, form_words, (const double* t, int first, int last, store::Word* out),
+                        form_words_body(t, first, last, out))
 
 namespace {
 

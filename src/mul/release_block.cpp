@@ -1,6 +1,8 @@
 #include <cmath>
 
 #include "check.hpp"
+#include "compiler.hpp"
+#include "kernel_variant.hpp"
 #include "mul/detail.hpp"
 #include "mul/release_step.hpp"
 #include "store/radix.hpp"
@@ -80,12 +82,7 @@ double add_upper_half(const double* h, int c, int rec_lo, int records, double* t
   double carry = 0.0;
   for (int r = records - 1; r >= 0; --r) {
     store::READW(c, rec_lo + r, words, store::record_words);
-    const double* coef = h + 2 * store::record_words * r;
-    for (int w = 0; w < store::record_words; ++w) {
-      const store::HalfWords x = store::split_word(words[w]);
-      t[2 * w] = x.upper + coef[2 * w];
-      t[2 * w + 1] = x.lower + coef[2 * w + 1];
-    }
+    kernel::table.add_split_words(words, h + 2 * store::record_words * r, store::record_words, t);
     carry = record_step(t, 1, store::record_words, carry);
     form_words(t, 1, store::record_words, words);
     store::WRITEW(c, rec_lo + r, words, store::record_words);
@@ -93,7 +90,24 @@ double add_upper_half(const double* h, int c, int rec_lo, int records, double* t
   return carry;
 }
 
+// T(2w+1), T(2w+2) = the halves of words[w] plus coef[2w], coef[2w+1], for
+// w = 0 .. count - 1.
+DIGITMILL_ALWAYS_INLINE inline void add_split_words_body(const Word* DIGITMILL_RESTRICT words,
+                                                         const double* DIGITMILL_RESTRICT coef, int count,
+                                                         double* DIGITMILL_RESTRICT t) {
+  for (int w = 0; w < count; ++w) {
+    const store::HalfWords x = store::split_word(words[w]);
+    t[2 * w] = x.upper + coef[2 * w];
+    t[2 * w + 1] = x.lower + coef[2 * w + 1];
+  }
+}
+
 }  // namespace
+
+// The split and add for each vector unit (AVX2 and up: a rounding
+// instruction instead of a sequence for floor), for the kernel table.
+DIGITMILL_KERNEL_COPIES(void, add_split_words, (const Word* words, const double* coef, int count, double* t),
+                        add_split_words_body(words, coef, count, t))
 
 double RELBLOCK(const double* b, int c, int l, int k, BlockPlace place, double carry_in,
                 ReleaseScratch& scratch) {

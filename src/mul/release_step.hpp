@@ -70,11 +70,18 @@ inline double record_step(double* t, int s, int m, double c) {
 
 // Words w = first .. last of the record from their reduced halves:
 // out[w - first] = trunc(R * T(2w-1) + T(2w)), each in 0 .. 99999999.
-inline void form_words(const double* t, int first, int last, store::Word* out) {
+DIGITMILL_ALWAYS_INLINE inline void form_words_body(const double* DIGITMILL_RESTRICT t, int first, int last,
+                                                    store::Word* DIGITMILL_RESTRICT out) {
   const double big = store::half_radix;
   for (int w = first; w <= last; ++w) {
     out[w - first] = static_cast<store::Word>(big * t[2 * w - 2] + t[2 * w - 1]);
   }
+}
+
+// The same, in the installed variant (four or eight conversions at a time
+// from AVX2 up).
+inline void form_words(const double* t, int first, int last, store::Word* out) {
+  kernel::table.form_words(t, first, last, out);
   DIGITMILL_CHECK(
       std::all_of(out, out + (last - first + 1), [](store::Word x) { return x >= 0 && x < 100000000; }));
 }

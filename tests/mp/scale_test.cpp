@@ -10,6 +10,7 @@
 #include <string>
 
 #include "mp/elementwise.hpp"
+#include "support/kernel_variants.hpp"
 #include "support/numbers.hpp"
 
 namespace {
@@ -134,7 +135,17 @@ Words plain_half(const Words& a) {
   return c;
 }
 
-TEST_F(Scale, MuliAndHalfEqualThePlainLoopsBitForBit) {
+// In every kernel variant the processor runs: each has its own copy of the
+// carry chain and of the halving.
+class ScaleEachVariant : public testsupport::EachVariant {
+ protected:
+  void SetUp() override {
+    EachVariant::SetUp();
+    open_units();
+  }
+};
+
+TEST_P(ScaleEachVariant, MuliAndHalfEqualThePlainLoopsBitForBit) {
   const unsigned seed = 9203;
   std::mt19937_64 rng(seed);
   const long factors[] = {2, 3, 100, 12345678, 1 << 26, -3};  // |k| 10^8 < 2^53
@@ -169,6 +180,9 @@ TEST_F(Scale, MuliAndHalfEqualThePlainLoopsBitForBit) {
     }
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Variants, ScaleEachVariant, ::testing::ValuesIn(testsupport::runnable_variants()),
+                         testsupport::variant_name);
 
 TEST_F(Scale, MuliInPlaceKeepsTailAndRunsFromTheLastRecord) {
   const int len = 4096;

@@ -7,6 +7,7 @@
 
 #include "mul/detail.hpp"
 #include "mul/mult.hpp"
+#include "support/kernel_variants.hpp"
 #include "support/numbers.hpp"
 
 namespace {
@@ -156,7 +157,17 @@ TEST_F(Corrections, LeadingHalfSquareWithZeroGuardsOnlyClears) {
   EXPECT_EQ(x, want);
 }
 
-TEST_F(Corrections, LeadingHalfSquareAddsEveryWordTimesTheGuards) {
+// In every kernel variant the processor runs: each has its own copy of the
+// guard terms and of the split.
+class CorrectionsEachVariant : public testsupport::EachVariant {
+ protected:
+  void SetUp() override {
+    EachVariant::SetUp();
+    open_units();
+  }
+};
+
+TEST_P(CorrectionsEachVariant, LeadingHalfSquareAddsEveryWordTimesTheGuards) {
   // Reads the leading half over several records (n = 8192: 4 records).
   for (int n : {2, 16, 2048, 8192}) {
     const std::uint64_t seed = 300 + n;
@@ -181,5 +192,8 @@ TEST_F(Corrections, LeadingHalfSquareAddsEveryWordTimesTheGuards) {
     for (int s = 1; s <= 2 * n + 5; ++s) ASSERT_EQ(x[s - 1], static_cast<double>(want[s - 1])) << s;
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Variants, CorrectionsEachVariant,
+                         ::testing::ValuesIn(testsupport::runnable_variants()), testsupport::variant_name);
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "mul/mult.hpp"
 #include "store/store.hpp"
 #include "support/first_mismatch.hpp"
+#include "support/kernel_variants.hpp"
 #include "support/numbers.hpp"
 #include "support/work_files.hpp"
 
@@ -131,7 +132,17 @@ class ReleaseBlock : public ::testing::Test {
   }
 };
 
-TEST_F(ReleaseBlock, BlocksAddUpToTheCarriedSumOfTheirCoefficients) {
+// In every kernel variant the processor runs: each has its own copy of the
+// record step, the split and add, and the forming of words.
+class ReleaseBlockEachVariant : public testsupport::EachVariant {
+ protected:
+  void SetUp() override {
+    EachVariant::SetUp();
+    testsupport::open_work_units();
+  }
+};
+
+TEST_P(ReleaseBlockEachVariant, BlocksAddUpToTheCarriedSumOfTheirCoefficients) {
   // Block lengths of one and of two records per half; a full product
   // (lowest block 1, word 1 unreduced) and the frame of a half product
   // (lowest block above 1: its word 1 reduced, the rest handed on as the
@@ -165,6 +176,9 @@ TEST_F(ReleaseBlock, BlocksAddUpToTheCarriedSumOfTheirCoefficients) {
     }
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Variants, ReleaseBlockEachVariant,
+                         ::testing::ValuesIn(testsupport::runnable_variants()), testsupport::variant_name);
 
 TEST_F(ReleaseBlock, EachCallTouchesOnlyItsRecords) {
   // Three blocks of the real length: the first call writes only the guard

@@ -13,6 +13,7 @@
 #include "rt/rt.hpp"
 #include "store/store.hpp"
 #include "support/first_mismatch.hpp"
+#include "support/kernel_variants.hpp"
 #include "support/numbers.hpp"
 #include "support/work_files.hpp"
 
@@ -74,7 +75,11 @@ double serial_step(std::vector<double>& t, int s, int m, double c) {
   return q;
 }
 
-TEST(ReleaseStep, SegmentedCarriesEqualOneBackwardPass) {
+// In every kernel variant the processor runs: each has its own copy of the
+// record step and of the forming of words.
+class ReleaseStepEachVariant : public testsupport::EachVariant {};
+
+TEST_P(ReleaseStepEachVariant, SegmentedCarriesEqualOneBackwardPass) {
   std::mt19937_64 rng(99);
   for (int m : {1, 2, 16, 17, 100, 512, 1023, 1024}) {
     for (int s : {1, 3}) {
@@ -118,6 +123,9 @@ TEST(ReleaseStep, SegmentedCarriesEqualOneBackwardPass) {
   }
 }
 
+INSTANTIATE_TEST_SUITE_P(Variants, ReleaseStepEachVariant,
+                         ::testing::ValuesIn(testsupport::runnable_variants()), testsupport::variant_name);
+
 class Release : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -139,7 +147,16 @@ TEST_F(Release, FullKeepsTheRestOfTheLastRecord) {
   EXPECT_EQ(first_mismatch(after, before, n + 3, 1024), "");
 }
 
-TEST_F(Release, FullMatchesTheCarryModel) {
+class ReleaseEachVariant : public testsupport::EachVariant {
+ protected:
+  void SetUp() override {
+    EachVariant::SetUp();
+    testsupport::open_work_units();
+  }
+  mul::detail::ReleaseScratch scratch;
+};
+
+TEST_P(ReleaseEachVariant, FullMatchesTheCarryModel) {
   // Coefficients as large as a convolution makes them (about n * 10^8), and
   // negative ones as a negative word 1 gives; lengths from the smallest to
   // several records.
@@ -159,6 +176,9 @@ TEST_F(Release, FullMatchesTheCarryModel) {
     }
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Variants, ReleaseEachVariant, ::testing::ValuesIn(testsupport::runnable_variants()),
+                         testsupport::variant_name);
 
 TEST_F(Release, CarryRipplesAcrossRecordsIntoWordOne) {
   // Every half-word 9999 and a carry of 1 from beyond the result: all words

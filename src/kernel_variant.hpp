@@ -16,6 +16,7 @@
 
 namespace mul::detail {
 enum class SlotForm;  // which product of two slots a term forms (mul/detail.hpp)
+struct RecordSums;    // a record of every block of a blocked product, and its terms
 }  // namespace mul::detail
 
 namespace kernel {
@@ -106,17 +107,15 @@ inline Variant best_supported() {
   X(fft, void, inverse_product_order, (int m, double* b), (m, b), __VA_ARGS__)                               \
   /* The multiplication's: the split of words into half-words; a term of */                                  \
   /* products of packed spectra over count doubles (a multiple of 4), */                                     \
-  /* stored or added into out, the first two elements being real terms */                                    \
-  /* with real_pair; the rounding with the exactness test; the carry */                                      \
-  /* pass of one record of a release. */                                                                     \
+  /* stored into out, the first two elements being real terms with */                                        \
+  /* real_pair; one record of every block's sum of terms; the rounding */                                    \
+  /* with the exactness test; the carry pass of one record of a release. */                                  \
   X(mul, void, split_words, (const std::int32_t* words, int count, double* out), (words, count, out),        \
     __VA_ARGS__)                                                                                             \
   X(mul, void, store_term,                                                                                   \
     (mul::detail::SlotForm form, const double* s, const double* t, double* out, int count, bool real_pair),  \
     (form, s, t, out, count, real_pair), __VA_ARGS__)                                                        \
-  X(mul, void, add_term,                                                                                     \
-    (mul::detail::SlotForm form, const double* s, const double* t, double* out, int count, bool real_pair),  \
-    (form, s, t, out, count, real_pair), __VA_ARGS__)                                                        \
+  X(mul, void, sum_record, (const mul::detail::RecordSums& r), (r), __VA_ARGS__)                              \
   X(mul, bool, round_all, (double* x, int n), (x, n), __VA_ARGS__)                                           \
   X(mul, double, record_step, (const double* from, double* t, int s, int m, double c), (from, t, s, m, c),   \
     __VA_ARGS__)                                                                                             \

@@ -13,6 +13,8 @@
 namespace simd {
 
 using v4d = double __attribute__((vector_size(32)));
+// Only for code built for AVX-512: elsewhere it is lowered through memory.
+using v8d = double __attribute__((vector_size(64)));
 using v4i = long long __attribute__((vector_size(32)));
 
 // A vector of type V from or to p, whatever p's alignment.

@@ -85,8 +85,18 @@ void CORRS(int a, double* x, int n, Frame f);
 
 // Saves a piece spectrum of n elements in slot k of a spectrum work file:
 // records (k-1)*1024+1 .. k*1024 hold the spectrum of piece k (words
-// (k-1)*131072+1 ..).
-void SPSAVE(const double* buf, int u, int n, int k);
+// (k-1)*131072+1 ..), in split order; buf is left in that order.
+void SPSAVE(double* buf, int u, int n, int k);
+
+// The slots and the block file hold spectra in split order: each group of
+// 8 complex elements as its 8 real parts, then its 8 imaginary parts, so
+// that the block sums multiply whole vectors of real and of imaginary parts
+// without shuffling a pair apart for every term. The real pair (elements 1
+// and 2) stays where it falls, at 1 and 9. Each moves x(1 .. n) in place,
+// n a multiple of 16, one from the other's order.
+constexpr int split_group = 16;
+void to_split_order(double* x, int n);
+void to_pair_order(double* x, int n);
 
 // Every size of a product derives from the transform buffer's length.
 //
@@ -152,6 +162,27 @@ enum class SlotForm {
   square    // S * S
 };
 
+// A term of a block spectrum: the slots it names, by their indices in the
+// blocks' list of slots.
+struct BlockTerm {
+  SlotForm form;
+  int s;
+  int t;
+};
+constexpr int max_block_terms = 32;
+
+// One record of every block from the same record of the slots it names, all
+// in split order; real_pair for the first record of a spectrum.
+struct RecordSums {
+  int slot_count;
+  int blocks;
+  const int* term_counts;                    // per block, at least 1
+  const BlockTerm (*terms)[max_block_terms];  // per block, in their order
+  const double* const* slots;                // the record, per slot
+  double* const* out;                        // the record, per block
+  bool real_pair;
+};
+
 // The spectra of a blocked product's blocks, each the sum of its terms in
 // the order they were added, the first one stored and the others added, so
 // each block's sum is rounded exactly as when its terms are formed slot
@@ -177,17 +208,12 @@ class BlockSpectra {
   // A leading-half square of 32 pieces has 33 blocks; a block of a full
   // product of 32 pieces has up to 32 terms.
   static constexpr int max_blocks = 33;
-  static constexpr int max_terms = 32;
+  static constexpr int max_terms = max_block_terms;
 
  private:
   struct Slot {
     int unit;
     int number;
-  };
-  struct Term {
-    SlotForm form;
-    int s;  // indices into slots_
-    int t;
   };
   int slot_index(int unit, int number);
 
@@ -195,7 +221,7 @@ class BlockSpectra {
   int slot_count_ = 0;
   Slot slots_[2 * max_terms];
   int term_count_[max_blocks];
-  Term terms_[max_blocks][max_terms];
+  BlockTerm terms_[max_blocks][max_terms];
 };
 
 // The partial top block of a blocked product: coefficients 1 .. 5 of it

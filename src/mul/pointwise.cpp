@@ -15,6 +15,7 @@ namespace {
 using simd::load4;
 using simd::store4;
 using simd::v4d;
+using simd::v8d;
 using simd::v4i;
 
 // (xr + i xi)(yr + i yi) for two pairs: real part xr*yr - xi*yi, imaginary
@@ -33,12 +34,11 @@ DIGITMILL_ALWAYS_INLINE inline v4d complex_mul2(v4d x, v4d y) {
   return a + reinterpret_cast<v4d>(reinterpret_cast<v4i>(b) ^ flip);
 }
 
-// out(1 .. count) := the term F of s and t, or out + that term with Add:
-// complex pairs (2j+1, 2j+2) throughout, except that with real_pair
+// out(1 .. count) := the term F of s and t: complex pairs (2j+1, 2j+2) throughout, except that with real_pair
 // elements 1 and 2 are the real terms at frequencies 0 and N/2. The real
 // terms are formed first and each vector of out is read before it is
 // written, so out may be s or t (a product formed in place).
-template <SlotForm F, bool Add>
+template <SlotForm F>
 DIGITMILL_ALWAYS_INLINE inline void term_run(const double* s, const double* t, double* out, int count,
                                              bool real_pair) {
   double p0 = 0.0, p1 = 0.0;
@@ -53,10 +53,6 @@ DIGITMILL_ALWAYS_INLINE inline void term_run(const double* s, const double* t, d
       p0 = s[0] * t[0];
       p1 = s[1] * t[1];
     }
-    if constexpr (Add) {
-      p0 = out[0] + p0;
-      p1 = out[1] + p1;
-    }
   }
   for (int k = 0; k < count; k += 4) {
     v4d p;
@@ -68,7 +64,6 @@ DIGITMILL_ALWAYS_INLINE inline void term_run(const double* s, const double* t, d
     } else {
       p = complex_mul2(load4(s + k), load4(t + k));
     }
-    if constexpr (Add) p = load4(out + k) + p;
     store4(out + k, p);
   }
   if (real_pair) {
@@ -77,30 +72,182 @@ DIGITMILL_ALWAYS_INLINE inline void term_run(const double* s, const double* t, d
   }
 }
 
-template <bool Add>
-DIGITMILL_ALWAYS_INLINE inline void term_body(SlotForm form, const double* s, const double* t, double* out,
-                                              int count, bool real_pair) {
+DIGITMILL_ALWAYS_INLINE inline void store_term_body(SlotForm form, const double* s, const double* t, double* out,
+                                                    int count, bool real_pair) {
   switch (form) {
     case SlotForm::product:
-      return term_run<SlotForm::product, Add>(s, t, out, count, real_pair);
+      return term_run<SlotForm::product>(s, t, out, count, real_pair);
     case SlotForm::twice:
-      return term_run<SlotForm::twice, Add>(s, t, out, count, real_pair);
+      return term_run<SlotForm::twice>(s, t, out, count, real_pair);
     case SlotForm::square:
-      return term_run<SlotForm::square, Add>(s, s, out, count, real_pair);
+      return term_run<SlotForm::square>(s, s, out, count, real_pair);
+  }
+}
+
+// Groups of 8 complex elements in split order, as vectors V of their real
+// parts and of their imaginary parts: G groups of one each with AVX-512,
+// one group of two of four doubles elsewhere (wider generic vectors are
+// lowered through memory there). More groups a term spread the cost of
+// finding its slots.
+template <class V>
+struct Groups {
+  static constexpr int lanes = sizeof(V) / sizeof(double);
+  static constexpr int per_group = split_group / 2 / lanes;
+  static constexpr int groups = lanes == 8 ? 2 : 1;
+  static constexpr int count = groups * per_group;
+  static constexpr int doubles = groups * split_group;
+  V re[count], im[count];
+};
+
+template <class V>
+DIGITMILL_ALWAYS_INLINE inline Groups<V> load_groups(const double* x) {
+  using G = Groups<V>;
+  G g;
+  for (int j = 0; j < G::count; ++j) {
+    const double* at = x + j / G::per_group * split_group + j % G::per_group * G::lanes;
+    g.re[j] = simd::load_vec<V>(at);
+    g.im[j] = simd::load_vec<V>(at + split_group / 2);
+  }
+  return g;
+}
+
+template <class V>
+DIGITMILL_ALWAYS_INLINE inline void store_groups(double* x, const Groups<V>& g) {
+  using G = Groups<V>;
+  for (int j = 0; j < G::count; ++j) {
+    double* at = x + j / G::per_group * split_group + j % G::per_group * G::lanes;
+    simd::store_vec(at, g.re[j]);
+    simd::store_vec(at + split_group / 2, g.im[j]);
+  }
+}
+
+// The same products as complex_mul2's, each rounded on its own, in the same
+// order: a - b is a + (-b) exactly.
+template <class V, SlotForm F>
+DIGITMILL_ALWAYS_INLINE inline Groups<V> group_term(const double* s, const double* t) {
+  const Groups<V> x = load_groups<V>(s);
+  const Groups<V> y = F == SlotForm::square ? x : load_groups<V>(t);
+  Groups<V> p;
+  for (int j = 0; j < Groups<V>::count; ++j) {
+    p.re[j] = x.re[j] * y.re[j] - x.im[j] * y.im[j];
+    p.im[j] = x.re[j] * y.im[j] + x.im[j] * y.re[j];
+    if constexpr (F == SlotForm::twice) {
+      p.re[j] = 2.0 * p.re[j];
+      p.im[j] = 2.0 * p.im[j];
+    }
+  }
+  return p;
+}
+
+template <class V>
+DIGITMILL_ALWAYS_INLINE inline Groups<V> any_group_term(const BlockTerm& term, const double* const* slots, int at) {
+  const double* s = slots[term.s] + at;
+  const double* t = slots[term.t] + at;
+  switch (term.form) {
+    case SlotForm::twice:
+      return group_term<V, SlotForm::twice>(s, t);
+    case SlotForm::square:
+      return group_term<V, SlotForm::square>(s, s);
+    default:
+      return group_term<V, SlotForm::product>(s, t);
+  }
+}
+
+// The real pair's terms, as term_run forms them.
+DIGITMILL_ALWAYS_INLINE inline double real_term(SlotForm form, double s, double t) {
+  switch (form) {
+    case SlotForm::twice:
+      return 2.0 * (s * t);
+    case SlotForm::square:
+      return s * s;
+    default:
+      return s * t;
+  }
+}
+
+// A few groups at a time, every block's sum on them formed in registers:
+// the slots' groups (8 or 16 KiB for 64 slots) stay in the first-level
+// cache for all the terms that name them, and each block's are written once.
+template <class V>
+DIGITMILL_ALWAYS_INLINE inline void sum_record_body(const RecordSums& r) {
+  for (int at = 0; at < store::record_doubles; at += Groups<V>::doubles) {
+    for (int k = 0; k < r.blocks; ++k) {
+      const BlockTerm* terms = r.terms[k];
+      Groups<V> sum = any_group_term<V>(terms[0], r.slots, at);
+      for (int e = 1; e < r.term_counts[k]; ++e) {
+        const Groups<V> p = any_group_term<V>(terms[e], r.slots, at);
+        for (int j = 0; j < Groups<V>::count; ++j) {
+          sum.re[j] = sum.re[j] + p.re[j];
+          sum.im[j] = sum.im[j] + p.im[j];
+        }
+      }
+      store_groups(r.out[k] + at, sum);
+    }
+  }
+  if (!r.real_pair) return;
+  constexpr int imag = split_group / 2;  // where the second real term sits
+  for (int k = 0; k < r.blocks; ++k) {
+    double p0 = 0.0, p1 = 0.0;
+    for (int e = 0; e < r.term_counts[k]; ++e) {
+      const BlockTerm& term = r.terms[k][e];
+      const double* s = r.slots[term.s];
+      const double* t = term.form == SlotForm::square ? s : r.slots[term.t];
+      const double q0 = real_term(term.form, s[0], t[0]);
+      const double q1 = real_term(term.form, s[imag], t[imag]);
+      p0 = e == 0 ? q0 : p0 + q0;
+      p1 = e == 0 ? q1 : p1 + q1;
+    }
+    r.out[k][0] = p0;
+    r.out[k][imag] = p1;
   }
 }
 
 }  // namespace
 
-// Stored and added terms for each vector unit, for the kernel table.
+// Stored terms and record sums for each vector unit, for the kernel table.
 DIGITMILL_KERNEL_COPIES(void, store_term,
                         (SlotForm form, const double* s, const double* t, double* out, int count,
                          bool real_pair),
-                        term_body<false>(form, s, t, out, count, real_pair))
-DIGITMILL_KERNEL_COPIES(void, add_term,
-                        (SlotForm form, const double* s, const double* t, double* out, int count,
-                         bool real_pair),
-                        term_body<true>(form, s, t, out, count, real_pair))
+                        store_term_body(form, s, t, out, count, real_pair))
+// Eight doubles a vector where the variant has AVX-512.
+using vector_of_avx2 = v4d;
+using vector_of_avx512 = v8d;
+#if defined(__AVX512F__)
+using vector_of_baseline = v8d;
+#else
+using vector_of_baseline = v4d;
+#endif
+#define DIGITMILL_SUM_RECORD(variant, target, ...)         \
+  target void sum_record_##variant(const RecordSums& r) { \
+    sum_record_body<vector_of_##variant>(r);              \
+  }
+DIGITMILL_EACH_VARIANT(DIGITMILL_SUM_RECORD, )
+#undef DIGITMILL_SUM_RECORD
+
+// Within each group, pair j (elements 2j, 2j+1) goes to j and j + 8.
+void to_split_order(double* x, int n) {
+  constexpr int half = split_group / 2;
+  for (int g = 0; g < n; g += split_group) {
+    double part[split_group];
+    for (int j = 0; j < half; ++j) {
+      part[j] = x[g + 2 * j];
+      part[half + j] = x[g + 2 * j + 1];
+    }
+    for (int j = 0; j < split_group; ++j) x[g + j] = part[j];
+  }
+}
+
+void to_pair_order(double* x, int n) {
+  constexpr int half = split_group / 2;
+  for (int g = 0; g < n; g += split_group) {
+    double part[split_group];
+    for (int j = 0; j < half; ++j) {
+      part[2 * j] = x[g + j];
+      part[2 * j + 1] = x[g + half + j];
+    }
+    for (int j = 0; j < split_group; ++j) x[g + j] = part[j];
+  }
+}
 
 void PMUL(const double* x, const double* y, double* z, int n) {
   kernel::table.store_term(SlotForm::product, x, y, z, n, true);

@@ -14,7 +14,8 @@ namespace mul::detail {
 
 // The spectrum is whole in buf, so it goes to its slot in one call, past the
 // windows.
-void SPSAVE(const double* buf, int u, int n, int k) {
+void SPSAVE(double* buf, int u, int n, int k) {
+  to_split_order(buf, n);
   store::write_run(u, (k - 1) * slot_records + 1, n / store::record_doubles, buf);
 }
 
@@ -22,6 +23,7 @@ void slot_multiply_in_place(int u, int j, double* buf, int n, double* record) {
   const int records = n / store::record_doubles;
   for (int r = 1; r <= records; ++r) {
     store::READD(u, (j - 1) * slot_records + r, record, store::record_doubles);
+    to_pair_order(record, store::record_doubles);
     double* rec = buf + (r - 1) * store::record_doubles;
     kernel::table.store_term(SlotForm::product, rec, record, rec, store::record_doubles, r == 1);
   }
@@ -59,31 +61,42 @@ struct RunPlaces {
   double* at[2 * BlockSpectra::max_terms + BlockSpectra::max_blocks];
 };
 
+// The sums read the same group of every run at once, and runs a multiple of
+// 4096 bytes apart would put all those groups in one set of the first-level
+// cache: run i starts i cache lines past a page boundary.
+constexpr int run_skew = 8;
+constexpr int skew_period = store::record_doubles / run_skew;
+
+// Places `count` runs of `run` records in the regions; how many fitted.
+int carve(int run, int count, double* const* data, const std::ptrdiff_t* doubles, int regions, double** at) {
+  const std::ptrdiff_t length = static_cast<std::ptrdiff_t>(run) * store::record_doubles;
+  int next = 0;
+  for (int i = 0; i < regions && next < count; ++i) {
+    std::ptrdiff_t q = (next % skew_period) * run_skew;
+    for (; q + length <= doubles[i] && next < count; q += length + run_skew) at[next++] = data[i] + q;
+  }
+  return next;
+}
+
 // The longest run that lets `count` runs fit whole into the regions (a run
 // never straddles two, for one system call moves it), at most a slot.
 RunPlaces place_runs(int count, double* buf, const store::WindowLoan& loan) {
   constexpr int regions = 1 + store::WindowLoan::region_count;
   double* data[regions] = {buf};
-  int records[regions] = {slot_records};
-  int total = slot_records;
+  std::ptrdiff_t doubles[regions] = {static_cast<std::ptrdiff_t>(slot_records) * store::record_doubles};
+  std::ptrdiff_t total = doubles[0];
   for (int i = 1; i < regions; ++i) {
     data[i] = loan.region(i - 1).data;
-    records[i] = loan.region(i - 1).records;
-    total += records[i];
+    doubles[i] = static_cast<std::ptrdiff_t>(loan.region(i - 1).records) * store::record_doubles;
+    total += doubles[i];
   }
   RunPlaces places;
-  for (int run = std::min(slot_records, total / count); run >= 1; --run) {
-    int fit = 0;
-    for (int i = 0; i < regions; ++i) fit += records[i] / run;
-    if (fit < count) continue;
-    places.run = run;
-    int next = 0;
-    for (int i = 0; i < regions && next < count; ++i) {
-      for (int q = 0; q + run <= records[i] && next < count; q += run) {
-        places.at[next++] = data[i] + static_cast<std::ptrdiff_t>(q) * store::record_doubles;
-      }
+  for (int run = static_cast<int>(std::min<std::ptrdiff_t>(slot_records, total / count / store::record_doubles));
+       run >= 1; --run) {
+    if (carve(run, count, data, doubles, regions, places.at) == count) {
+      places.run = run;
+      break;
     }
-    break;
   }
   DIGITMILL_CHECK(places.run >= 1);
   return places;
@@ -114,23 +127,13 @@ void BlockSpectra::form(double* buf) {
         store::read_run(slots_[i].unit, (slots_[i].number - 1) * slot_records + r, records, slot_runs[i]);
       }
     }
-    // A record at a time, every block's terms on it: the record of each
-    // slot is then read from cache by all the terms that name it, and each
-    // block's record stays in cache while its terms are summed, in the
-    // order they were added.
     for (int q = 0; q < records; ++q) {
       const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(q) * store::record_doubles;
-      for (int k = 1; k <= blocks_; ++k) {
-        double* out = block_runs[k - 1] + at;
-        DIGITMILL_CHECK(term_count_[k - 1] >= 1);
-        for (int e = 0; e < term_count_[k - 1]; ++e) {
-          const Term& term = terms_[k - 1][e];
-          const double* s = slot_runs[term.s] + at;
-          const double* t = slot_runs[term.t] + at;
-          const auto term_kernel = e == 0 ? kernel::table.store_term : kernel::table.add_term;
-          term_kernel(term.form, s, t, out, store::record_doubles, r == 1 && q == 0);
-        }
-      }
+      const double* slot_record[2 * max_terms];
+      double* block_record[max_blocks];
+      for (int i = 0; i < slot_count_; ++i) slot_record[i] = slot_runs[i] + at;
+      for (int k = 0; k < blocks_; ++k) block_record[k] = block_runs[k] + at;
+      kernel::table.sum_record({slot_count_, blocks_, term_count_, terms_, slot_record, block_record, r == 1 && q == 0});
     }
     const store::TransferBatch batch;
     for (int k = 1; k <= blocks_; ++k) {
@@ -141,6 +144,7 @@ void BlockSpectra::form(double* buf) {
 
 void BlockSpectra::load(int k, double* buf) {
   store::read_run(block_file, (k - 1) * slot_records + 1, slot_records, buf);
+  to_pair_order(buf, piece_length);
 }
 
 }  // namespace mul::detail

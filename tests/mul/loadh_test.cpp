@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include "mul/detail.hpp"
@@ -115,14 +116,19 @@ TEST_P(SpectrumProducts, BlockSpectraAreTheSumsOfTheirSlotProducts) {
   const auto t = random_spectrum(rng, len);
   const auto u = random_spectrum(rng, len);
   testsupport::TestMultiplier mult;  // its work files
-  mul::detail::SPSAVE(s.data(), 21, len, 2);
-  mul::detail::SPSAVE(t.data(), 22, len, 3);
-  mul::detail::SPSAVE(u.data(), 21, len, 1);
+  for (auto [x, unit, slot] : {std::tuple{s, 21, 2}, std::tuple{t, 22, 3}, std::tuple{u, 21, 1}}) {
+    mul::detail::SPSAVE(x.data(), unit, len, slot);
+  }
 
+  // Stored in split order: a group's imaginary parts follow its real parts.
   std::vector<double> rec(512);
   store::READD(21, 1025, rec.data(), 512);
+  EXPECT_EQ(rec[8], s[1]);
+  EXPECT_EQ(rec[1], s[2]);
+  mul::detail::to_pair_order(rec.data(), 512);
   EXPECT_EQ(rec, std::vector<double>(s.begin(), s.begin() + 512));
   store::READD(22, 2048 + 1024, rec.data(), 512);
+  mul::detail::to_pair_order(rec.data(), 512);
   EXPECT_EQ(rec, std::vector<double>(t.end() - 512, t.end()));
 
   const auto ss = complex_product(s, s);

@@ -226,26 +226,23 @@ DIGITMILL_EACH_VARIANT(DIGITMILL_SUM_RECORD, )
 
 // Within each group, pair j (elements 2j, 2j+1) goes to j and j + 8.
 void to_split_order(double* x, int n) {
-  constexpr int half = split_group / 2;
+  static_assert(split_group == 16);
   for (int g = 0; g < n; g += split_group) {
-    double part[split_group];
-    for (int j = 0; j < half; ++j) {
-      part[j] = x[g + 2 * j];
-      part[half + j] = x[g + 2 * j + 1];
-    }
-    for (int j = 0; j < split_group; ++j) x[g + j] = part[j];
+    const v4d a = load4(x + g), b = load4(x + g + 4), c = load4(x + g + 8), d = load4(x + g + 12);
+    store4(x + g, __builtin_shufflevector(a, b, 0, 2, 4, 6));
+    store4(x + g + 4, __builtin_shufflevector(c, d, 0, 2, 4, 6));
+    store4(x + g + 8, __builtin_shufflevector(a, b, 1, 3, 5, 7));
+    store4(x + g + 12, __builtin_shufflevector(c, d, 1, 3, 5, 7));
   }
 }
 
 void to_pair_order(double* x, int n) {
-  constexpr int half = split_group / 2;
   for (int g = 0; g < n; g += split_group) {
-    double part[split_group];
-    for (int j = 0; j < half; ++j) {
-      part[2 * j] = x[g + j];
-      part[2 * j + 1] = x[g + half + j];
-    }
-    for (int j = 0; j < split_group; ++j) x[g + j] = part[j];
+    const v4d re0 = load4(x + g), re1 = load4(x + g + 4), im0 = load4(x + g + 8), im1 = load4(x + g + 12);
+    store4(x + g, __builtin_shufflevector(re0, im0, 0, 4, 1, 5));
+    store4(x + g + 4, __builtin_shufflevector(re0, im0, 2, 6, 3, 7));
+    store4(x + g + 8, __builtin_shufflevector(re1, im1, 0, 4, 1, 5));
+    store4(x + g + 12, __builtin_shufflevector(re1, im1, 2, 6, 3, 7));
   }
 }
 

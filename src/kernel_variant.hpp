@@ -108,7 +108,8 @@ inline Variant best_supported() {
   /* The multiplication's: the split of words into half-words; a term of */                                  \
   /* products of packed spectra over count doubles (a multiple of 4), */                                     \
   /* stored into out, the first two elements being real terms with */                                        \
-  /* real_pair; one record of every block's sum of terms; the rounding */                                    \
+  /* real_pair; one record of every block's sum of terms, and the moves */                                   \
+  /* to and from the split order the slots keep; the rounding */                                             \
   /* with the exactness test; the carry pass of one record of a release. */                                  \
   X(mul, void, split_words, (const std::int32_t* words, int count, double* out), (words, count, out),        \
     __VA_ARGS__)                                                                                             \
@@ -116,6 +117,8 @@ inline Variant best_supported() {
     (mul::detail::SlotForm form, const double* s, const double* t, double* out, int count, bool real_pair),  \
     (form, s, t, out, count, real_pair), __VA_ARGS__)                                                        \
   X(mul, void, sum_record, (const mul::detail::RecordSums& r), (r), __VA_ARGS__)                              \
+  X(mul, void, to_split_order, (double* x, int n), (x, n), __VA_ARGS__)                                      \
+  X(mul, void, to_pair_order, (double* x, int n), (x, n), __VA_ARGS__)                                       \
   X(mul, bool, round_all, (double* x, int n), (x, n), __VA_ARGS__)                                           \
   X(mul, double, record_step, (const double* from, double* t, int s, int m, double c), (from, t, s, m, c),   \
     __VA_ARGS__)                                                                                             \

@@ -202,6 +202,51 @@ DIGITMILL_ALWAYS_INLINE inline void sum_record_body(const RecordSums& r) {
   }
 }
 
+// Within each group, pair j (elements 2j, 2j+1) goes to j and j + 8; with
+// four-lane vectors by whole-vector shuffles, elsewhere element by element
+// (the shuffles of a four-lane vector split into two-lane halves cost more
+// than the loads and stores they save).
+template <bool Shuffles>
+DIGITMILL_ALWAYS_INLINE inline void to_split_order_body(double* x, int n) {
+  static_assert(split_group == 16);
+  for (int g = 0; g < n; g += split_group) {
+    if constexpr (Shuffles) {
+      const v4d a = load4(x + g), b = load4(x + g + 4), c = load4(x + g + 8), d = load4(x + g + 12);
+      store4(x + g, __builtin_shufflevector(a, b, 0, 2, 4, 6));
+      store4(x + g + 4, __builtin_shufflevector(c, d, 0, 2, 4, 6));
+      store4(x + g + 8, __builtin_shufflevector(a, b, 1, 3, 5, 7));
+      store4(x + g + 12, __builtin_shufflevector(c, d, 1, 3, 5, 7));
+    } else {
+      double part[split_group];
+      for (int j = 0; j < split_group / 2; ++j) {
+        part[j] = x[g + 2 * j];
+        part[split_group / 2 + j] = x[g + 2 * j + 1];
+      }
+      for (int j = 0; j < split_group; ++j) x[g + j] = part[j];
+    }
+  }
+}
+
+template <bool Shuffles>
+DIGITMILL_ALWAYS_INLINE inline void to_pair_order_body(double* x, int n) {
+  for (int g = 0; g < n; g += split_group) {
+    if constexpr (Shuffles) {
+      const v4d re0 = load4(x + g), re1 = load4(x + g + 4), im0 = load4(x + g + 8), im1 = load4(x + g + 12);
+      store4(x + g, __builtin_shufflevector(re0, im0, 0, 4, 1, 5));
+      store4(x + g + 4, __builtin_shufflevector(re0, im0, 2, 6, 3, 7));
+      store4(x + g + 8, __builtin_shufflevector(re1, im1, 0, 4, 1, 5));
+      store4(x + g + 12, __builtin_shufflevector(re1, im1, 2, 6, 3, 7));
+    } else {
+      double part[split_group];
+      for (int j = 0; j < split_group / 2; ++j) {
+        part[2 * j] = x[g + j];
+        part[2 * j + 1] = x[g + split_group / 2 + j];
+      }
+      for (int j = 0; j < split_group; ++j) x[g + j] = part[j];
+    }
+  }
+}
+
 }  // namespace
 
 // Stored terms and record sums for each vector unit, for the kernel table.
@@ -217,33 +262,32 @@ using vector_of_baseline = v8d;
 #else
 using vector_of_baseline = v4d;
 #endif
-#define DIGITMILL_SUM_RECORD(variant, target, ...)         \
-  target void sum_record_##variant(const RecordSums& r) { \
-    sum_record_body<vector_of_##variant>(r);              \
+constexpr bool shuffles_avx2 = true;
+constexpr bool shuffles_avx512 = true;
+#if defined(__AVX__)
+constexpr bool shuffles_baseline = true;
+#else
+constexpr bool shuffles_baseline = false;
+#endif
+#define DIGITMILL_SPLIT_KERNELS(variant, target, ...)                \
+  target void sum_record_##variant(const RecordSums& r) {            \
+    sum_record_body<vector_of_##variant>(r);                         \
+  }                                                                  \
+  target void to_split_order_##variant(double* x, int n) {           \
+    to_split_order_body<shuffles_##variant>(x, n);                   \
+  }                                                                  \
+  target void to_pair_order_##variant(double* x, int n) {            \
+    to_pair_order_body<shuffles_##variant>(x, n);                    \
   }
-DIGITMILL_EACH_VARIANT(DIGITMILL_SUM_RECORD, )
-#undef DIGITMILL_SUM_RECORD
+DIGITMILL_EACH_VARIANT(DIGITMILL_SPLIT_KERNELS, )
+#undef DIGITMILL_SPLIT_KERNELS
 
-// Within each group, pair j (elements 2j, 2j+1) goes to j and j + 8.
 void to_split_order(double* x, int n) {
-  static_assert(split_group == 16);
-  for (int g = 0; g < n; g += split_group) {
-    const v4d a = load4(x + g), b = load4(x + g + 4), c = load4(x + g + 8), d = load4(x + g + 12);
-    store4(x + g, __builtin_shufflevector(a, b, 0, 2, 4, 6));
-    store4(x + g + 4, __builtin_shufflevector(c, d, 0, 2, 4, 6));
-    store4(x + g + 8, __builtin_shufflevector(a, b, 1, 3, 5, 7));
-    store4(x + g + 12, __builtin_shufflevector(c, d, 1, 3, 5, 7));
-  }
+  kernel::table.to_split_order(x, n);
 }
 
 void to_pair_order(double* x, int n) {
-  for (int g = 0; g < n; g += split_group) {
-    const v4d re0 = load4(x + g), re1 = load4(x + g + 4), im0 = load4(x + g + 8), im1 = load4(x + g + 12);
-    store4(x + g, __builtin_shufflevector(re0, im0, 0, 4, 1, 5));
-    store4(x + g + 4, __builtin_shufflevector(re0, im0, 2, 6, 3, 7));
-    store4(x + g + 8, __builtin_shufflevector(re1, im1, 0, 4, 1, 5));
-    store4(x + g + 12, __builtin_shufflevector(re1, im1, 2, 6, 3, 7));
-  }
+  kernel::table.to_pair_order(x, n);
 }
 
 void PMUL(const double* x, const double* y, double* z, int n) {

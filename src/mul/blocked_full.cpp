@@ -38,7 +38,7 @@ LeftPieces full_blocked(Workspace& w, int a, int b, int c, int n, int a_stored, 
 
   form_product_blocks(w, su, sv, 1, p);
   for (int k = p; k >= 1; --k) {
-    BlockSpectra::load(k, buf);
+    w.blocks.load(k, buf);
     carry = release_block(w, c, k, place_of(k, p + 1), carry);
   }
   return {su, std::max(p, a_stored), sv, std::max(p, b_stored)};

@@ -54,7 +54,7 @@ LeftPieces half_blocked(Workspace& w, int a, int b, int c, int n, int a_stored) 
     save_pieces(w, b, sv, q + 1, 2 * q);
     form_product_blocks(w, sv, sv, q + 1, q);
     for (int k = q; k >= 1; --k) {
-      BlockSpectra::load(k, buf);
+      w.blocks.load(k, buf);
       carry = release_block(w, c, q + k, place_of(q + k, 2 * q + 1), carry);
     }
   }

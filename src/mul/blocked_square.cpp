@@ -29,7 +29,7 @@ LeftPieces square_blocked(Workspace& w, int a, int c, int n) {
   save_pieces(w, a, spectrum_file_b, 1, p);
   form_square_blocks(w, spectrum_file_b, p, p);
   for (int k = p; k >= 1; --k) {
-    BlockSpectra::load(k, buf);
+    w.blocks.load(k, buf);
     carry = release_block(w, c, k, place_of(k, p + 1), carry);
   }
   return {spectrum_file_b, p, 0, 0};
@@ -49,7 +49,7 @@ LeftPieces leading_half_square_blocked(Workspace& w, int a, int c, int n, int a_
   double carry = 0.0;
   form_square_blocks(w, spectrum_file_b, d, 2 * d - 1);
   for (int k = 2 * d - 1; k >= 1; --k) {
-    BlockSpectra::load(k, buf);
+    w.blocks.load(k, buf);
     carry = release_block(w, c, k, place_of(k, 2 * d - 1), carry);
   }
   return {spectrum_file_b, std::max(d, a_stored), 0, 0};

@@ -190,9 +190,9 @@ struct RecordSums {
 // read once, a few records at a time, and the records of every block are
 // formed from them before the next few are read. Reading the two slots of
 // each term in turn would move p(p+1) slots through the kernel for a full
-// product of p pieces, where this reads each of its 2p once. Each block's
-// spectrum goes to slot k of the block file, from which load puts it back
-// in buf for its release.
+// product of p pieces, where this reads each of its 2p once. The blocks'
+// runs of each record range go to the block file side by side, in one call,
+// from which load gathers a block back into buf for its release.
 class BlockSpectra {
  public:
   // Blocks 1 .. count, with no terms yet.
@@ -202,8 +202,8 @@ class BlockSpectra {
   void add(int k, SlotForm form, int u, int j, int v, int o);
   // Forms every block's spectrum; the 524288 doubles of buf are scratch.
   void form(double* buf);
-  // Block k's spectrum into buf(1 .. 524288).
-  static void load(int k, double* buf);
+  // Block k's spectrum, as the last form left it, into buf(1 .. 524288).
+  void load(int k, double* buf) const;
 
   // A leading-half square of 32 pieces has 33 blocks; a block of a full
   // product of 32 pieces has up to 32 terms.
@@ -218,6 +218,7 @@ class BlockSpectra {
   int slot_index(int unit, int number);
 
   int blocks_ = 0;
+  int run_ = 0;  // the records of each block in each of the block file's chunks
   int slot_count_ = 0;
   Slot slots_[2 * max_terms];
   int term_count_[max_blocks];

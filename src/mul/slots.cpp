@@ -54,16 +54,17 @@ void BlockSpectra::add(int k, SlotForm form, int u, int j, int v, int o) {
 
 namespace {
 
-// Where the runs of one record range go: a run of `run` records for each of
-// `count` slots and blocks, carved from buf and the lent windows.
+// Where the runs of one record range go: the blocks' runs side by side at
+// the head of buf, so that one call writes them all; a run of `run` records
+// for each of `count` slots in the rest of buf and in the lent windows.
 struct RunPlaces {
   int run = 0;
-  double* at[2 * BlockSpectra::max_terms + BlockSpectra::max_blocks];
+  double* slots[2 * BlockSpectra::max_terms];
 };
 
-// The sums read the same group of every run at once, and runs a multiple of
-// 4096 bytes apart would put all those groups in one set of the first-level
-// cache: run i starts i cache lines past a page boundary.
+// The sums read the same group of every slot's run at once, and runs a
+// multiple of 4096 bytes apart would put all those groups in one set of the
+// first-level cache: slot run i starts i cache lines past a page boundary.
 constexpr int run_skew = 8;
 constexpr int skew_period = store::record_doubles / run_skew;
 
@@ -78,22 +79,23 @@ int carve(int run, int count, double* const* data, const std::ptrdiff_t* doubles
   return next;
 }
 
-// The longest run that lets `count` runs fit whole into the regions (a run
-// never straddles two, for one system call moves it), at most a slot.
-RunPlaces place_runs(int count, double* buf, const store::WindowLoan& loan) {
+// The longest run that lets the blocks' runs and `count` slot runs fit
+// whole into the regions (a run never straddles two, for one system call
+// moves it), at most a slot.
+RunPlaces place_runs(int count, int blocks, double* buf, const store::WindowLoan& loan) {
   constexpr int regions = 1 + store::WindowLoan::region_count;
-  double* data[regions] = {buf};
-  std::ptrdiff_t doubles[regions] = {static_cast<std::ptrdiff_t>(slot_records) * store::record_doubles};
-  std::ptrdiff_t total = doubles[0];
+  double* data[regions];
+  std::ptrdiff_t doubles[regions];
   for (int i = 1; i < regions; ++i) {
     data[i] = loan.region(i - 1).data;
     doubles[i] = static_cast<std::ptrdiff_t>(loan.region(i - 1).records) * store::record_doubles;
-    total += doubles[i];
   }
   RunPlaces places;
-  for (int run = static_cast<int>(std::min<std::ptrdiff_t>(slot_records, total / count / store::record_doubles));
-       run >= 1; --run) {
-    if (carve(run, count, data, doubles, regions, places.at) == count) {
+  for (int run = slot_records / blocks; run >= 1; --run) {
+    const std::ptrdiff_t head = static_cast<std::ptrdiff_t>(blocks) * run * store::record_doubles;
+    data[0] = buf + head;
+    doubles[0] = static_cast<std::ptrdiff_t>(slot_records) * store::record_doubles - head;
+    if (carve(run, count, data, doubles, regions, places.slots) == count) {
       places.run = run;
       break;
     }
@@ -110,40 +112,49 @@ RunPlaces place_runs(int count, double* buf, const store::WindowLoan& loan) {
 // 18 records for the 64 slots and 32 blocks of a full product of 32 pieces,
 // where buf alone would hold runs of 10. The system calls grow with the
 // slots times the runs, so longer runs are fewer calls; the reads of one
-// run, and its writes, go back to back and are timed together. The last run
-// of a slot may be shorter.
+// run go back to back and are timed together. The blocks' runs go out as
+// one chunk of the block file, records (r - 1) * blocks + 1 on, block k's
+// run at (k - 1) * records into it: one large write rather than one a
+// block, which the page cache takes at a fraction of the cost of many small
+// ones into the large folios a file's first long writes leave. The last
+// run of a slot may be shorter.
 void BlockSpectra::form(double* buf) {
   const store::WindowLoan loan;
-  const RunPlaces places = place_runs(slot_count_ + blocks_, buf, loan);
-  const int run = places.run;
-  double* const* slot_runs = places.at;
-  double* const* block_runs = places.at + slot_count_;
+  const RunPlaces places = place_runs(slot_count_, blocks_, buf, loan);
+  run_ = places.run;
 
-  for (int r = 1; r <= slot_records; r += run) {
-    const int records = std::min(run, slot_records + 1 - r);
+  for (int r = 1; r <= slot_records; r += run_) {
+    const int records = std::min(run_, slot_records + 1 - r);
     {
       const store::TransferBatch batch;
       for (int i = 0; i < slot_count_; ++i) {
-        store::read_run(slots_[i].unit, (slots_[i].number - 1) * slot_records + r, records, slot_runs[i]);
+        store::read_run(slots_[i].unit, (slots_[i].number - 1) * slot_records + r, records, places.slots[i]);
       }
     }
     for (int q = 0; q < records; ++q) {
       const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(q) * store::record_doubles;
       const double* slot_record[2 * max_terms];
       double* block_record[max_blocks];
-      for (int i = 0; i < slot_count_; ++i) slot_record[i] = slot_runs[i] + at;
-      for (int k = 0; k < blocks_; ++k) block_record[k] = block_runs[k] + at;
+      for (int i = 0; i < slot_count_; ++i) slot_record[i] = places.slots[i] + at;
+      for (int k = 0; k < blocks_; ++k) {
+        block_record[k] = buf + static_cast<std::ptrdiff_t>(k) * records * store::record_doubles + at;
+      }
       kernel::table.sum_record({slot_count_, blocks_, term_count_, terms_, slot_record, block_record, r == 1 && q == 0});
     }
-    const store::TransferBatch batch;
-    for (int k = 1; k <= blocks_; ++k) {
-      store::write_run(block_file, (k - 1) * slot_records + r, records, block_runs[k - 1]);
-    }
+    store::write_run(block_file, (r - 1) * blocks_ + 1, blocks_ * records, buf);
   }
 }
 
-void BlockSpectra::load(int k, double* buf) {
-  store::read_run(block_file, (k - 1) * slot_records + 1, slot_records, buf);
+void BlockSpectra::load(int k, double* buf) const {
+  DIGITMILL_CHECK(k >= 1 && k <= blocks_ && run_ >= 1);
+  {
+    const store::TransferBatch batch;
+    for (int r = 1; r <= slot_records; r += run_) {
+      const int records = std::min(run_, slot_records + 1 - r);
+      store::read_run(block_file, (r - 1) * blocks_ + (k - 1) * records + 1, records,
+                      buf + static_cast<std::ptrdiff_t>(r - 1) * store::record_doubles);
+    }
+  }
   to_pair_order(buf, piece_length);
 }
 

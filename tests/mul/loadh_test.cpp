@@ -147,11 +147,11 @@ TEST_P(SpectrumProducts, BlockSpectraAreTheSumsOfTheirSlotProducts) {
   std::vector<double> buf(len, 5.0);
   blocks.form(buf.data());
 
-  mul::detail::BlockSpectra::load(1, buf.data());
+  blocks.load(1, buf.data());
   EXPECT_EQ(buf, ss);
-  mul::detail::BlockSpectra::load(2, buf.data());
+  blocks.load(2, buf.data());
   for (int i = 0; i < len; ++i) ASSERT_EQ(buf[i], 2.0 * st[i] + ut[i]) << i;
-  mul::detail::BlockSpectra::load(3, buf.data());
+  blocks.load(3, buf.data());
   for (int i = 0; i < len; ++i) ASSERT_EQ(buf[i], us[i] + ss[i]) << i;
 }
 

@@ -105,17 +105,16 @@ inline Variant best_supported() {
   /* the other: the spectrum in product order. */                                                            \
   X(fft, void, forward_product_order, (int m, double* b), (m, b), __VA_ARGS__)                               \
   X(fft, void, inverse_product_order, (int m, double* b), (m, b), __VA_ARGS__)                               \
-  /* The multiplication's: the split of words into half-words; a term of */                                  \
-  /* products of packed spectra over count doubles (a multiple of 4), */                                     \
-  /* stored into out, the first two elements being real terms with */                                        \
-  /* real_pair; one record of every block's sum of terms, and the moves */                                   \
+  /* The multiplication's: the split of words into half-words; the */                                       \
+  /* product of packed spectra over count doubles (a multiple of 4), the */                                  \
+  /* first two elements real with real_pair; one record of every block's */                                  \
+  /* sum of terms, and the moves */                                                                          \
   /* to and from the split order the slots keep; the rounding */                                             \
   /* with the exactness test; the carry pass of one record of a release. */                                  \
   X(mul, void, split_words, (const std::int32_t* words, int count, double* out), (words, count, out),        \
     __VA_ARGS__)                                                                                             \
-  X(mul, void, store_term,                                                                                   \
-    (mul::detail::SlotForm form, const double* s, const double* t, double* out, int count, bool real_pair),  \
-    (form, s, t, out, count, real_pair), __VA_ARGS__)                                                        \
+  X(mul, void, pair_product, (const double* x, const double* y, double* z, int count, bool real_pair),       \
+    (x, y, z, count, real_pair), __VA_ARGS__)                                                                \
   X(mul, void, sum_record, (const mul::detail::RecordSums& r), (r), __VA_ARGS__)                              \
   X(mul, void, to_split_order, (double* x, int n), (x, n), __VA_ARGS__)                                      \
   X(mul, void, to_pair_order, (double* x, int n), (x, n), __VA_ARGS__)                                       \

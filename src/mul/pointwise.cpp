@@ -34,53 +34,18 @@ DIGITMILL_ALWAYS_INLINE inline v4d complex_mul2(v4d x, v4d y) {
   return a + reinterpret_cast<v4d>(reinterpret_cast<v4i>(b) ^ flip);
 }
 
-// out(1 .. count) := the term F of s and t: complex pairs (2j+1, 2j+2) throughout, except that with real_pair
-// elements 1 and 2 are the real terms at frequencies 0 and N/2. The real
-// terms are formed first and each vector of out is read before it is
-// written, so out may be s or t (a product formed in place).
-template <SlotForm F>
-DIGITMILL_ALWAYS_INLINE inline void term_run(const double* s, const double* t, double* out, int count,
-                                             bool real_pair) {
-  double p0 = 0.0, p1 = 0.0;
+// z(1 .. count) := x * y: complex pairs (2j+1, 2j+2) throughout, except that
+// with real_pair elements 1 and 2 are the real products at frequencies 0
+// and N/2. Those are formed first and each vector of z is read before it is
+// written, so z may be x or y (a product formed in place).
+DIGITMILL_ALWAYS_INLINE inline void pair_product_body(const double* x, const double* y, double* z, int count,
+                                                      bool real_pair) {
+  const double p0 = x[0] * y[0];
+  const double p1 = x[1] * y[1];
+  for (int k = 0; k < count; k += 4) store4(z + k, complex_mul2(load4(x + k), load4(y + k)));
   if (real_pair) {
-    if constexpr (F == SlotForm::twice) {
-      p0 = 2.0 * (s[0] * t[0]);
-      p1 = 2.0 * (s[1] * t[1]);
-    } else if constexpr (F == SlotForm::square) {
-      p0 = s[0] * s[0];
-      p1 = s[1] * s[1];
-    } else {
-      p0 = s[0] * t[0];
-      p1 = s[1] * t[1];
-    }
-  }
-  for (int k = 0; k < count; k += 4) {
-    v4d p;
-    if constexpr (F == SlotForm::twice) {
-      p = 2.0 * complex_mul2(load4(s + k), load4(t + k));
-    } else if constexpr (F == SlotForm::square) {
-      const v4d x = load4(s + k);
-      p = complex_mul2(x, x);
-    } else {
-      p = complex_mul2(load4(s + k), load4(t + k));
-    }
-    store4(out + k, p);
-  }
-  if (real_pair) {
-    out[0] = p0;
-    out[1] = p1;
-  }
-}
-
-DIGITMILL_ALWAYS_INLINE inline void store_term_body(SlotForm form, const double* s, const double* t, double* out,
-                                                    int count, bool real_pair) {
-  switch (form) {
-    case SlotForm::product:
-      return term_run<SlotForm::product>(s, t, out, count, real_pair);
-    case SlotForm::twice:
-      return term_run<SlotForm::twice>(s, t, out, count, real_pair);
-    case SlotForm::square:
-      return term_run<SlotForm::square>(s, s, out, count, real_pair);
+    z[0] = p0;
+    z[1] = p1;
   }
 }
 
@@ -153,7 +118,7 @@ DIGITMILL_ALWAYS_INLINE inline Groups<V> any_group_term(const BlockTerm& term, c
   }
 }
 
-// The real pair's terms, as term_run forms them.
+// The real pair's terms, as pair_product forms its real products.
 DIGITMILL_ALWAYS_INLINE inline double real_term(SlotForm form, double s, double t) {
   switch (form) {
     case SlotForm::twice:
@@ -249,11 +214,10 @@ DIGITMILL_ALWAYS_INLINE inline void to_pair_order_body(double* x, int n) {
 
 }  // namespace
 
-// Stored terms and record sums for each vector unit, for the kernel table.
-DIGITMILL_KERNEL_COPIES(void, store_term,
-                        (SlotForm form, const double* s, const double* t, double* out, int count,
-                         bool real_pair),
-                        store_term_body(form, s, t, out, count, real_pair))
+// Pair products, record sums and the split-order moves for each vector unit,
+// for the kernel table.
+DIGITMILL_KERNEL_COPIES(void, pair_product, (const double* x, const double* y, double* z, int count, bool real_pair),
+                        pair_product_body(x, y, z, count, real_pair))
 // Eight doubles a vector where the variant has AVX-512.
 using vector_of_avx2 = v4d;
 using vector_of_avx512 = v8d;
@@ -291,7 +255,7 @@ void to_pair_order(double* x, int n) {
 }
 
 void PMUL(const double* x, const double* y, double* z, int n) {
-  kernel::table.store_term(SlotForm::product, x, y, z, n, true);
+  kernel::table.pair_product(x, y, z, n, true);
 }
 
 void PSQR(const double* x, double* z, int n) {

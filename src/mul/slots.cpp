@@ -25,7 +25,7 @@ void slot_multiply_in_place(int u, int j, double* buf, int n, double* record) {
     store::READD(u, (j - 1) * slot_records + r, record, store::record_doubles);
     to_pair_order(record, store::record_doubles);
     double* rec = buf + (r - 1) * store::record_doubles;
-    kernel::table.store_term(SlotForm::product, rec, record, rec, store::record_doubles, r == 1);
+    kernel::table.pair_product(rec, record, rec, store::record_doubles, r == 1);
   }
 }
 

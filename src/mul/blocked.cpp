@@ -1,6 +1,8 @@
 #include "mul/blocked.hpp"
 
+#include "check.hpp"
 #include "fft/transform.hpp"
+#include "kernel_variant.hpp"
 #include "mul/detail.hpp"
 #include "store/store.hpp"
 
@@ -76,19 +78,19 @@ double* TailBlock::coefficients() {
   return sum_;
 }
 
-void form_product_blocks(Workspace& w, int u, int v, int b_first, int count) {
+void form_product_blocks(Workspace& w, int u, int v, int b_first, int lowest, int highest) {
   BlockSpectra& blocks = w.blocks;
-  blocks.start(count);
-  for (int k = 1; k <= count; ++k) {
+  blocks.start(highest - lowest + 1, lowest);
+  for (int k = lowest; k <= highest; ++k) {
     for (int i = 1; i <= k; ++i) blocks.add(k, SlotForm::product, u, i, v, b_first + k - i);
   }
   blocks.form(w.buffer);
 }
 
-void form_square_blocks(Workspace& w, int u, int pieces, int count) {
+void form_square_blocks(Workspace& w, int u, int pieces, int lowest, int highest) {
   BlockSpectra& blocks = w.blocks;
-  blocks.start(count);
-  for (int k = 1; k <= count; ++k) {
+  blocks.start(highest - lowest + 1, lowest);
+  for (int k = lowest; k <= highest; ++k) {
     const int j_lo = k - pieces + 1 > 1 ? k - pieces + 1 : 1;
     const int j_hi = k < pieces ? k : pieces;
     for (int j = j_lo; j <= (j_lo + j_hi) / 2; ++j) {
@@ -97,6 +99,28 @@ void form_square_blocks(Workspace& w, int u, int pieces, int count) {
     }
   }
   blocks.form(w.buffer);
+}
+
+// A single term is its block's whole sum, and a product in place rounds
+// each element as the block sums' first term does: one slot read whole into
+// the buffer, the other record by record, and neither written back.
+void single_term_block(Workspace& w, SlotForm form, int u, int j, int v, int o, bool in_buffer) {
+  DIGITMILL_CHECK(form != SlotForm::twice);
+  double* buf = w.buffer;
+  if (form == SlotForm::square) {
+    if (!in_buffer) store::read_run(u, (j - 1) * slot_records + 1, slot_records, buf);
+    to_pair_order(buf, piece_length);
+    kernel::table.pair_product(buf, buf, buf, piece_length, true);
+    return;
+  }
+  store::read_run(v, (o - 1) * slot_records + 1, slot_records, buf);
+  to_pair_order(buf, piece_length);
+  slot_multiply_in_place(u, j, buf, piece_length, w.slot_record);
+}
+
+void two_piece_top(Workspace& w, int u, int i, int v, int j) {
+  slot_multiply_in_place(u, i, w.buffer, piece_length, w.slot_record);
+  slot_add_product(u, i + 1, v, j, w.buffer, piece_length, w.slot_record, w.term_record);
 }
 
 double release_tail(Workspace& w, const double* tail, int c, int k) {

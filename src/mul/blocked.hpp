@@ -31,14 +31,24 @@ inline BlockPlace place_of(int k, int top) {
   return k == top ? BlockPlace::top : k == top - 1 ? BlockPlace::below_top : BlockPlace::lower;
 }
 
-// The spectra of blocks 1 .. count of a product into the block file, from
-// the pieces in the slots of spectrum files u and v: block k sums slot i of
-// u times slot b_first + k - i of v, i = 1 .. k.
-void form_product_blocks(Workspace& w, int u, int v, int b_first, int count);
-// The spectra of blocks 1 .. count of the square of the `pieces` pieces in
-// the slots of spectrum file u: block k sums S(j) S(o) over j + o = k + 1,
-// each pair j < o taken once, twice over.
-void form_square_blocks(Workspace& w, int u, int pieces, int count);
+// The spectra of blocks lowest .. highest of a product into the block file,
+// from the pieces in the slots of spectrum files u and v: block k sums slot
+// i of u times slot b_first + k - i of v, i = 1 .. k.
+void form_product_blocks(Workspace& w, int u, int v, int b_first, int lowest, int highest);
+// The spectra of blocks lowest .. highest of the square of the `pieces`
+// pieces in the slots of spectrum file u: block k sums S(j) S(o) over
+// j + o = k + 1, each pair j < o taken once, twice over.
+void form_square_blocks(Workspace& w, int u, int pieces, int lowest, int highest);
+
+// A block of one term formed whole in buf, without the block file: slot o of
+// v times slot j of u, or the square of slot j of u (v and o unused). With
+// in_buffer the square's slot is already in buf, in split order, as SPSAVE
+// leaves it.
+void single_term_block(Workspace& w, SlotForm form, int u, int j, int v, int o, bool in_buffer = false);
+// Block 2 of a product of two pieces by two, S(i) T(j + 1) + S(i + 1) T(j),
+// formed in buf, which holds T(j + 1) in pair order: S from the slots of u,
+// T(j) from those of v.
+void two_piece_top(Workspace& w, int u, int i, int v, int j);
 
 // Releases the tail coefficients as block k, the product's top block;
 // returns the carry for the block below.

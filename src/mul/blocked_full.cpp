@@ -5,14 +5,15 @@
 
 #include "mul/blocked.hpp"
 #include "mul/detail.hpp"
+#include "store/store.hpp"
 
 namespace mul::detail {
 
 // The product, taking the leading a_stored pieces of A and b_stored of B
 // from their slots as stored and transforming the others; the slots keep
-// any stored pieces past p. With one piece,
-// B's spectrum never goes to a slot: it stays in the buffer, and the single
-// block is formed there in place.
+// any stored pieces past p. With one piece or two, B's last piece never
+// goes to a slot: it stays in the buffer, and the top block is formed there
+// in place.
 LeftPieces full_blocked(Workspace& w, int a, int b, int c, int n, int a_stored, int b_stored) {
   const int su = spectrum_file_a;
   const int sv = spectrum_file_b;
@@ -34,13 +35,32 @@ LeftPieces full_blocked(Workspace& w, int a, int b, int c, int n, int a_stored, 
     release_block(w, c, 1, BlockPlace::below_top, carry);
     return {su, std::max(p, a_stored), 0, 0};
   }
+  if (p == 2) {
+    // B's second piece enters block 2 only, as its first term: it stays in
+    // the buffer, the block is formed there, and no block goes to the file.
+    save_pieces(w, b, sv, std::min(b_stored, 1) + 1, 1);
+    if (b_stored >= 2) {
+      store::read_run(sv, slot_records + 1, slot_records, buf);
+      to_pair_order(buf, piece_length);
+    } else {
+      transform_piece(b, 2, buf);
+    }
+    two_piece_top(w, su, 1, sv, 1);
+    carry = release_block(w, c, 2, BlockPlace::below_top, carry);
+    single_term_block(w, SlotForm::product, su, 1, sv, 1);
+    release_block(w, c, 1, BlockPlace::lower, carry);
+    return {su, std::max(p, a_stored), sv, std::max(b_stored, 1)};
+  }
   save_pieces(w, b, sv, std::min(b_stored, p) + 1, p);
 
-  form_product_blocks(w, su, sv, 1, p);
-  for (int k = p; k >= 1; --k) {
+  // Block 1 has one term, formed whole in the buffer after the others.
+  form_product_blocks(w, su, sv, 1, 2, p);
+  for (int k = p; k >= 2; --k) {
     w.blocks.load(k, buf);
     carry = release_block(w, c, k, place_of(k, p + 1), carry);
   }
+  single_term_block(w, SlotForm::product, su, 1, sv, 1);
+  release_block(w, c, 1, BlockPlace::lower, carry);
   return {su, std::max(p, a_stored), sv, std::max(p, b_stored)};
 }
 

@@ -50,13 +50,26 @@ LeftPieces half_blocked(Workspace& w, int a, int b, int c, int n, int a_stored) 
     transform_piece(b, 2, buf);
     slot_multiply_in_place(sv, 1, buf, piece_length, w.slot_record);
     carry = release_block(w, c, 2, BlockPlace::below_top, carry);
+  } else if (q == 2) {
+    // B's piece 4 enters block 4 only, as its first term: it stays in the
+    // buffer, the block is formed there, and no block goes to the file.
+    save_pieces(w, b, sv, 3, 3);
+    transform_piece(b, 4, buf);
+    two_piece_top(w, sv, 1, sv, 3);
+    carry = release_block(w, c, 4, BlockPlace::below_top, carry);
+    single_term_block(w, SlotForm::product, sv, 1, sv, 3);
+    carry = release_block(w, c, 3, BlockPlace::lower, carry);
   } else {
     save_pieces(w, b, sv, q + 1, 2 * q);
-    form_product_blocks(w, sv, sv, q + 1, q);
-    for (int k = q; k >= 1; --k) {
+    // Block 1 of the half product has one term, formed whole in the buffer
+    // after the others.
+    form_product_blocks(w, sv, sv, q + 1, 2, q);
+    for (int k = q; k >= 2; --k) {
       w.blocks.load(k, buf);
       carry = release_block(w, c, q + k, place_of(q + k, 2 * q + 1), carry);
     }
+    single_term_block(w, SlotForm::product, sv, 1, sv, q + 1);
+    carry = release_block(w, c, q + 1, BlockPlace::lower, carry);
   }
   restore_leading_word(c, n / 2, carry);
   // B's pieces went to slots q + 1 .. 2q: a run of A's pieces ends at q.

@@ -27,11 +27,14 @@ LeftPieces square_blocked(Workspace& w, int a, int c, int n) {
   double carry = release_tail(w, t, c, p + 1);
 
   save_pieces(w, a, spectrum_file_b, 1, p);
-  form_square_blocks(w, spectrum_file_b, p, p);
-  for (int k = p; k >= 1; --k) {
+  // Block 1, S(1) squared, is formed whole in the buffer after the others.
+  form_square_blocks(w, spectrum_file_b, p, 2, p);
+  for (int k = p; k >= 2; --k) {
     w.blocks.load(k, buf);
     carry = release_block(w, c, k, place_of(k, p + 1), carry);
   }
+  single_term_block(w, SlotForm::square, spectrum_file_b, 1, 0, 0);
+  release_block(w, c, 1, BlockPlace::lower, carry);
   return {spectrum_file_b, p, 0, 0};
 }
 
@@ -46,12 +49,18 @@ LeftPieces leading_half_square_blocked(Workspace& w, int a, int c, int n, int a_
   const int d = n / (2 * piece_words) + 1;
   double* buf = w.reuse.write(w.buffer, transform_length + transform_spare);
   save_pieces(w, a, spectrum_file_b, std::min(a_stored, d) + 1, d);
-  double carry = 0.0;
-  form_square_blocks(w, spectrum_file_b, d, 2 * d - 1);
-  for (int k = 2 * d - 1; k >= 1; --k) {
+  // The top block, S(d) squared, and block 1, S(1) squared, have one term
+  // each and are formed whole in the buffer, the top one from S(d) as its
+  // save left it there when it was transformed here.
+  single_term_block(w, SlotForm::square, spectrum_file_b, d, 0, 0, d > a_stored);
+  double carry = release_block(w, c, 2 * d - 1, BlockPlace::top, 0.0);
+  form_square_blocks(w, spectrum_file_b, d, 2, 2 * d - 2);
+  for (int k = 2 * d - 2; k >= 2; --k) {
     w.blocks.load(k, buf);
     carry = release_block(w, c, k, place_of(k, 2 * d - 1), carry);
   }
+  single_term_block(w, SlotForm::square, spectrum_file_b, 1, 0, 0);
+  release_block(w, c, 1, BlockPlace::lower, carry);
   return {spectrum_file_b, std::max(d, a_stored), 0, 0};
 }
 

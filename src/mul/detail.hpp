@@ -154,6 +154,10 @@ void half_product(int a, int b, int c, int n, double* x, double* y, double* z, b
 // buf(1 .. n) := buf * S(j), S(j) being slot j of unit u, read record by
 // record through `record` (512 doubles; n / 512 records).
 void slot_multiply_in_place(int u, int j, double* buf, int n, double* record);
+// buf(1 .. n) := buf + S(i) * T(j), S(i) slot i of unit u and T(j) slot j of
+// unit v, read record by record through x and y: the next term of a block
+// sum whose terms so far are in buf, rounded as the block sums round it.
+void slot_add_product(int u, int i, int v, int j, double* buf, int n, double* x, double* y);
 
 // What a term of a block spectrum forms from its two slots S and T.
 enum class SlotForm {
@@ -195,8 +199,8 @@ struct RecordSums {
 // from which load gathers a block back into buf for its release.
 class BlockSpectra {
  public:
-  // Blocks 1 .. count, with no terms yet.
-  void start(int count);
+  // Blocks first .. first + count - 1 of a product, with no terms yet.
+  void start(int count, int first = 1);
   // Adds to block k the term slot j of unit u times slot o of unit v (v and
   // o unused for a square).
   void add(int k, SlotForm form, int u, int j, int v, int o);
@@ -218,6 +222,7 @@ class BlockSpectra {
   int slot_index(int unit, int number);
 
   int blocks_ = 0;
+  int first_ = 1;
   int run_ = 0;  // the records of each block in each of the block file's chunks
   int slot_count_ = 0;
   Slot slots_[2 * max_terms];
@@ -310,6 +315,7 @@ struct Workspace {
   TailBlock tail;
   ReleaseScratch release;
   alignas(64) double slot_record[store::record_doubles];  // one record of a stored spectrum
+  alignas(64) double term_record[store::record_doubles];  // and of the other factor of a term
 };
 
 // What a blocked product leaves of its operands in the slots.

@@ -29,9 +29,23 @@ void slot_multiply_in_place(int u, int j, double* buf, int n, double* record) {
   }
 }
 
-void BlockSpectra::start(int count) {
+void slot_add_product(int u, int i, int v, int j, double* buf, int n, double* x, double* y) {
+  const int records = n / store::record_doubles;
+  for (int r = 1; r <= records; ++r) {
+    store::READD(u, (i - 1) * slot_records + r, x, store::record_doubles);
+    store::READD(v, (j - 1) * slot_records + r, y, store::record_doubles);
+    to_pair_order(x, store::record_doubles);
+    to_pair_order(y, store::record_doubles);
+    kernel::table.pair_product(x, y, x, store::record_doubles, r == 1);
+    double* rec = buf + (r - 1) * store::record_doubles;
+    for (int e = 0; e < store::record_doubles; ++e) rec[e] = rec[e] + x[e];
+  }
+}
+
+void BlockSpectra::start(int count, int first) {
   DIGITMILL_CHECK(count >= 1 && count <= max_blocks);
   blocks_ = count;
+  first_ = first;
   slot_count_ = 0;
   for (int k = 0; k < count; ++k) term_count_[k] = 0;
 }
@@ -46,6 +60,7 @@ int BlockSpectra::slot_index(int unit, int number) {
 }
 
 void BlockSpectra::add(int k, SlotForm form, int u, int j, int v, int o) {
+  k -= first_ - 1;
   DIGITMILL_CHECK(k >= 1 && k <= blocks_ && term_count_[k - 1] < max_terms);
   const int s = slot_index(u, j);
   const int t = form == SlotForm::square ? s : slot_index(v, o);
@@ -146,6 +161,7 @@ void BlockSpectra::form(double* buf) {
 }
 
 void BlockSpectra::load(int k, double* buf) const {
+  k -= first_ - 1;
   DIGITMILL_CHECK(k >= 1 && k <= blocks_ && run_ >= 1);
   {
     const store::TransferBatch batch;

@@ -147,6 +147,14 @@ TEST_F(BlockedReuse, FullProductStartsAfterTheValidWordsOfBothOperandsPieces) {
   // A fresh x: all of it is transformed; y's piece 1 is taken as just stored.
   EXPECT_EQ(first_mismatch(product(mult, Product::full, x1, y1, n, {}, {kept.b, piece_words}), want3), "")
       << "fresh";
+  // Both of y's pieces as a product of twice the length stored them: the
+  // second is read back from its slot into the buffer that forms block 2.
+  const Words y_long = make_number(rng, 2 * n, Kind::random);
+  const Words y_head(y_long.begin(), y_long.begin() + n + 2);
+  const Words want4 = product(mult, Product::full, x1, y_head, n);
+  product(mult, Product::full, make_number(rng, 2 * n, Kind::random), y_long, 2 * n, {}, {}, &kept);
+  EXPECT_EQ(first_mismatch(product(mult, Product::full, x1, y_head, n, {}, {kept.b, n}), want4), "")
+      << "both stored";
 }
 
 TEST_F(BlockedReuse, HalfProductTakesTheLeadingPiecesAFullProductStoredOfItsSecondOperand) {

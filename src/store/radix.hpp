@@ -36,8 +36,8 @@ DIGITMILL_ALWAYS_INLINE inline double ripple(int top, int bottom, double q, cons
 // steps.add(i, q) adds a late carry q to position i, already formed, and
 // returns what it passes on.
 //
-// The chain of dependent floor steps is the cost, so a run of 128 positions
-// or more is cut into eight segments carried side by side, the lower seven
+// The chain of dependent floor steps is the cost, so a run of 64 positions
+// or more is cut into four segments carried side by side, the lower three
 // first without the carry from above; that carry is then added at each
 // segment's top and dies out after a position or two (unless it meets a run
 // of the radix less one). Every quotient is still the floor of an exact
@@ -46,23 +46,27 @@ DIGITMILL_ALWAYS_INLINE inline double ripple(int top, int bottom, double q, cons
 // backward pass.
 template <class Steps>
 DIGITMILL_ALWAYS_INLINE inline double carry_chain(int lo, int hi, double carry, const Steps& steps) {
-  constexpr int segments = 8;
   const int len = hi - lo + 1;
-  if (len < 16 * segments) {
+  if (len < 64) {
     for (int i = hi; i >= lo; --i) carry = steps.form(i, carry);
     return carry;
   }
-  // The positions past a whole number of segments join the top one.
-  const int seg = len / segments;
-  double q[segments] = {};
-  q[segments - 1] = carry;
-  for (int i = hi; i >= lo + segments * seg; --i) q[segments - 1] = steps.form(i, q[segments - 1]);
-  for (int j = seg - 1; j >= 0; --j) {
-    DIGITMILL_UNROLL(8)
-    for (int k = 0; k < segments; ++k) q[k] = steps.form(lo + k * seg + j, q[k]);
+  const int seg = len / 4;
+  int top3 = hi;
+  double q3 = carry;
+  for (int extra = len - 4 * seg; extra > 0; --extra, --top3) q3 = steps.form(top3, q3);
+  const int top0 = lo + seg - 1, top1 = lo + 2 * seg - 1, top2 = lo + 3 * seg - 1;
+  double q0 = 0.0, q1 = 0.0, q2 = 0.0;
+  for (int i = 0; i < seg; ++i) {
+    q0 = steps.form(top0 - i, q0);
+    q1 = steps.form(top1 - i, q1);
+    q2 = steps.form(top2 - i, q2);
+    q3 = steps.form(top3 - i, q3);
   }
-  for (int k = segments - 2; k >= 0; --k) q[k] += ripple(lo + (k + 1) * seg - 1, lo + k * seg, q[k + 1], steps);
-  return q[0];
+  q2 += ripple(top2, top1 + 1, q3, steps);
+  q1 += ripple(top1, top0 + 1, q2, steps);
+  q0 += ripple(top0, lo, q1, steps);
+  return q0;
 }
 
 }  // namespace store

@@ -118,9 +118,12 @@ void single_term_block(Workspace& w, SlotForm form, int u, int j, int v, int o, 
   slot_multiply_in_place(u, j, buf, piece_length, w.slot_record);
 }
 
-void two_piece_top(Workspace& w, int u, int i, int v, int j) {
-  slot_multiply_in_place(u, i, w.buffer, piece_length, w.slot_record);
-  slot_add_product(u, i + 1, v, j, w.buffer, piece_length, w.slot_record, w.term_record);
+double release_two_piece_product(Workspace& w, int c, int u, int v, int j, int top, double carry) {
+  slot_multiply_in_place(u, 1, w.buffer, piece_length, w.slot_record);
+  slot_add_product(u, 2, v, j, w.buffer, piece_length, w.slot_record, w.term_record);
+  carry = release_block(w, c, top, BlockPlace::below_top, carry);
+  single_term_block(w, SlotForm::product, u, 1, v, j);
+  return release_block(w, c, top - 1, BlockPlace::lower, carry);
 }
 
 double release_tail(Workspace& w, const double* tail, int c, int k) {

@@ -45,10 +45,12 @@ void form_square_blocks(Workspace& w, int u, int pieces, int lowest, int highest
 // in_buffer the square's slot is already in buf, in split order, as SPSAVE
 // leaves it.
 void single_term_block(Workspace& w, SlotForm form, int u, int j, int v, int o, bool in_buffer = false);
-// Block 2 of a product of two pieces by two, S(i) T(j + 1) + S(i + 1) T(j),
-// formed in buf, which holds T(j + 1) in pair order: S from the slots of u,
-// T(j) from those of v.
-void two_piece_top(Workspace& w, int u, int i, int v, int j);
+// The two blocks of a product of two pieces S(1), S(2) (slots of u) by two
+// T(j), T(j + 1), released as blocks top and top - 1 of C with the carry
+// from above; buf holds T(j + 1) in pair order, which enters the top block
+// only, as its first term: S(1) T(j + 1) + S(2) T(j) is formed there, then
+// S(1) T(j) from the slots. Returns the carry for the block below.
+double release_two_piece_product(Workspace& w, int c, int u, int v, int j, int top, double carry);
 
 // Releases the tail coefficients as block k, the product's top block;
 // returns the carry for the block below.

@@ -36,8 +36,7 @@ LeftPieces full_blocked(Workspace& w, int a, int b, int c, int n, int a_stored, 
     return {su, std::max(p, a_stored), 0, 0};
   }
   if (p == 2) {
-    // B's second piece enters block 2 only, as its first term: it stays in
-    // the buffer, the block is formed there, and no block goes to the file.
+    // B's second piece stays in the buffer, and no block goes to the file.
     save_pieces(w, b, sv, std::min(b_stored, 1) + 1, 1);
     if (b_stored >= 2) {
       store::read_run(sv, slot_records + 1, slot_records, buf);
@@ -45,10 +44,7 @@ LeftPieces full_blocked(Workspace& w, int a, int b, int c, int n, int a_stored, 
     } else {
       transform_piece(b, 2, buf);
     }
-    two_piece_top(w, su, 1, sv, 1);
-    carry = release_block(w, c, 2, BlockPlace::below_top, carry);
-    single_term_block(w, SlotForm::product, su, 1, sv, 1);
-    release_block(w, c, 1, BlockPlace::lower, carry);
+    release_two_piece_product(w, c, su, sv, 1, 2, carry);
     return {su, std::max(p, a_stored), sv, std::max(b_stored, 1)};
   }
   save_pieces(w, b, sv, std::min(b_stored, p) + 1, p);

@@ -51,14 +51,10 @@ LeftPieces half_blocked(Workspace& w, int a, int b, int c, int n, int a_stored) 
     slot_multiply_in_place(sv, 1, buf, piece_length, w.slot_record);
     carry = release_block(w, c, 2, BlockPlace::below_top, carry);
   } else if (q == 2) {
-    // B's piece 4 enters block 4 only, as its first term: it stays in the
-    // buffer, the block is formed there, and no block goes to the file.
+    // B's piece 4 stays in the buffer, and no block goes to the file.
     save_pieces(w, b, sv, 3, 3);
     transform_piece(b, 4, buf);
-    two_piece_top(w, sv, 1, sv, 3);
-    carry = release_block(w, c, 4, BlockPlace::below_top, carry);
-    single_term_block(w, SlotForm::product, sv, 1, sv, 3);
-    carry = release_block(w, c, 3, BlockPlace::lower, carry);
+    carry = release_two_piece_product(w, c, sv, sv, 3, 4, carry);
   } else {
     save_pieces(w, b, sv, q + 1, 2 * q);
     // Block 1 of the half product has one term, formed whole in the buffer

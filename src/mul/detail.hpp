@@ -88,10 +88,11 @@ void CORRS(int a, double* x, int n, Frame f);
 // (k-1)*131072+1 ..), in split order; buf is left in that order.
 void SPSAVE(double* buf, int u, int n, int k);
 
-// The slots and the block file hold spectra in split order: each group of
-// 8 complex elements as its 8 real parts, then its 8 imaginary parts, so
-// that the block sums multiply whole vectors of real and of imaginary parts
-// without shuffling a pair apart for every term. The real pair (elements 1
+// The slots hold spectra in split order: each group of 8 complex elements
+// as its 8 real parts, then its 8 imaginary parts, so that the block sums
+// multiply whole vectors of real and of imaginary parts without shuffling a
+// pair apart for every term. The block sums go out in pair order, once a
+// block, for the inverse transform. The real pair (elements 1
 // and 2) stays where it falls, at 1 and 9. Each moves x(1 .. n) in place,
 // n a multiple of 16, one from the other's order.
 constexpr int split_group = 16;
@@ -175,8 +176,9 @@ struct BlockTerm {
 };
 constexpr int max_block_terms = 32;
 
-// One record of every block from the same record of the slots it names, all
-// in split order; real_pair for the first record of a spectrum.
+// One record of every block, in pair order, from the same record of the
+// slots it names, in split order; real_pair for the first record of a
+// spectrum.
 struct RecordSums {
   int slot_count;
   int blocks;

@@ -76,13 +76,26 @@ DIGITMILL_ALWAYS_INLINE inline Groups<V> load_groups(const double* x) {
   return g;
 }
 
-template <class V>
-DIGITMILL_ALWAYS_INLINE inline void store_groups(double* x, const Groups<V>& g) {
+// The groups back in pair order, as the inverse transform takes them: real
+// part and imaginary part side by side, by whole-vector shuffles where the
+// vectors are native, element by element elsewhere.
+template <class V, bool Shuffles>
+DIGITMILL_ALWAYS_INLINE inline void store_pairs(double* x, const Groups<V>& g) {
   using G = Groups<V>;
   for (int j = 0; j < G::count; ++j) {
-    double* at = x + j / G::per_group * split_group + j % G::per_group * G::lanes;
-    simd::store_vec(at, g.re[j]);
-    simd::store_vec(at + split_group / 2, g.im[j]);
+    double* at = x + 2 * (j / G::per_group * (split_group / 2) + j % G::per_group * G::lanes);
+    if constexpr (Shuffles && G::lanes == 8) {
+      simd::store_vec(at, __builtin_shufflevector(g.re[j], g.im[j], 0, 8, 1, 9, 2, 10, 3, 11));
+      simd::store_vec(at + 8, __builtin_shufflevector(g.re[j], g.im[j], 4, 12, 5, 13, 6, 14, 7, 15));
+    } else if constexpr (Shuffles && G::lanes == 4) {
+      simd::store_vec(at, __builtin_shufflevector(g.re[j], g.im[j], 0, 4, 1, 5));
+      simd::store_vec(at + 4, __builtin_shufflevector(g.re[j], g.im[j], 2, 6, 3, 7));
+    } else {
+      for (int e = 0; e < G::lanes; ++e) {
+        at[2 * e] = g.re[j][e];
+        at[2 * e + 1] = g.im[j][e];
+      }
+    }
   }
 }
 
@@ -132,8 +145,10 @@ DIGITMILL_ALWAYS_INLINE inline double real_term(SlotForm form, double s, double 
 
 // A few groups at a time, every block's sum on them formed in registers:
 // the slots' groups (8 or 16 KiB for 64 slots) stay in the first-level
-// cache for all the terms that name them, and each block's are written once.
-template <class V>
+// cache for all the terms that name them, and each block's are written once,
+// in pair order, so that no pass over a whole block reorders it before its
+// inverse transform.
+template <class V, bool Shuffles>
 DIGITMILL_ALWAYS_INLINE inline void sum_record_body(const RecordSums& r) {
   for (int at = 0; at < store::record_doubles; at += Groups<V>::doubles) {
     for (int k = 0; k < r.blocks; ++k) {
@@ -146,7 +161,7 @@ DIGITMILL_ALWAYS_INLINE inline void sum_record_body(const RecordSums& r) {
           sum.im[j] = sum.im[j] + p.im[j];
         }
       }
-      store_groups(r.out[k] + at, sum);
+      store_pairs<V, Shuffles>(r.out[k] + at, sum);
     }
   }
   if (!r.real_pair) return;
@@ -163,7 +178,7 @@ DIGITMILL_ALWAYS_INLINE inline void sum_record_body(const RecordSums& r) {
       p1 = e == 0 ? q1 : p1 + q1;
     }
     r.out[k][0] = p0;
-    r.out[k][imag] = p1;
+    r.out[k][1] = p1;
   }
 }
 
@@ -235,7 +250,7 @@ constexpr bool shuffles_baseline = false;
 #endif
 #define DIGITMILL_SPLIT_KERNELS(variant, target, ...)                \
   target void sum_record_##variant(const RecordSums& r) {            \
-    sum_record_body<vector_of_##variant>(r);                         \
+    sum_record_body<vector_of_##variant, shuffles_##variant>(r);     \
   }                                                                  \
   target void to_split_order_##variant(double* x, int n) {           \
     to_split_order_body<shuffles_##variant>(x, n);                   \

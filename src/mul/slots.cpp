@@ -171,7 +171,6 @@ void BlockSpectra::load(int k, double* buf) const {
                       buf + static_cast<std::ptrdiff_t>(r - 1) * store::record_doubles);
     }
   }
-  to_pair_order(buf, piece_length);
 }
 
 }  // namespace mul::detail

@@ -1,6 +1,5 @@
 #include "mul/blocked.hpp"
 
-#include "check.hpp"
 #include "fft/transform.hpp"
 #include "kernel_variant.hpp"
 #include "mul/detail.hpp"
@@ -105,7 +104,6 @@ void form_square_blocks(Workspace& w, int u, int pieces, int lowest, int highest
 // each element as the block sums' first term does: one slot read whole into
 // the buffer, the other record by record, and neither written back.
 void single_term_block(Workspace& w, SlotForm form, int u, int j, int v, int o, bool in_buffer) {
-  DIGITMILL_CHECK(form != SlotForm::twice);
   double* buf = w.buffer;
   if (form == SlotForm::square) {
     if (!in_buffer) store::read_run(u, (j - 1) * slot_records + 1, slot_records, buf);
@@ -113,9 +111,9 @@ void single_term_block(Workspace& w, SlotForm form, int u, int j, int v, int o, 
     kernel::table.pair_product(buf, buf, buf, piece_length, true);
     return;
   }
-  store::read_run(v, (o - 1) * slot_records + 1, slot_records, buf);
+  if (!in_buffer) store::read_run(v, (o - 1) * slot_records + 1, slot_records, buf);
   to_pair_order(buf, piece_length);
-  slot_multiply_in_place(u, j, buf, piece_length, w.slot_record);
+  slot_multiply_in_place(u, j, buf, piece_length, w.slot_record, form == SlotForm::twice);
 }
 
 double release_two_piece_product(Workspace& w, int c, int u, int v, int j, int top, double carry) {

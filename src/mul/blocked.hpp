@@ -41,9 +41,9 @@ void form_product_blocks(Workspace& w, int u, int v, int b_first, int lowest, in
 void form_square_blocks(Workspace& w, int u, int pieces, int lowest, int highest);
 
 // A block of one term formed whole in buf, without the block file: slot o of
-// v times slot j of u, or the square of slot j of u (v and o unused). With
-// in_buffer the square's slot is already in buf, in split order, as SPSAVE
-// leaves it.
+// v times slot j of u, twice that, or the square of slot j of u (v and o
+// unused). With in_buffer slot o (the square's slot j) is already in buf, in
+// split order, as SPSAVE leaves it.
 void single_term_block(Workspace& w, SlotForm form, int u, int j, int v, int o, bool in_buffer = false);
 // The two blocks of a product of two pieces S(1), S(2) (slots of u) by two
 // T(j), T(j + 1), released as blocks top and top - 1 of C with the carry

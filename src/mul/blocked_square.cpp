@@ -28,10 +28,17 @@ LeftPieces square_blocked(Workspace& w, int a, int c, int n) {
 
   save_pieces(w, a, spectrum_file_b, 1, p);
   // Block 1, S(1) squared, is formed whole in the buffer after the others.
-  form_square_blocks(w, spectrum_file_b, p, 2, p);
-  for (int k = p; k >= 2; --k) {
-    w.blocks.load(k, buf);
-    carry = release_block(w, c, k, place_of(k, p + 1), carry);
+  // So is the top block of two pieces, twice S(1) S(2), from S(2) as its
+  // save left it there.
+  if (p == 2) {
+    single_term_block(w, SlotForm::twice, spectrum_file_b, 1, spectrum_file_b, 2, true);
+    carry = release_block(w, c, 2, place_of(2, p + 1), carry);
+  } else {
+    form_square_blocks(w, spectrum_file_b, p, 2, p);
+    for (int k = p; k >= 2; --k) {
+      w.blocks.load(k, buf);
+      carry = release_block(w, c, k, place_of(k, p + 1), carry);
+    }
   }
   single_term_block(w, SlotForm::square, spectrum_file_b, 1, 0, 0);
   release_block(w, c, 1, BlockPlace::lower, carry);

@@ -153,8 +153,9 @@ void half_product(int a, int b, int c, int n, double* x, double* y, double* z, b
                   ReleaseScratch& scratch);
 
 // buf(1 .. n) := buf * S(j), S(j) being slot j of unit u, read record by
-// record through `record` (512 doubles; n / 512 records).
-void slot_multiply_in_place(int u, int j, double* buf, int n, double* record);
+// record through `record` (512 doubles; n / 512 records); with twice, 2 *
+// buf * S(j), the term of a square's pair taken in both orders.
+void slot_multiply_in_place(int u, int j, double* buf, int n, double* record, bool twice = false);
 // buf(1 .. n) := buf + S(i) * T(j), S(i) slot i of unit u and T(j) slot j of
 // unit v, read record by record through x and y: the next term of a block
 // sum whose terms so far are in buf, rounded as the block sums round it.

@@ -14,14 +14,14 @@ namespace detail {
 // One slot per piece. A product of p pieces has p block spectra, a
 // leading-half square (from 4 pieces) p + 1, but a block of one term never
 // goes to the block file, and neither does the top block of a product of two
-// pieces: at most p - 1 of them do, and none for one piece.
+// pieces: at most p - 1 of them do, and none below three pieces.
 int spectrum_file_records(int n) {
   return n / piece_words * slot_records;
 }
 
 int block_file_records(int n) {
   const int pieces = n / piece_words;
-  return (pieces >= 2 ? pieces - 1 : 0) * slot_records;
+  return (pieces >= 3 ? pieces - 1 : 0) * slot_records;
 }
 
 }  // namespace detail

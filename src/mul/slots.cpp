@@ -19,13 +19,18 @@ void SPSAVE(double* buf, int u, int n, int k) {
   store::write_run(u, (k - 1) * slot_records + 1, n / store::record_doubles, buf);
 }
 
-void slot_multiply_in_place(int u, int j, double* buf, int n, double* record) {
+// Doubling is exact, so a twice term doubled after its product is the
+// block sums' twice term bit for bit.
+void slot_multiply_in_place(int u, int j, double* buf, int n, double* record, bool twice) {
   const int records = n / store::record_doubles;
   for (int r = 1; r <= records; ++r) {
     store::READD(u, (j - 1) * slot_records + r, record, store::record_doubles);
     to_pair_order(record, store::record_doubles);
     double* rec = buf + (r - 1) * store::record_doubles;
     kernel::table.pair_product(rec, record, rec, store::record_doubles, r == 1);
+    if (twice) {
+      for (int i = 0; i < store::record_doubles; ++i) rec[i] = 2.0 * rec[i];
+    }
   }
 }
 

@@ -83,11 +83,12 @@ void check_large_run(int m) {
   // a name. A number file holds n + 2 words; the spectrum files one slot per
   // piece of 131072 words, and unit 23 one per block that goes to it (a
   // product of p pieces has p blocks, a leading-half square from 4 pieces
-  // p + 1; the blocks of one term and the top block of a product of two
-  // pieces by two are formed in memory, so at most p - 1 go to the file),
-  // except that at M = 20 (one piece) nothing goes to units 22 and 23: a
-  // one-piece product keeps its second spectrum in memory and forms its one
-  // block there, and every square and half product is still in core.
+  // p + 1; the blocks of one term and both blocks of a product of two
+  // pieces are formed in memory, so at most p - 1 go to the file, and none
+  // at M = 21), except that at M = 20 (one piece) nothing goes to unit 22
+  // either: a one-piece product keeps its second spectrum in memory and
+  // forms its one block there, and every square and half product is still
+  // in core.
   ASSERT_EQ(w.largest.size(), 8u);
   for (const std::string& link : w.links) {
     EXPECT_NE(link.find(" (deleted)"), std::string::npos) << link;
@@ -99,7 +100,7 @@ void check_large_run(int m) {
   for (int i = 0; i < 5; ++i) EXPECT_EQ(sizes[i], (n / 1024 + 1) * 4096) << "number file " << i + 1;
   EXPECT_EQ(sizes[5], pieces * slot) << "unit 21";
   EXPECT_EQ(sizes[6], m == 20 ? 0 : pieces * slot) << "unit 22";
-  const long long blocks = pieces >= 2 ? pieces - 1 : 0;
+  const long long blocks = pieces >= 3 ? pieces - 1 : 0;
   EXPECT_EQ(sizes[7], blocks * slot) << "unit 23";
 
   // They went with the process.

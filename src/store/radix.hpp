@@ -37,36 +37,39 @@ DIGITMILL_ALWAYS_INLINE inline double ripple(int top, int bottom, double q, cons
 // returns what it passes on.
 //
 // The chain of dependent floor steps is the cost, so a run of 64 positions
-// or more is cut into four segments carried side by side, the lower three
+// or more is cut into six segments carried side by side, the lower five
 // first without the carry from above; that carry is then added at each
 // segment's top and dies out after a position or two (unless it meets a run
-// of the radix less one). Every quotient is still the floor of an exact
-// integer times the inverse radix, and the positions in normal form with
-// their value fix them uniquely, so the result is that of the single
-// backward pass.
+// of the radix less one). Six chains keep the processor's floating-point
+// units busy where four left them waiting on each other's latency, and more
+// gain nothing more. Every quotient is still the floor of an exact integer
+// times the inverse radix, and the positions in normal form with their
+// value fix them uniquely, so the result is that of the single backward
+// pass.
 template <class Steps>
 DIGITMILL_ALWAYS_INLINE inline double carry_chain(int lo, int hi, double carry, const Steps& steps) {
+  constexpr int segments = 6;
   const int len = hi - lo + 1;
   if (len < 64) {
     for (int i = hi; i >= lo; --i) carry = steps.form(i, carry);
     return carry;
   }
-  const int seg = len / 4;
-  int top3 = hi;
-  double q3 = carry;
-  for (int extra = len - 4 * seg; extra > 0; --extra, --top3) q3 = steps.form(top3, q3);
-  const int top0 = lo + seg - 1, top1 = lo + 2 * seg - 1, top2 = lo + 3 * seg - 1;
-  double q0 = 0.0, q1 = 0.0, q2 = 0.0;
+  const int seg = len / segments;
+  int top = hi;
+  for (int extra = len - segments * seg; extra > 0; --extra, --top) carry = steps.form(top, carry);
+  // Segment j is lo + j * seg .. lo + (j + 1) * seg - 1; q[j] its carry.
+  double q[segments];
+  for (int j = 0; j < segments - 1; ++j) q[j] = 0.0;
+  q[segments - 1] = carry;
+  const int top0 = lo + seg - 1;
   for (int i = 0; i < seg; ++i) {
-    q0 = steps.form(top0 - i, q0);
-    q1 = steps.form(top1 - i, q1);
-    q2 = steps.form(top2 - i, q2);
-    q3 = steps.form(top3 - i, q3);
+    DIGITMILL_UNROLL(6)
+    for (int j = 0; j < segments; ++j) q[j] = steps.form(top0 + j * seg - i, q[j]);
   }
-  q2 += ripple(top2, top1 + 1, q3, steps);
-  q1 += ripple(top1, top0 + 1, q2, steps);
-  q0 += ripple(top0, lo, q1, steps);
-  return q0;
+  for (int j = segments - 1; j > 0; --j) {
+    q[j - 1] += ripple(top0 + (j - 1) * seg, lo + (j - 1) * seg, q[j], steps);
+  }
+  return q[0];
 }
 
 }  // namespace store

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <bit>
+#include <cstddef>
 
 #include "fft/transform.hpp"
 #include "mul/mult.hpp"
@@ -177,16 +178,23 @@ struct BlockTerm {
 };
 constexpr int max_block_terms = 32;
 
+// A term as the sums read it: where the runs of its two slots start, so
+// that finding a term's groups is one addition, not a lookup of its slots.
+struct TermRuns {
+  const double* s;
+  const double* t;
+  SlotForm form;
+};
+
 // One record of every block, in pair order, from the same record of the
 // slots it names, in split order; real_pair for the first record of a
 // spectrum.
 struct RecordSums {
-  int slot_count;
   int blocks;
-  const int* term_counts;                    // per block, at least 1
-  const BlockTerm (*terms)[max_block_terms];  // per block, in their order
-  const double* const* slots;                // the record, per slot
-  double* const* out;                        // the record, per block
+  const int* term_counts;  // per block, at least 1
+  const TermRuns* terms;   // block after block, each's in their order
+  std::ptrdiff_t record;   // the record's offset in doubles into every run
+  double* const* out;      // the record, per block
   bool real_pair;
 };
 

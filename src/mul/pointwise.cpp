@@ -118,9 +118,9 @@ DIGITMILL_ALWAYS_INLINE inline Groups<V> group_term(const double* s, const doubl
 }
 
 template <class V>
-DIGITMILL_ALWAYS_INLINE inline Groups<V> any_group_term(const BlockTerm& term, const double* const* slots, int at) {
-  const double* s = slots[term.s] + at;
-  const double* t = slots[term.t] + at;
+DIGITMILL_ALWAYS_INLINE inline Groups<V> any_group_term(const TermRuns& term, std::ptrdiff_t at) {
+  const double* s = term.s + at;
+  const double* t = term.t + at;
   switch (term.form) {
     case SlotForm::twice:
       return group_term<V, SlotForm::twice>(s, t);
@@ -151,27 +151,29 @@ DIGITMILL_ALWAYS_INLINE inline double real_term(SlotForm form, double s, double 
 template <class V, bool Shuffles>
 DIGITMILL_ALWAYS_INLINE inline void sum_record_body(const RecordSums& r) {
   for (int at = 0; at < store::record_doubles; at += Groups<V>::doubles) {
+    const TermRuns* terms = r.terms;
     for (int k = 0; k < r.blocks; ++k) {
-      const BlockTerm* terms = r.terms[k];
-      Groups<V> sum = any_group_term<V>(terms[0], r.slots, at);
+      Groups<V> sum = any_group_term<V>(terms[0], r.record + at);
       for (int e = 1; e < r.term_counts[k]; ++e) {
-        const Groups<V> p = any_group_term<V>(terms[e], r.slots, at);
+        const Groups<V> p = any_group_term<V>(terms[e], r.record + at);
         for (int j = 0; j < Groups<V>::count; ++j) {
           sum.re[j] = sum.re[j] + p.re[j];
           sum.im[j] = sum.im[j] + p.im[j];
         }
       }
       store_pairs<V, Shuffles>(r.out[k] + at, sum);
+      terms += r.term_counts[k];
     }
   }
   if (!r.real_pair) return;
   constexpr int imag = split_group / 2;  // where the second real term sits
+  const TermRuns* terms = r.terms;
   for (int k = 0; k < r.blocks; ++k) {
     double p0 = 0.0, p1 = 0.0;
     for (int e = 0; e < r.term_counts[k]; ++e) {
-      const BlockTerm& term = r.terms[k][e];
-      const double* s = r.slots[term.s];
-      const double* t = term.form == SlotForm::square ? s : r.slots[term.t];
+      const TermRuns& term = terms[e];
+      const double* s = term.s + r.record;
+      const double* t = term.form == SlotForm::square ? s : term.t + r.record;
       const double q0 = real_term(term.form, s[0], t[0]);
       const double q1 = real_term(term.form, s[imag], t[imag]);
       p0 = e == 0 ? q0 : p0 + q0;
@@ -179,6 +181,7 @@ DIGITMILL_ALWAYS_INLINE inline void sum_record_body(const RecordSums& r) {
     }
     r.out[k][0] = p0;
     r.out[k][1] = p1;
+    terms += r.term_counts[k];
   }
 }
 

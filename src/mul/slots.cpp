@@ -142,6 +142,15 @@ void BlockSpectra::form(double* buf) {
   const store::WindowLoan loan;
   const RunPlaces places = place_runs(slot_count_, blocks_, buf, loan);
   run_ = places.run;
+  // The runs stay where they are for every record range.
+  TermRuns terms[max_blocks * max_terms];
+  int count = 0;
+  for (int k = 0; k < blocks_; ++k) {
+    for (int e = 0; e < term_count_[k]; ++e) {
+      const BlockTerm& term = terms_[k][e];
+      terms[count++] = {places.slots[term.s], places.slots[term.t], term.form};
+    }
+  }
 
   for (int r = 1; r <= slot_records; r += run_) {
     const int records = std::min(run_, slot_records + 1 - r);
@@ -153,13 +162,11 @@ void BlockSpectra::form(double* buf) {
     }
     for (int q = 0; q < records; ++q) {
       const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(q) * store::record_doubles;
-      const double* slot_record[2 * max_terms];
       double* block_record[max_blocks];
-      for (int i = 0; i < slot_count_; ++i) slot_record[i] = places.slots[i] + at;
       for (int k = 0; k < blocks_; ++k) {
         block_record[k] = buf + static_cast<std::ptrdiff_t>(k) * records * store::record_doubles + at;
       }
-      kernel::table.sum_record({slot_count_, blocks_, term_count_, terms_, slot_record, block_record, r == 1 && q == 0});
+      kernel::table.sum_record({blocks_, term_count_, terms, at, block_record, r == 1 && q == 0});
     }
     store::write_run(block_file, (r - 1) * blocks_ + 1, blocks_ * records, buf);
   }

@@ -143,24 +143,44 @@ DIGITMILL_ALWAYS_INLINE inline double real_term(SlotForm form, double s, double 
   }
 }
 
+template <class V>
+DIGITMILL_ALWAYS_INLINE inline void add_groups(Groups<V>& sum, const Groups<V>& p) {
+  for (int j = 0; j < Groups<V>::count; ++j) {
+    sum.re[j] = sum.re[j] + p.re[j];
+    sum.im[j] = sum.im[j] + p.im[j];
+  }
+}
+
 // A few groups at a time, every block's sum on them formed in registers:
 // the slots' groups (8 or 16 KiB for 64 slots) stay in the first-level
 // cache for all the terms that name them, and each block's are written once,
 // in pair order, so that no pass over a whole block reorders it before its
-// inverse transform.
+// inverse transform. A square's blocks begin with their twice terms;
+// doubling is exact, so 2a + 2b rounds to twice what a + b rounds to, and a
+// leading run of twice terms is summed undoubled and doubled once, which
+// spares two products a term and leaves every sum as when each term is
+// doubled on its own.
 template <class V, bool Shuffles>
 DIGITMILL_ALWAYS_INLINE inline void sum_record_body(const RecordSums& r) {
   for (int at = 0; at < store::record_doubles; at += Groups<V>::doubles) {
     const TermRuns* terms = r.terms;
     for (int k = 0; k < r.blocks; ++k) {
-      Groups<V> sum = any_group_term<V>(terms[0], r.record + at);
-      for (int e = 1; e < r.term_counts[k]; ++e) {
-        const Groups<V> p = any_group_term<V>(terms[e], r.record + at);
-        for (int j = 0; j < Groups<V>::count; ++j) {
-          sum.re[j] = sum.re[j] + p.re[j];
-          sum.im[j] = sum.im[j] + p.im[j];
+      const std::ptrdiff_t here = r.record + at;
+      Groups<V> sum;
+      int e = 1;
+      if (terms[0].form == SlotForm::twice) {
+        sum = group_term<V, SlotForm::product>(terms[0].s + here, terms[0].t + here);
+        for (; e < r.term_counts[k] && terms[e].form == SlotForm::twice; ++e) {
+          add_groups(sum, group_term<V, SlotForm::product>(terms[e].s + here, terms[e].t + here));
         }
+        for (int j = 0; j < Groups<V>::count; ++j) {
+          sum.re[j] = 2.0 * sum.re[j];
+          sum.im[j] = 2.0 * sum.im[j];
+        }
+      } else {
+        sum = any_group_term<V>(terms[0], here);
       }
+      for (; e < r.term_counts[k]; ++e) add_groups(sum, any_group_term<V>(terms[e], here));
       store_pairs<V, Shuffles>(r.out[k] + at, sum);
       terms += r.term_counts[k];
     }

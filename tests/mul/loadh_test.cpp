@@ -141,6 +141,7 @@ TEST_P(SpectrumProducts, BlockSpectraAreTheSumsOfTheirSlotProducts) {
   blocks.start(3);
   blocks.add(1, SlotForm::square, 21, 2, 0, 0);
   blocks.add(2, SlotForm::twice, 21, 2, 22, 3);
+  blocks.add(2, SlotForm::twice, 21, 1, 22, 3);
   blocks.add(2, SlotForm::product, 21, 1, 22, 3);
   blocks.add(3, SlotForm::product, 21, 1, 21, 2);
   blocks.add(3, SlotForm::square, 21, 2, 0, 0);
@@ -150,7 +151,7 @@ TEST_P(SpectrumProducts, BlockSpectraAreTheSumsOfTheirSlotProducts) {
   blocks.load(1, buf.data());
   EXPECT_EQ(buf, ss);
   blocks.load(2, buf.data());
-  for (int i = 0; i < len; ++i) ASSERT_EQ(buf[i], 2.0 * st[i] + ut[i]) << i;
+  for (int i = 0; i < len; ++i) ASSERT_EQ(buf[i], (2.0 * st[i] + 2.0 * ut[i]) + ut[i]) << i;
   blocks.load(3, buf.data());
   for (int i = 0; i < len; ++i) ASSERT_EQ(buf[i], us[i] + ss[i]) << i;
 }

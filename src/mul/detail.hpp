@@ -176,7 +176,6 @@ struct BlockTerm {
   int s;
   int t;
 };
-constexpr int max_block_terms = 32;
 
 // A term as the sums read it: where the runs of its two slots start, so
 // that finding a term's groups is one addition, not a lookup of its slots.
@@ -223,7 +222,7 @@ class BlockSpectra {
   // A leading-half square of 32 pieces has 33 blocks; a block of a full
   // product of 32 pieces has up to 32 terms.
   static constexpr int max_blocks = 33;
-  static constexpr int max_terms = max_block_terms;
+  static constexpr int max_terms = 32;
 
  private:
   struct Slot {

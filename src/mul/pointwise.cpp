@@ -101,6 +101,14 @@ DIGITMILL_ALWAYS_INLINE inline void store_pairs(double* x, const Groups<V>& g) {
 
 // The same products as complex_mul2's, each rounded on its own, in the same
 // order: a - b is a + (-b) exactly.
+template <class V>
+DIGITMILL_ALWAYS_INLINE inline void double_groups(Groups<V>& g) {
+  for (int j = 0; j < Groups<V>::count; ++j) {
+    g.re[j] = 2.0 * g.re[j];
+    g.im[j] = 2.0 * g.im[j];
+  }
+}
+
 template <class V, SlotForm F>
 DIGITMILL_ALWAYS_INLINE inline Groups<V> group_term(const double* s, const double* t) {
   const Groups<V> x = load_groups<V>(s);
@@ -109,11 +117,8 @@ DIGITMILL_ALWAYS_INLINE inline Groups<V> group_term(const double* s, const doubl
   for (int j = 0; j < Groups<V>::count; ++j) {
     p.re[j] = x.re[j] * y.re[j] - x.im[j] * y.im[j];
     p.im[j] = x.re[j] * y.im[j] + x.im[j] * y.re[j];
-    if constexpr (F == SlotForm::twice) {
-      p.re[j] = 2.0 * p.re[j];
-      p.im[j] = 2.0 * p.im[j];
-    }
   }
+  if constexpr (F == SlotForm::twice) double_groups(p);
   return p;
 }
 
@@ -173,10 +178,7 @@ DIGITMILL_ALWAYS_INLINE inline void sum_record_body(const RecordSums& r) {
         for (; e < r.term_counts[k] && terms[e].form == SlotForm::twice; ++e) {
           add_groups(sum, group_term<V, SlotForm::product>(terms[e].s + here, terms[e].t + here));
         }
-        for (int j = 0; j < Groups<V>::count; ++j) {
-          sum.re[j] = 2.0 * sum.re[j];
-          sum.im[j] = 2.0 * sum.im[j];
-        }
+        double_groups(sum);
       } else {
         sum = any_group_term<V>(terms[0], here);
       }

@@ -77,16 +77,28 @@ double* TailBlock::coefficients() {
   return sum_;
 }
 
-void form_product_blocks(Workspace& w, int u, int v, int b_first, int lowest, int highest) {
+namespace {
+
+void form(Workspace& w, int unit, TopBlock top) {
+  if (top.in_buffer) {
+    w.blocks.form_top_in_buffer(w.buffer, unit, top.held);
+  } else {
+    w.blocks.form(w.buffer);
+  }
+}
+
+}  // namespace
+
+void form_product_blocks(Workspace& w, int u, int v, int b_first, int lowest, int highest, TopBlock top) {
   BlockSpectra& blocks = w.blocks;
   blocks.start(highest - lowest + 1, lowest);
   for (int k = lowest; k <= highest; ++k) {
     for (int i = 1; i <= k; ++i) blocks.add(k, SlotForm::product, u, i, v, b_first + k - i);
   }
-  blocks.form(w.buffer);
+  form(w, v, top);
 }
 
-void form_square_blocks(Workspace& w, int u, int pieces, int lowest, int highest) {
+void form_square_blocks(Workspace& w, int u, int pieces, int lowest, int highest, TopBlock top) {
   BlockSpectra& blocks = w.blocks;
   blocks.start(highest - lowest + 1, lowest);
   for (int k = lowest; k <= highest; ++k) {
@@ -97,7 +109,7 @@ void form_square_blocks(Workspace& w, int u, int pieces, int lowest, int highest
       blocks.add(k, j == o ? SlotForm::square : SlotForm::twice, u, j, u, o);
     }
   }
-  blocks.form(w.buffer);
+  form(w, u, top);
 }
 
 // A single term is its block's whole sum, and a product in place rounds

@@ -31,14 +31,34 @@ inline BlockPlace place_of(int k, int top) {
   return k == top ? BlockPlace::top : k == top - 1 ? BlockPlace::below_top : BlockPlace::lower;
 }
 
+// Products of up to this many pieces form their top block whole in the
+// buffer: it then costs no write and read of the block file, and the
+// piece that only it takes (B's last, a square's last) need not be saved.
+// The other blocks' runs and the slots' then share the windows; at eight
+// pieces their runs are a third as long, and the calls that adds cost
+// more than the transfers saved.
+constexpr int top_in_buffer_pieces = 4;
+inline bool top_block_in_buffer(int pieces) {
+  return pieces <= top_in_buffer_pieces;
+}
+
+// Where the highest block goes: to the block file with the others, or left
+// whole in the buffer (in_buffer), which then comes holding, unsaved and in
+// split order, the spectrum of slot `held` of the second spectrum file
+// named, unless held is 0.
+struct TopBlock {
+  bool in_buffer = false;
+  int held = 0;
+};
+
 // The spectra of blocks lowest .. highest of a product into the block file,
 // from the pieces in the slots of spectrum files u and v: block k sums slot
 // i of u times slot b_first + k - i of v, i = 1 .. k.
-void form_product_blocks(Workspace& w, int u, int v, int b_first, int lowest, int highest);
+void form_product_blocks(Workspace& w, int u, int v, int b_first, int lowest, int highest, TopBlock top = {});
 // The spectra of blocks lowest .. highest of the square of the `pieces`
 // pieces in the slots of spectrum file u: block k sums S(j) S(o) over
 // j + o = k + 1, each pair j < o taken once, twice over.
-void form_square_blocks(Workspace& w, int u, int pieces, int lowest, int highest);
+void form_square_blocks(Workspace& w, int u, int pieces, int lowest, int highest, TopBlock top = {});
 
 // A block of one term formed whole in buf, without the block file: slot o of
 // v times slot j of u, twice that, or the square of slot j of u (v and o

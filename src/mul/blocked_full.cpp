@@ -47,17 +47,25 @@ LeftPieces full_blocked(Workspace& w, int a, int b, int c, int n, int a_stored, 
     release_two_piece_product(w, c, su, sv, 1, 2, carry);
     return {su, std::max(p, a_stored), sv, std::max(b_stored, 1)};
   }
-  save_pieces(w, b, sv, std::min(b_stored, p) + 1, p);
+  // B's last piece enters only the top block: unless a slot holds it, it
+  // stays in the buffer, where the top block is formed over it.
+  const bool top = top_block_in_buffer(p);
+  const bool held = top && b_stored < p;
+  save_pieces(w, b, sv, std::min(b_stored, p) + 1, held ? p - 1 : p);
+  if (held) {
+    transform_piece(b, p, buf);
+    to_split_order(buf, piece_length);
+  }
 
   // Block 1 has one term, formed whole in the buffer after the others.
-  form_product_blocks(w, su, sv, 1, 2, p);
+  form_product_blocks(w, su, sv, 1, 2, p, {top, held ? p : 0});
   for (int k = p; k >= 2; --k) {
-    w.blocks.load(k, buf);
+    if (k < p || !top) w.blocks.load(k, buf);
     carry = release_block(w, c, k, place_of(k, p + 1), carry);
   }
   single_term_block(w, SlotForm::product, su, 1, sv, 1);
   release_block(w, c, 1, BlockPlace::lower, carry);
-  return {su, std::max(p, a_stored), sv, std::max(p, b_stored)};
+  return {su, std::max(p, a_stored), sv, held ? p - 1 : std::max(p, b_stored)};
 }
 
 }  // namespace mul::detail

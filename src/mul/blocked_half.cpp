@@ -56,12 +56,19 @@ LeftPieces half_blocked(Workspace& w, int a, int b, int c, int n, int a_stored) 
     transform_piece(b, 4, buf);
     carry = release_two_piece_product(w, c, sv, sv, 3, 4, carry);
   } else {
-    save_pieces(w, b, sv, q + 1, 2 * q);
+    // B's last piece enters only the top block: while that block is formed
+    // in the buffer, the piece stays there unsaved.
+    const bool top = top_block_in_buffer(q);
+    save_pieces(w, b, sv, q + 1, top ? 2 * q - 1 : 2 * q);
+    if (top) {
+      transform_piece(b, 2 * q, buf);
+      to_split_order(buf, piece_length);
+    }
     // Block 1 of the half product has one term, formed whole in the buffer
     // after the others.
-    form_product_blocks(w, sv, sv, q + 1, 2, q);
+    form_product_blocks(w, sv, sv, q + 1, 2, q, {top, top ? 2 * q : 0});
     for (int k = q; k >= 2; --k) {
-      w.blocks.load(k, buf);
+      if (k < q || !top) w.blocks.load(k, buf);
       carry = release_block(w, c, q + k, place_of(q + k, 2 * q + 1), carry);
     }
     single_term_block(w, SlotForm::product, sv, 1, sv, q + 1);

@@ -26,7 +26,10 @@ LeftPieces square_blocked(Workspace& w, int a, int c, int n) {
   CORRF(a, a, t, n, tail_frame);
   double carry = release_tail(w, t, c, p + 1);
 
-  save_pieces(w, a, spectrum_file_b, 1, p);
+  // The last piece enters only the top block: while that block is formed
+  // in the buffer, the piece stays there unsaved.
+  const bool top = p > 2 && top_block_in_buffer(p);
+  save_pieces(w, a, spectrum_file_b, 1, top ? p - 1 : p);
   // Block 1, S(1) squared, is formed whole in the buffer after the others.
   // So is the top block of two pieces, twice S(1) S(2), from S(2) as its
   // save left it there.
@@ -34,15 +37,19 @@ LeftPieces square_blocked(Workspace& w, int a, int c, int n) {
     single_term_block(w, SlotForm::twice, spectrum_file_b, 1, spectrum_file_b, 2, true);
     carry = release_block(w, c, 2, place_of(2, p + 1), carry);
   } else {
-    form_square_blocks(w, spectrum_file_b, p, 2, p);
+    if (top) {
+      transform_piece(a, p, buf);
+      to_split_order(buf, piece_length);
+    }
+    form_square_blocks(w, spectrum_file_b, p, 2, p, {top, top ? p : 0});
     for (int k = p; k >= 2; --k) {
-      w.blocks.load(k, buf);
+      if (k < p || !top) w.blocks.load(k, buf);
       carry = release_block(w, c, k, place_of(k, p + 1), carry);
     }
   }
   single_term_block(w, SlotForm::square, spectrum_file_b, 1, 0, 0);
   release_block(w, c, 1, BlockPlace::lower, carry);
-  return {spectrum_file_b, p, 0, 0};
+  return {spectrum_file_b, top ? p - 1 : p, 0, 0};
 }
 
 // The square of A's words 1 .. d * 131072 with d = n / 262144 + 1: the

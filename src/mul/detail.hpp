@@ -216,7 +216,16 @@ class BlockSpectra {
   void add(int k, SlotForm form, int u, int j, int v, int o);
   // Forms every block's spectrum; the 524288 doubles of buf are scratch.
   void form(double* buf);
-  // Block k's spectrum, as the last form left it, into buf(1 .. 524288).
+  // The same, but the last block's spectrum is left whole in buf and only
+  // the others go to the block file, whose records that block would have
+  // cost a write and a read. buf comes holding, in split order, the
+  // spectrum of slot `number` of unit `unit` (unless number is 0), which
+  // was never saved; each range of it is taken from there before the last
+  // block's range takes its place. The runs then all go into the store's
+  // windows.
+  void form_top_in_buffer(double* buf, int unit, int number);
+  // Block k's spectrum, as the last form left it, into buf(1 .. 524288);
+  // not the block that form_top_in_buffer left in buf.
   void load(int k, double* buf) const;
 
   // A leading-half square of 32 pieces has 33 blocks; a block of a full
@@ -230,10 +239,12 @@ class BlockSpectra {
     int number;
   };
   int slot_index(int unit, int number);
+  void form_runs(double* buf, bool top_in_buffer, int held);
 
   int blocks_ = 0;
   int first_ = 1;
-  int run_ = 0;  // the records of each block in each of the block file's chunks
+  int run_ = 0;    // the records of each block in each of the block file's chunks
+  int filed_ = 0;  // the blocks in the block file
   int slot_count_ = 0;
   Slot slots_[2 * max_terms];
   int term_count_[max_blocks];

@@ -75,10 +75,12 @@ void BlockSpectra::add(int k, SlotForm form, int u, int j, int v, int o) {
 namespace {
 
 // Where the runs of one record range go: the blocks' runs side by side at
-// the head of buf, so that one call writes them all; a run of `run` records
-// for each of `count` slots in the rest of buf and in the lent windows.
+// the head of the first region, so that one call writes them all; a run of
+// `run` records for each of `count` slots in the rest of it and in the
+// other regions.
 struct RunPlaces {
   int run = 0;
+  double* head = nullptr;
   double* slots[2 * BlockSpectra::max_terms];
 };
 
@@ -100,21 +102,34 @@ int carve(int run, int count, double* const* data, const std::ptrdiff_t* doubles
 }
 
 // The longest run that lets the blocks' runs and `count` slot runs fit
-// whole into the regions (a run never straddles two, for one system call
-// moves it), at most a slot.
+// whole into buf (unless it is null) and the lent windows (a run never
+// straddles two regions, for one system call moves it), at most a slot.
 RunPlaces place_runs(int count, int blocks, double* buf, const store::WindowLoan& loan) {
-  constexpr int regions = 1 + store::WindowLoan::region_count;
-  double* data[regions];
-  std::ptrdiff_t doubles[regions];
+  constexpr int most = 1 + store::WindowLoan::region_count;
+  double* base[most];
+  std::ptrdiff_t size[most];
+  int regions = 0;
+  if (buf != nullptr) {
+    base[regions] = buf;
+    size[regions++] = static_cast<std::ptrdiff_t>(slot_records) * store::record_doubles;
+  }
+  for (int i = 0; i < store::WindowLoan::region_count; ++i) {
+    base[regions] = loan.region(i).data;
+    size[regions++] = static_cast<std::ptrdiff_t>(loan.region(i).records) * store::record_doubles;
+  }
+  double* data[most];
+  std::ptrdiff_t doubles[most];
   for (int i = 1; i < regions; ++i) {
-    data[i] = loan.region(i - 1).data;
-    doubles[i] = static_cast<std::ptrdiff_t>(loan.region(i - 1).records) * store::record_doubles;
+    data[i] = base[i];
+    doubles[i] = size[i];
   }
   RunPlaces places;
-  for (int run = slot_records / blocks; run >= 1; --run) {
+  places.head = base[0];
+  const int longest = std::min<std::ptrdiff_t>(slot_records, size[0] / store::record_doubles / std::max(blocks, 1));
+  for (int run = longest; run >= 1; --run) {
     const std::ptrdiff_t head = static_cast<std::ptrdiff_t>(blocks) * run * store::record_doubles;
-    data[0] = buf + head;
-    doubles[0] = static_cast<std::ptrdiff_t>(slot_records) * store::record_doubles - head;
+    data[0] = base[0] + head;
+    doubles[0] = size[0] - head;
     if (carve(run, count, data, doubles, regions, places.slots) == count) {
       places.run = run;
       break;
@@ -125,6 +140,19 @@ RunPlaces place_runs(int count, int blocks, double* buf, const store::WindowLoan
 }
 
 }  // namespace
+
+void BlockSpectra::form(double* buf) {
+  form_runs(buf, false, -1);
+}
+
+void BlockSpectra::form_top_in_buffer(double* buf, int unit, int number) {
+  int held = -1;
+  for (int i = 0; i < slot_count_; ++i) {
+    if (slots_[i].unit == unit && slots_[i].number == number) held = i;
+  }
+  DIGITMILL_CHECK(number == 0 || held >= 0);
+  form_runs(buf, true, held);
+}
 
 // For records r .. r + run - 1 of every slot, the slots' runs are read and
 // the blocks' runs formed from them, run being as long as lets them all fit
@@ -137,10 +165,13 @@ RunPlaces place_runs(int count, int blocks, double* buf, const store::WindowLoan
 // run at (k - 1) * records into it: one large write rather than one a
 // block, which the page cache takes at a fraction of the cost of many small
 // ones into the large folios a file's first long writes leave. The last
-// run of a slot may be shorter.
-void BlockSpectra::form(double* buf) {
+// run of a slot may be shorter. With the top block in buf, its records
+// take the place of the held slot's same records, which go to their run
+// first.
+void BlockSpectra::form_runs(double* buf, bool top_in_buffer, int held) {
   const store::WindowLoan loan;
-  const RunPlaces places = place_runs(slot_count_, blocks_, buf, loan);
+  filed_ = top_in_buffer ? blocks_ - 1 : blocks_;
+  const RunPlaces places = place_runs(slot_count_, filed_, top_in_buffer ? nullptr : buf, loan);
   run_ = places.run;
   // The runs stay where they are for every record range.
   TermRuns terms[max_blocks * max_terms];
@@ -154,32 +185,38 @@ void BlockSpectra::form(double* buf) {
 
   for (int r = 1; r <= slot_records; r += run_) {
     const int records = std::min(run_, slot_records + 1 - r);
+    double* const range = buf + static_cast<std::ptrdiff_t>(r - 1) * store::record_doubles;
     {
       const store::TransferBatch batch;
       for (int i = 0; i < slot_count_; ++i) {
-        store::read_run(slots_[i].unit, (slots_[i].number - 1) * slot_records + r, records, places.slots[i]);
+        if (i == held) {
+          std::copy_n(range, static_cast<std::ptrdiff_t>(records) * store::record_doubles, places.slots[i]);
+        } else {
+          store::read_run(slots_[i].unit, (slots_[i].number - 1) * slot_records + r, records, places.slots[i]);
+        }
       }
     }
     for (int q = 0; q < records; ++q) {
       const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(q) * store::record_doubles;
       double* block_record[max_blocks];
-      for (int k = 0; k < blocks_; ++k) {
-        block_record[k] = buf + static_cast<std::ptrdiff_t>(k) * records * store::record_doubles + at;
+      for (int k = 0; k < filed_; ++k) {
+        block_record[k] = places.head + static_cast<std::ptrdiff_t>(k) * records * store::record_doubles + at;
       }
+      if (top_in_buffer) block_record[blocks_ - 1] = range + at;
       kernel::table.sum_record({blocks_, term_count_, terms, at, block_record, r == 1 && q == 0});
     }
-    store::write_run(block_file, (r - 1) * blocks_ + 1, blocks_ * records, buf);
+    if (filed_ > 0) store::write_run(block_file, (r - 1) * filed_ + 1, filed_ * records, places.head);
   }
 }
 
 void BlockSpectra::load(int k, double* buf) const {
   k -= first_ - 1;
-  DIGITMILL_CHECK(k >= 1 && k <= blocks_ && run_ >= 1);
+  DIGITMILL_CHECK(k >= 1 && k <= filed_ && run_ >= 1);
   {
     const store::TransferBatch batch;
     for (int r = 1; r <= slot_records; r += run_) {
       const int records = std::min(run_, slot_records + 1 - r);
-      store::read_run(block_file, (r - 1) * blocks_ + (k - 1) * records + 1, records,
+      store::read_run(block_file, (r - 1) * filed_ + (k - 1) * records + 1, records,
                       buf + static_cast<std::ptrdiff_t>(r - 1) * store::record_doubles);
     }
   }

@@ -68,9 +68,11 @@ LeftPieces leading_half_square_blocked(Workspace& w, int a, int c, int n, int a_
   // save left it there when it was transformed here.
   single_term_block(w, SlotForm::square, spectrum_file_b, d, 0, 0, d > a_stored);
   double carry = release_block(w, c, 2 * d - 1, BlockPlace::top, 0.0);
-  form_square_blocks(w, spectrum_file_b, d, 2, 2 * d - 2);
+  // The highest of the others stays in the buffer while the pieces are few.
+  const bool top = top_block_in_buffer(d);
+  form_square_blocks(w, spectrum_file_b, d, 2, 2 * d - 2, {top, 0});
   for (int k = 2 * d - 2; k >= 2; --k) {
-    w.blocks.load(k, buf);
+    if (k < 2 * d - 2 || !top) w.blocks.load(k, buf);
     carry = release_block(w, c, k, place_of(k, 2 * d - 1), carry);
   }
   single_term_block(w, SlotForm::square, spectrum_file_b, 1, 0, 0);

@@ -24,6 +24,11 @@ void transform_piece(int u, int k, double* buf) {
   fft::forward_product_order(piece_exponent, buf);
 }
 
+void hold_piece(int u, int k, double* buf) {
+  transform_piece(u, k, buf);
+  to_split_order(buf, piece_length);
+}
+
 void save_pieces(Workspace& w, int u, int f, int from, int to) {
   w.reuse.store_pieces(f, u, from, to);
   for (int k = from; k <= to; ++k) {

@@ -19,6 +19,9 @@ namespace mul::detail {
 // Loads piece k of unit u into buf(1 .. 262144) and transforms it at the
 // piece length; the spectrum stays in buf.
 void transform_piece(int u, int k, double* buf);
+// Piece k of unit u transformed into buf and left there in split order, as
+// a save leaves it, but not saved: for the top block to be formed over it.
+void hold_piece(int u, int k, double* buf);
 // Pieces from .. to of unit u, each transformed in the buffer and stored in
 // the slot of the same number in spectrum file f. Nothing when from > to.
 void save_pieces(Workspace& w, int u, int f, int from, int to);

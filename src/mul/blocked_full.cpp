@@ -52,15 +52,12 @@ LeftPieces full_blocked(Workspace& w, int a, int b, int c, int n, int a_stored, 
   const bool top = top_block_in_buffer(p);
   const bool held = top && b_stored < p;
   save_pieces(w, b, sv, std::min(b_stored, p) + 1, held ? p - 1 : p);
-  if (held) {
-    transform_piece(b, p, buf);
-    to_split_order(buf, piece_length);
-  }
+  if (held) hold_piece(b, p, buf);
 
   // Block 1 has one term, formed whole in the buffer after the others.
   form_product_blocks(w, su, sv, 1, 2, p, {top, held ? p : 0});
   for (int k = p; k >= 2; --k) {
-    if (k < p || !top) w.blocks.load(k, buf);
+    w.blocks.load(k, buf);
     carry = release_block(w, c, k, place_of(k, p + 1), carry);
   }
   single_term_block(w, SlotForm::product, su, 1, sv, 1);

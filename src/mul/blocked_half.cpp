@@ -60,15 +60,12 @@ LeftPieces half_blocked(Workspace& w, int a, int b, int c, int n, int a_stored) 
     // in the buffer, the piece stays there unsaved.
     const bool top = top_block_in_buffer(q);
     save_pieces(w, b, sv, q + 1, top ? 2 * q - 1 : 2 * q);
-    if (top) {
-      transform_piece(b, 2 * q, buf);
-      to_split_order(buf, piece_length);
-    }
+    if (top) hold_piece(b, 2 * q, buf);
     // Block 1 of the half product has one term, formed whole in the buffer
     // after the others.
     form_product_blocks(w, sv, sv, q + 1, 2, q, {top, top ? 2 * q : 0});
     for (int k = q; k >= 2; --k) {
-      if (k < q || !top) w.blocks.load(k, buf);
+      w.blocks.load(k, buf);
       carry = release_block(w, c, q + k, place_of(q + k, 2 * q + 1), carry);
     }
     single_term_block(w, SlotForm::product, sv, 1, sv, q + 1);

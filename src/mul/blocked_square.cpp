@@ -37,13 +37,10 @@ LeftPieces square_blocked(Workspace& w, int a, int c, int n) {
     single_term_block(w, SlotForm::twice, spectrum_file_b, 1, spectrum_file_b, 2, true);
     carry = release_block(w, c, 2, place_of(2, p + 1), carry);
   } else {
-    if (top) {
-      transform_piece(a, p, buf);
-      to_split_order(buf, piece_length);
-    }
+    if (top) hold_piece(a, p, buf);
     form_square_blocks(w, spectrum_file_b, p, 2, p, {top, top ? p : 0});
     for (int k = p; k >= 2; --k) {
-      if (k < p || !top) w.blocks.load(k, buf);
+      w.blocks.load(k, buf);
       carry = release_block(w, c, k, place_of(k, p + 1), carry);
     }
   }
@@ -72,7 +69,7 @@ LeftPieces leading_half_square_blocked(Workspace& w, int a, int c, int n, int a_
   const bool top = top_block_in_buffer(d);
   form_square_blocks(w, spectrum_file_b, d, 2, 2 * d - 2, {top, 0});
   for (int k = 2 * d - 2; k >= 2; --k) {
-    if (k < 2 * d - 2 || !top) w.blocks.load(k, buf);
+    w.blocks.load(k, buf);
     carry = release_block(w, c, k, place_of(k, 2 * d - 1), carry);
   }
   single_term_block(w, SlotForm::square, spectrum_file_b, 1, 0, 0);

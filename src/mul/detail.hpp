@@ -224,8 +224,9 @@ class BlockSpectra {
   // block's range takes its place. The runs then all go into the store's
   // windows.
   void form_top_in_buffer(double* buf, int unit, int number);
-  // Block k's spectrum, as the last form left it, into buf(1 .. 524288);
-  // not the block that form_top_in_buffer left in buf.
+  // Block k's spectrum, as the last form left it, into buf(1 .. 524288).
+  // The block that form_top_in_buffer left in buf is already there, so
+  // it is loaded first, before anything else uses buf.
   void load(int k, double* buf) const;
 
   // A leading-half square of 32 pieces has 33 blocks; a block of a full

@@ -99,8 +99,6 @@ DIGITMILL_ALWAYS_INLINE inline void store_pairs(double* x, const Groups<V>& g) {
   }
 }
 
-// The same products as complex_mul2's, each rounded on its own, in the same
-// order: a - b is a + (-b) exactly.
 template <class V>
 DIGITMILL_ALWAYS_INLINE inline void double_groups(Groups<V>& g) {
   for (int j = 0; j < Groups<V>::count; ++j) {
@@ -109,6 +107,8 @@ DIGITMILL_ALWAYS_INLINE inline void double_groups(Groups<V>& g) {
   }
 }
 
+// The same products as complex_mul2's, each rounded on its own, in the same
+// order: a - b is a + (-b) exactly.
 template <class V, SlotForm F>
 DIGITMILL_ALWAYS_INLINE inline Groups<V> group_term(const double* s, const double* t) {
   const Groups<V> x = load_groups<V>(s);

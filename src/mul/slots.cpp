@@ -106,30 +106,27 @@ int carve(int run, int count, double* const* data, const std::ptrdiff_t* doubles
 // straddles two regions, for one system call moves it), at most a slot.
 RunPlaces place_runs(int count, int blocks, double* buf, const store::WindowLoan& loan) {
   constexpr int most = 1 + store::WindowLoan::region_count;
-  double* base[most];
-  std::ptrdiff_t size[most];
-  int regions = 0;
-  if (buf != nullptr) {
-    base[regions] = buf;
-    size[regions++] = static_cast<std::ptrdiff_t>(slot_records) * store::record_doubles;
-  }
-  for (int i = 0; i < store::WindowLoan::region_count; ++i) {
-    base[regions] = loan.region(i).data;
-    size[regions++] = static_cast<std::ptrdiff_t>(loan.region(i).records) * store::record_doubles;
-  }
   double* data[most];
   std::ptrdiff_t doubles[most];
-  for (int i = 1; i < regions; ++i) {
-    data[i] = base[i];
-    doubles[i] = size[i];
+  int regions = 0;
+  if (buf != nullptr) {
+    data[regions] = buf;
+    doubles[regions++] = static_cast<std::ptrdiff_t>(slot_records) * store::record_doubles;
   }
+  for (int i = 0; i < store::WindowLoan::region_count; ++i) {
+    data[regions] = loan.region(i).data;
+    doubles[regions++] = static_cast<std::ptrdiff_t>(loan.region(i).records) * store::record_doubles;
+  }
+  double* const first = data[0];
+  const std::ptrdiff_t first_doubles = doubles[0];
   RunPlaces places;
-  places.head = base[0];
-  const int longest = std::min<std::ptrdiff_t>(slot_records, size[0] / store::record_doubles / std::max(blocks, 1));
+  places.head = first;
+  const int longest =
+      static_cast<int>(std::min<std::ptrdiff_t>(slot_records, first_doubles / store::record_doubles / std::max(blocks, 1)));
   for (int run = longest; run >= 1; --run) {
     const std::ptrdiff_t head = static_cast<std::ptrdiff_t>(blocks) * run * store::record_doubles;
-    data[0] = base[0] + head;
-    doubles[0] = size[0] - head;
+    data[0] = first + head;
+    doubles[0] = first_doubles - head;
     if (carve(run, count, data, doubles, regions, places.slots) == count) {
       places.run = run;
       break;
@@ -211,7 +208,8 @@ void BlockSpectra::form_runs(double* buf, bool top_in_buffer, int held) {
 
 void BlockSpectra::load(int k, double* buf) const {
   k -= first_ - 1;
-  DIGITMILL_CHECK(k >= 1 && k <= filed_ && run_ >= 1);
+  DIGITMILL_CHECK(k >= 1 && k <= blocks_ && run_ >= 1);
+  if (k > filed_) return;  // the top block, left in buf
   {
     const store::TransferBatch batch;
     for (int r = 1; r <= slot_records; r += run_) {

@@ -105,6 +105,9 @@ inline Variant best_supported() {
   /* the other: the spectrum in product order. */                                                            \
   X(fft, void, forward_product_order, (int m, double* b), (m, b), __VA_ARGS__)                               \
   X(fft, void, inverse_product_order, (int m, double* b), (m, b), __VA_ARGS__)                               \
+  /* inverse_product_order with every sample rounded to its nearest */                                       \
+  /* integer; the largest distance to it. */                                                                 \
+  X(fft, double, inverse_to_integers, (int m, double* b), (m, b), __VA_ARGS__)                               \
   /* The multiplication's: the split of words into half-words; the */                                       \
   /* product of packed spectra over count doubles (a multiple of 4), the */                                  \
   /* first two elements real with real_pair; one record of every block's */                                  \

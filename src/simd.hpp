@@ -10,6 +10,10 @@
 
 #include "compiler.hpp"
 
+#if defined(__AVX__)
+#include <immintrin.h>
+#endif
+
 namespace simd {
 
 using v4d = double __attribute__((vector_size(32)));
@@ -33,6 +37,34 @@ DIGITMILL_ALWAYS_INLINE inline v4d load4(const double* p) {
 }
 DIGITMILL_ALWAYS_INLINE inline void store4(double* p, v4d v) {
   store_vec(p, v);
+}
+
+// floor of each lane: one rounding instruction where the unit has it, the
+// scalar floor lane by lane elsewhere. Both are exact.
+DIGITMILL_ALWAYS_INLINE inline v4d floor4(v4d v) {
+#if defined(__AVX__)
+  return _mm256_floor_pd(v);
+#else
+  return v4d{__builtin_floor(v[0]), __builtin_floor(v[1]), __builtin_floor(v[2]), __builtin_floor(v[3])};
+#endif
+}
+
+// |v| of each lane, by clearing the sign bit as fabs does.
+DIGITMILL_ALWAYS_INLINE inline v4d abs4(v4d v) {
+  constexpr long long magnitude = 0x7fffffffffffffffll;
+  return reinterpret_cast<v4d>(reinterpret_cast<v4i>(v) & v4i{magnitude, magnitude, magnitude, magnitude});
+}
+
+// a > b ? a : b of each lane, as the instruction does it (b where either
+// is NaN).
+DIGITMILL_ALWAYS_INLINE inline v4d max4(v4d a, v4d b) {
+#if defined(__AVX__)
+  return _mm256_max_pd(a, b);
+#else
+  v4d m;
+  for (int e = 0; e < 4; ++e) m[e] = a[e] > b[e] ? a[e] : b[e];
+  return m;
+#endif
 }
 
 }  // namespace simd

@@ -144,9 +144,10 @@ void last_direct(Tree<Inverse, true>& tree, double* b, std::ptrdiff_t n, double 
 }
 
 // The same as last_direct, with the second radix-8 pass in the same staged
-// sweep. Staged stream 8b + k is sub-block k of block b of the first pass.
-template <int radix>
-void last_staged(Tree<Inverse, true>& tree, double* b, std::ptrdiff_t n, double r) {
+// sweep, every value going out through finish. Staged stream 8b + k is
+// sub-block k of block b of the first pass.
+template <int radix, class Finish>
+void last_staged(Tree<Inverse, true>& tree, double* b, std::ptrdiff_t n, double r, Finish& finish) {
   Unit kids[17];
   int nk = tree.children(0, Kind::zero, 0, 0, 0, 0, kids);
   if constexpr (radix >= 2) nk += tree.children(0, Kind::second, 1, 0, 8, 0, kids + nk);
@@ -161,16 +162,73 @@ void last_staged(Tree<Inverse, true>& tree, double* b, std::ptrdiff_t n, double 
       [&]<int C>(double* buf) DIGITMILL_ALWAYS_INLINE {
         for_staged<C>(buf, [&](const auto& s) DIGITMILL_ALWAYS_INLINE { last_pass<radix>(s, wv, r); });
       },
-      kids, nk);
+      kids, nk, finish);
 }
 
-template <int radix>
-void last(Tree<Inverse, true>& tree, double* b, std::ptrdiff_t n, double r) {
-  if (tree.stages(0))
-    last_staged<radix>(tree, b, n, r);
-  else
-    last_direct<radix>(tree, b, n, r);
+// True if every value went out through finish, which only a staged last
+// pass does.
+template <int radix, class Finish>
+bool last(Tree<Inverse, true>& tree, double* b, std::ptrdiff_t n, double r, Finish& finish) {
+  if (tree.stages(0)) {
+    last_staged<radix>(tree, b, n, r, finish);
+    return true;
+  }
+  last_direct<radix>(tree, b, n, r);
+  return false;
 }
+
+// Everything of RIFFT after the exchange of pairs t and rev(t), as
+// last<radix> says of finish.
+template <class Finish>
+bool inverse_passes(int m, double* b, Finish& finish) {
+  const int n = 1 << m;
+  const int levels = m / 3;
+  const double r = 1.0 / n;
+  // With two passes or more the first one also does REORD1's exchanges.
+  if (levels < 2) REORD1(m, b);
+  if (levels == 0) {
+    if (m == 1) PASS2(1, b, b + 1);
+    if (m == 2) PASS4I(1, b, b + 1, b + 2, b + 3);
+    for (int k = 0; k < n; ++k) b[k] *= r;
+    return false;
+  }
+  // Every subtree below the first radix-8 pass first; then that pass, fused
+  // with the radix-2 or radix-4 last pass and the division by n, in one sweep
+  // (together with the second pass when the blocks are long).
+  const int first_span = m % 3 == 0 ? 8 : m % 3 == 1 ? 16 : 32;
+  Tree<Inverse, true> tree(b, n, first_span, levels, true);
+  if (m % 3 == 0) return last<1>(tree, b, n, r, finish);
+  if (m % 3 == 1) return last<2>(tree, b, n, r, finish);
+  return last<4>(tree, b, n, r, finish);
+}
+
+// Rounds four samples at a time to their nearest integers, floor(x + 0.5),
+// keeping each lane's largest distance |x - floor(x + 0.5)| and the sum of
+// the differences x - floor(x + 0.5). The sum is NaN from the first sample
+// that is not finite on, and only then: a finite difference is at most 1,
+// so no sum of them overflows. (The largest distance alone would lose a NaN
+// to the next number.)
+struct ToIntegers {
+  v4d farthest = {0.0, 0.0, 0.0, 0.0};
+  v4d sum = {0.0, 0.0, 0.0, 0.0};
+
+  DIGITMILL_ALWAYS_INLINE v4d operator()(v4d v) {
+    const v4d near = simd::floor4(v + 0.5);
+    const v4d d = v - near;
+    farthest = simd::max4(farthest, simd::abs4(d));
+    sum = sum + d;
+    return near;
+  }
+
+  double largest() const {
+    double far = 0.0;
+    for (int e = 0; e < 4; ++e) {
+      if (sum[e] != sum[e]) return sum[e];
+      far = farthest[e] > far ? farthest[e] : far;
+    }
+    return far;
+  }
+};
 
 }  // namespace
 
@@ -193,28 +251,25 @@ void PASS4I(int count, double* b0, double* b1, double* b2, double* b3) {
 
 // Everything of RIFFT after the exchange of pairs t and rev(t).
 void inverse_product_order(int m, double* b) {
-  const int n = 1 << m;
-  const int levels = m / 3;
-  const double r = 1.0 / n;
-  // With two passes or more the first one also does REORD1's exchanges.
-  if (levels < 2) REORD1(m, b);
-  if (levels == 0) {
-    if (m == 1) PASS2(1, b, b + 1);
-    if (m == 2) PASS4I(1, b, b + 1, b + 2, b + 3);
-    for (int k = 0; k < n; ++k) b[k] *= r;
-    return;
+  Unchanged same;
+  inverse_passes(m, b, same);
+}
+
+// The samples are rounded as the last pass writes them, while they are in
+// the first-level cache, rather than in a pass of their own over the whole
+// transform; the shorter transforms round after it.
+double inverse_to_integers(int m, double* b) {
+  ToIntegers round;
+  if (!inverse_passes(m, b, round)) {
+    const int n = 1 << m;
+    for (int k = 0; k + 4 <= n; k += 4) store4(b + k, round(load4(b + k)));
+    if (n == 2) {
+      const v4d v = round(v4d{b[0], b[1], 0.0, 0.0});
+      b[0] = v[0];
+      b[1] = v[1];
+    }
   }
-  // Every subtree below the first radix-8 pass first; then that pass, fused
-  // with the radix-2 or radix-4 last pass and the division by n, in one sweep
-  // (together with the second pass when the blocks are long).
-  const int first_span = m % 3 == 0 ? 8 : m % 3 == 1 ? 16 : 32;
-  Tree<Inverse, true> tree(b, n, first_span, levels, true);
-  if (m % 3 == 0)
-    last<1>(tree, b, n, r);
-  else if (m % 3 == 1)
-    last<2>(tree, b, n, r);
-  else
-    last<4>(tree, b, n, r);
+  return round.largest();
 }
 
 void RIFFT(int m, double* b) {

@@ -355,6 +355,13 @@ DIGITMILL_ALWAYS_INLINE inline void chunk_unit(double* buf, const Unit& u) {
 // Doubles in the local buffer of a staged sweep (16 KiB).
 constexpr int sweep_len = 2048;
 
+// A staged chunk goes back as its passes left it.
+struct Unchanged {
+  DIGITMILL_ALWAYS_INLINE v4d operator()(v4d v) const {
+    return v;
+  }
+};
+
 // The passes of one transform, numbered from 0 (span first_span, the largest
 // block length) to levels - 1 (span first_span * 8^(levels-1)). `post`
 // selects the inverse order: a group after its subtree instead of before.
@@ -475,13 +482,18 @@ class Tree {
   // and the units `kids` of pass lv + 1 below them. Each super-block is 64
   // sub-blocks of bl/8 elements; the first `in` of the 64 NS are read, all
   // are written. own.operator()<C>(buf) runs pass lv's butterflies on a
-  // staged chunk, before the children's (forward) or after them (inverse).
-  template <int NS, class Own>
-  void sweep(int lv, double* const (&sb)[NS], int in, Own&& own, const Unit* kids, int nk) {
+  // staged chunk, before the children's (forward) or after them (inverse);
+  // finish(v) is what goes back of each four values v of the chunk.
+  template <int NS, class Own, class Finish = Unchanged>
+  void sweep(int lv, double* const (&sb)[NS], int in, Own&& own, const Unit* kids, int nk,
+             Finish&& finish = Finish{}) {
     constexpr int streams = 64 * NS;
     constexpr int C = sweep_len / streams;
     const std::ptrdiff_t sub = bl_[lv] / 8;
     alignas(64) double buf[sweep_len];
+    // A copy of its own, which no store into the chunks can alias, so that
+    // what finish keeps stays in registers.
+    std::decay_t<Finish> fin = finish;
     for (std::ptrdiff_t j0 = 0; j0 < sub; j0 += C) {
       for (int s = 0; s < in; ++s) {
         const double* src = sb[s / 64] + (s % 64) * sub + j0;
@@ -494,9 +506,10 @@ class Tree {
       for (int s = 0; s < streams; ++s) {
         double* dst = sb[s / 64] + (s % 64) * sub + j0;
         DIGITMILL_UNROLL(8)
-        for (int j = 0; j < C; j += 4) store4(dst + j, load4(buf + s * C + j));
+        for (int j = 0; j < C; j += 4) store4(dst + j, fin(load4(buf + s * C + j)));
       }
     }
+    finish = fin;
   }
 
   // Every group of pass lv with a nonzero angle, without descending: the

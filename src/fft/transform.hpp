@@ -42,5 +42,9 @@ void RIFFT(int m, double* b);
 void forward_product_order(int m, double* b);
 // Inverse: a spectrum in product order back to samples, divided by 2^m.
 void inverse_product_order(int m, double* b);
+// The same, each sample then rounded to its nearest integer, floor(x + 0.5):
+// returns the largest distance |x - floor(x + 0.5)| of a sample x, NaN if a
+// sample was not finite.
+double inverse_to_integers(int m, double* b);
 
 }  // namespace fft

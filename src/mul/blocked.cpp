@@ -38,8 +38,7 @@ void save_pieces(Workspace& w, int u, int f, int from, int to) {
 }
 
 double release_block(Workspace& w, int c, int k, BlockPlace place, double carry) {
-  fft::inverse_product_order(piece_exponent, w.buffer);
-  ROUND(w.buffer, piece_length);
+  to_coefficients(piece_exponent, w.buffer);
   return RELBLOCK(w.buffer, c, piece_length, k, place, carry, w.release);
 }
 

@@ -69,6 +69,10 @@ void PSQR(const double* x, double* z, int n);
 // " ERROR     Not exact in ROUND" if one lies 0.49999 or more away, or is not
 // a finite number.
 void ROUND(double* x, int n);
+// A product's spectrum v (length 2^m, in product order) back to its
+// coefficients: the inverse transform rounded as ROUND rounds, and stopped
+// as ROUND stops.
+void to_coefficients(int m, double* v);
 
 // Where a guard-word correction lands: in the coefficients of a product
 // transformed at `length` (at length / 2 + 1 .. for the full and half

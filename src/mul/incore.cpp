@@ -18,12 +18,6 @@ void load_spectrum(int u, int first, int count, int m, double* v) {
   fft::forward_product_order(m, v);
 }
 
-// The product spectrum in v (length 2^m) back to exact coefficients.
-void coefficients(int m, double* v) {
-  fft::inverse_product_order(m, v);
-  ROUND(v, 1 << m);
-}
-
 }  // namespace
 
 void full_product(int a, int b, int c, int n, double* va, double* vb, bool take_a_spectrum,
@@ -32,7 +26,7 @@ void full_product(int a, int b, int c, int n, double* va, double* vb, bool take_
   if (!take_a_spectrum) load_spectrum(a, 1, n, m, va);
   load_spectrum(b, 1, n, m, vb);
   PMUL(va, vb, vb, 4 * n);
-  coefficients(m, vb);
+  to_coefficients(m, vb);
   CORRF(a, b, vb, n, Frame{4 * n});
   RELFULL(vb, c, n, scratch);
 }
@@ -41,7 +35,7 @@ void square(int a, int c, int n, double* v, ReleaseScratch& scratch) {
   const int m = store::LOG2I(n) + 2;
   load_spectrum(a, 1, n, m, v);
   PSQR(v, v, 4 * n);
-  coefficients(m, v);
+  to_coefficients(m, v);
   CORRF(a, a, v, n, Frame{4 * n});
   RELFULL(v, c, n, scratch);
 }
@@ -50,7 +44,7 @@ void leading_half_square(int a, int c, int n, double* src, double* dst, ReleaseS
   const int m = store::LOG2I(n) + 1;
   load_spectrum(a, 1, n / 2, m, src);
   PSQR(src, dst, 2 * n);
-  coefficients(m, dst);
+  to_coefficients(m, dst);
   CORRS(a, dst, n, Frame{2 * n});
   RELFULL(dst, c, n, scratch);
 }
@@ -62,7 +56,7 @@ void half_product(int a, int b, int c, int n, double* x, double* y, double* z, b
   if (!take_a_spectrum) load_spectrum(a, 1, e, m, x);
   load_spectrum(b, e + 1, e, m, y);
   PMUL(x, y, z, 2 * n);
-  coefficients(m, z);
+  to_coefficients(m, z);
   CORRH(a, b, z, n, Frame{2 * n});
   RELHALF(z, c, n, scratch);
 }

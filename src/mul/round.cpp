@@ -4,6 +4,7 @@
 #endif
 
 #include "compiler.hpp"
+#include "fft/transform.hpp"
 #include "kernel_variant.hpp"
 #include "mul/detail.hpp"
 #include "rt/rt.hpp"
@@ -109,6 +110,14 @@ void reset_roundoff() {
 namespace detail {
 void ROUND(double* x, int n) {
   if (kernel::table.round_all(x, n)) not_exact();
+}
+
+void to_coefficients(int m, double* v) {
+  const double farthest = fft::inverse_to_integers(m, v);
+#if DIGITMILL_ROUNDOFF_REPORT
+  roundoff.note(farthest);
+#endif
+  if (!(farthest < exactness_limit)) not_exact();
 }
 }  // namespace detail
 

@@ -4,6 +4,7 @@
 #include <limits>
 #include <vector>
 
+#include "fft/transform.hpp"
 #include "mul/detail.hpp"
 
 namespace {
@@ -46,6 +47,25 @@ TEST(RoundDeathTest, StopsOnInexactOrNonFiniteValues) {
   EXPECT_EXIT(round_with(2.5, 513, 1000), testing::ExitedWithCode(1), stop_line);
   EXPECT_EXIT(round_with(std::nan(""), 999, 1000), testing::ExitedWithCode(1), stop_line);
   EXPECT_EXIT(round_with(3.5, 1023, 1024), testing::ExitedWithCode(1), stop_line);
+}
+
+// A product's coefficients are rounded as the inverse transform writes them
+// (where it is long) or after it, and checked as ROUND checks.
+void coefficients_with(double bad, int at, int m) {
+  std::vector<double> v(std::size_t{1} << m, 0.0);
+  for (int i = 0; i < (1 << m) / 2; ++i) v[i] = static_cast<double>(i % 10000);
+  v[at] = bad;
+  fft::forward_product_order(m, v.data());
+  mul::detail::to_coefficients(m, v.data());
+}
+
+TEST(RoundDeathTest, StopsOnAProductsInexactCoefficient) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  coefficients_with(3.0, 5, 19);  // integers pass
+  for (int m : {4, 19}) {
+    SCOPED_TRACE(m);
+    EXPECT_EXIT(coefficients_with(2.5, (1 << m) / 2 - 1, m), testing::ExitedWithCode(1), stop_line);
+  }
 }
 
 }  // namespace

@@ -20,6 +20,8 @@ using v4d = double __attribute__((vector_size(32)));
 // Only for code built for AVX-512: elsewhere it is lowered through memory.
 using v8d = double __attribute__((vector_size(64)));
 using v4i = long long __attribute__((vector_size(32)));
+// A half of a v4d, for loads and stores that fill or empty one.
+using v2d = double __attribute__((vector_size(16)));
 
 // A vector of type V from or to p, whatever p's alignment.
 template <class V>

@@ -52,14 +52,16 @@ struct PairSteps {
 // s = 3 the part that joins coefficient 1 in word 1. Every quotient is
 // floor(v * r), exact for the integers that occur (below 2^52 in magnitude).
 //
-// A whole record (2048 positions) is carried in eight segments of 256, four
-// to a vector: each lane steps down a segment of its own, and a block of
-// four positions of four segments is turned a quarter on the way in and out
-// so that a vector holds one position of each. The carry out of each
+// A run of a multiple of 32 positions, at least 80 (a whole record of 2048,
+// but for the one that holds word 1), is carried in eight equal segments,
+// four to a vector: each lane steps down a segment of its own, and a block
+// of four positions of four segments is turned a quarter on the way in and
+// out so that a vector holds one position of each. The carry out of each
 // segment is then added at the top of the one below, five steps for all
 // seven side by side (what leaves a segment is below 2^52 / 10^4 and has
-// died out after four steps unless it met a 9999), and what is left, if
-// anything, is carried on position by position. Every step is still
+// died out after four steps unless it met a 9999, or a 0 if it is
+// negative), and what is left, if anything, is carried on position by
+// position. Every step is still
 // floor(v * r) of an exact integer, and the positions in normal form with
 // their value fix them uniquely, so the result is that of the single
 // backward pass.
@@ -121,6 +123,7 @@ DIGITMILL_ALWAYS_INLINE inline double ripple_pairs(double* t, int top, int botto
   return q;
 }
 
+// The step over T(lo+1 .. hi+1) in eight segments, as above.
 DIGITMILL_ALWAYS_INLINE inline double record_lanes_step(const double* from, double* t, int lo, int hi,
                                                         double c) {
   using namespace record_lanes;

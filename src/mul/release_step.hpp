@@ -61,10 +61,9 @@ struct PairSteps {
 // seven side by side (what leaves a segment is below 2^52 / 10^4 and has
 // died out after four steps unless it met a 9999, or a 0 if it is
 // negative), and what is left, if anything, is carried on position by
-// position. Every step is still
-// floor(v * r) of an exact integer, and the positions in normal form with
-// their value fix them uniquely, so the result is that of the single
-// backward pass.
+// position. Every step is still floor(v * r) of an exact integer, and the
+// positions in normal form with their value fix them uniquely, so the
+// result is that of the single backward pass.
 namespace record_lanes {
 constexpr int lanes = 4;
 constexpr int groups = 2;
@@ -105,23 +104,21 @@ DIGITMILL_ALWAYS_INLINE inline void store_turned(double* const* p, int at, const
   simd::store_vec(p[3] + at + 2, __builtin_shufflevector(d, d, 2, 3));
 }
 
-// Adds the carry q at T(top), already formed, and carries it down while it
-// is not zero, no lower than T(bottom); returns what leaves T(bottom). A
-// carry travels far only through a run of 9999, which a number near a power
-// of the radix has over half its length: there a carry of one leaves 0 and
-// goes on, which is the step's own result (floor(10^4 * r) = 1), taken
-// without waiting for the floor.
-DIGITMILL_ALWAYS_INLINE inline double ripple_pairs(double* t, int top, int bottom, double q) {
-  const PairSteps steps{t, t, 0};
-  for (int i = top; i >= bottom && q != 0.0; --i) {
+// The pair steps for a late carry that may travel far. It does so only
+// through a run of 9999, which a number near a power of the radix has over
+// half its length: there a carry of one leaves 0 and goes on, which is the
+// step's own result (floor(10^4 * r) = 1), taken without waiting for the
+// floor.
+struct RunSteps {
+  double* t;
+  DIGITMILL_ALWAYS_INLINE double add(int i, double q) const {
     if (q == 1.0 && t[i] == store::half_radix - 1.0) {
       t[i] = 0.0;
-    } else {
-      q = steps.add(i, q);
+      return q;
     }
+    return PairSteps{t, t, 0}.add(i, q);
   }
-  return q;
-}
+};
 
 // The step over T(lo+1 .. hi+1) in eight segments, as above.
 DIGITMILL_ALWAYS_INLINE inline double record_lanes_step(const double* from, double* t, int lo, int hi,
@@ -144,7 +141,7 @@ DIGITMILL_ALWAYS_INLINE inline double record_lanes_step(const double* from, doub
   for (int g = 0; g < groups; ++g) q[g] = v4d{0.0, 0.0, 0.0, 0.0};
   q[0][0] = c;
   for (int b = seg - 4; b >= 0; b -= 4) {
-    DIGITMILL_UNROLL(4)
+    DIGITMILL_UNROLL(2)
     for (int g = 0; g < groups; ++g) {
       v4d x[lanes];
       load_turned(src + lanes * g, b, x);
@@ -162,14 +159,14 @@ DIGITMILL_ALWAYS_INLINE inline double record_lanes_step(const double* from, doub
   for (int k = 0; k < segments - 1; ++k) pending[k] = q[k / lanes][k % lanes];
   double out = q[groups - 1][lanes - 1];
   const PairSteps steps{t, t, 0};
-  static_assert(ripple_steps == 5 && segments == 8, "the unroll counts below");
+  static_assert(groups == 2 && ripple_steps == 5 && segments == 8, "the unroll counts");
   DIGITMILL_UNROLL(5)
   for (int i = 0; i < ripple_steps; ++i) {
     DIGITMILL_UNROLL(7)
     for (int k = 0; k < segments - 1; ++k) pending[k] = steps.add(bottom(k) - 1 - i, pending[k]);
   }
   for (int k = 0; k < segments - 1; ++k) {
-    if (pending[k] != 0.0) out += ripple_pairs(t, bottom(k) - 1 - ripple_steps, lo, pending[k]);
+    out += store::ripple(bottom(k) - 1 - ripple_steps, lo, pending[k], RunSteps{t});
   }
   return out;
 }

@@ -106,7 +106,10 @@ class Multiplier {
   double* buffer();
 
  private:
-  std::unique_ptr<detail::Workspace> work_;
+  struct ReleaseWorkspace {
+    void operator()(detail::Workspace* w) const;
+  };
+  std::unique_ptr<detail::Workspace, ReleaseWorkspace> work_;
   int spectrum_records_ = 0;
   int block_records_ = 0;
 };

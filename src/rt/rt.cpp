@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -461,6 +462,26 @@ HeldSignals::~HeldSignals() {
 
 void install_memory_handler() {
   std::set_new_handler(on_no_memory);
+}
+
+namespace {
+constexpr std::size_t huge_page_bytes = std::size_t{1} << 21;
+}
+
+void* huge_page_memory(std::size_t bytes) {
+  // Aligned new calls the new handler when it fails, as plain new does.
+  void* p = ::operator new(bytes, std::align_val_t{huge_page_bytes});
+#if defined(MADV_HUGEPAGE)
+  // Only whole huge pages can be backed; a refusal leaves the memory as it
+  // was, so it is not an error.
+  const std::size_t whole = bytes / huge_page_bytes * huge_page_bytes;
+  if (whole > 0) ::madvise(p, whole, MADV_HUGEPAGE);
+#endif
+  return p;
+}
+
+void free_huge_page_memory(void* p) {
+  ::operator delete(p, std::align_val_t{huge_page_bytes});
 }
 
 void set_cleanup_path(const char* path) {

@@ -97,6 +97,15 @@ class HeldSignals {
 // force, if any (ulimit -v or -d), status 2, after the cleanup.
 void install_memory_handler();
 
+// Memory for a large buffer that the run keeps to its end: aligned to 2 MiB
+// (a huge page of x86-64, and of aarch64 with 4 KiB pages) and, where the
+// kernel grants transparent huge pages on request, backed by them, which spares the transforms' strided passes and
+// the kernel's copies most of their address-translation misses. Elsewhere
+// it is plain memory. A failed allocation ends the run as a failed new does.
+// Released by free_huge_page_memory.
+void* huge_page_memory(std::size_t bytes);
+void free_huge_page_memory(void* p);
+
 // A path that the cleanup removes (the result file's temporary name while it
 // is being written); nullptr clears it. Must stay valid while registered.
 // Kept in a static buffer so the signal handler can use it.

@@ -15,6 +15,7 @@
 
 #include "fft/transform.hpp"
 #include "mul/mult.hpp"
+#include "rt/rt.hpp"
 #include "store/store.hpp"
 
 namespace mul::detail {
@@ -326,6 +327,14 @@ class ReuseState {
 // views (from element 1, 2^18 + 1 and 3 * 2^17 + 1), its record of them and
 // of the slots, and the products' scratch, of which nothing survives a call.
 struct Workspace {
+  // In huge pages: the transforms sweep its 4 MiB buffer with long strides,
+  // and the kernel copies records into and out of it.
+  static void* operator new(std::size_t bytes) {
+    return rt::huge_page_memory(bytes);
+  }
+  static void operator delete(void* p) {
+    rt::free_huge_page_memory(p);
+  }
   alignas(64) double buffer[transform_length + transform_spare];
   double* tb1() {
     return buffer;

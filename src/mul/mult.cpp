@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <new>
 
 #include "mul/detail.hpp"
 #include "rt/rt.hpp"
@@ -211,19 +210,12 @@ Token Token::narrowed(int words) const {
   return t;
 }
 
-// The workspace in huge pages: the transforms sweep its 4 MiB buffer with
-// long strides, and the kernel copies records into and out of it.
-Multiplier::Multiplier(int n) : work_(new (rt::huge_page_memory(sizeof(Workspace))) Workspace) {
+Multiplier::Multiplier(int n) : work_(new Workspace) {
   spectrum_records_ = spectrum_file_records(n);
   block_records_ = block_file_records(n);
   store::OPENW(spectrum_file_a, store::record_bytes, spectrum_records_);
   store::OPENW(spectrum_file_b, store::record_bytes, spectrum_records_);
   store::OPENW(block_file, store::record_bytes, block_records_);
-}
-
-void Multiplier::ReleaseWorkspace::operator()(Workspace* w) const {
-  w->~Workspace();
-  rt::free_huge_page_memory(w);
 }
 
 Multiplier::~Multiplier() {

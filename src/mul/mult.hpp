@@ -106,10 +106,7 @@ class Multiplier {
   double* buffer();
 
  private:
-  struct ReleaseWorkspace {
-    void operator()(detail::Workspace* w) const;
-  };
-  std::unique_ptr<detail::Workspace, ReleaseWorkspace> work_;
+  std::unique_ptr<detail::Workspace> work_;
   int spectrum_records_ = 0;
   int block_records_ = 0;
 };

@@ -99,10 +99,10 @@ void install_memory_handler();
 
 // Memory for a large buffer that the run keeps to its end: aligned to 2 MiB
 // (a huge page of x86-64, and of aarch64 with 4 KiB pages) and, where the
-// kernel grants transparent huge pages on request, backed by them, which spares the transforms' strided passes and
-// the kernel's copies most of their address-translation misses. Elsewhere
-// it is plain memory. A failed allocation ends the run as a failed new does.
-// Released by free_huge_page_memory.
+// kernel grants transparent huge pages on request, backed by them, which
+// spares most of the address-translation misses of a buffer swept with long
+// strides. Elsewhere it is plain memory. A failed allocation ends the run as
+// a failed new does. Released by free_huge_page_memory.
 void* huge_page_memory(std::size_t bytes);
 void free_huge_page_memory(void* p);
 

@@ -190,9 +190,34 @@ struct TermRuns {
   SlotForm form;
 };
 
+// Neighbouring blocks whose leading terms go in step: at each step every
+// block's term takes the same shared run, and the other run slides by one
+// slot a block, so block w's sliding run at step e is block w - 1's at step
+// e - 1. Block k of a product sums S(i) T(k + 1 - i): with i the step, S(i)
+// is shared and T slides. Formed together, they read each step's shared run
+// once and one new sliding run, where one block at a time reads two runs a
+// term. Their leading terms are of one form, product or twice (a twice run
+// summed undoubled, as the lone blocks sum it).
+struct TermBand {
+  static constexpr int width = 3;
+  int block[width];                  // the blocks, in the order their sliding runs move
+  int steps;                         // the leading terms formed together, at least 2
+  const double* const* shared;       // per step, its shared run
+  const double* const* slide;        // per step, block 0's sliding run
+  const double* first_slide[width];  // per block, its sliding run at step 0
+};
+
+// Bands of neighbouring blocks wherever their leading terms go in step, in
+// either order of the blocks and with either run of a term shared; a block
+// in no band is formed alone (in_band, per block, says which). The blocks'
+// terms are as RecordSums has them; shared and slide take the bands' runs
+// per step and have room for every term. Returns the number of bands.
+int plan_bands(int blocks, const int* counts, const TermRuns* terms, TermBand* bands, bool* in_band,
+               const double** shared, const double** slide);
+
 // One record of every block, in pair order, from the same record of the
 // slots it names, in split order; real_pair for the first record of a
-// spectrum.
+// spectrum. The blocks of the bands are formed in them, the others alone.
 struct RecordSums {
   int blocks;
   const int* term_counts;  // per block, at least 1
@@ -200,6 +225,9 @@ struct RecordSums {
   std::ptrdiff_t record;   // the record's offset in doubles into every run
   double* const* out;      // the record, per block
   bool real_pair;
+  const TermBand* bands = nullptr;
+  int band_count = 0;
+  const bool* in_band = nullptr;  // per block
 };
 
 // The spectra of a blocked product's blocks, each the sum of its terms in

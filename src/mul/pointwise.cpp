@@ -64,38 +64,55 @@ struct Groups {
   V re[count], im[count];
 };
 
+// Where vector j of a Groups starts: its real parts in split order, and the
+// pairs it makes in pair order.
+template <class V>
+constexpr std::ptrdiff_t split_at(int j) {
+  using G = Groups<V>;
+  return j / G::per_group * split_group + j % G::per_group * G::lanes;
+}
+template <class V>
+constexpr std::ptrdiff_t pairs_at(int j) {
+  using G = Groups<V>;
+  return 2 * (j / G::per_group * (split_group / 2) + j % G::per_group * G::lanes);
+}
+
 template <class V>
 DIGITMILL_ALWAYS_INLINE inline Groups<V> load_groups(const double* x) {
   using G = Groups<V>;
   G g;
   for (int j = 0; j < G::count; ++j) {
-    const double* at = x + j / G::per_group * split_group + j % G::per_group * G::lanes;
+    const double* at = x + split_at<V>(j);
     g.re[j] = simd::load_vec<V>(at);
     g.im[j] = simd::load_vec<V>(at + split_group / 2);
   }
   return g;
 }
 
-// The groups back in pair order, as the inverse transform takes them: real
-// part and imaginary part side by side, by whole-vector shuffles where the
-// vectors are native, element by element elsewhere.
+// One vector of real parts and one of imaginary parts back in pair order at
+// x, as the inverse transform takes them: side by side, by whole-vector
+// shuffles where the vectors are native, element by element elsewhere.
+template <class V, bool Shuffles>
+DIGITMILL_ALWAYS_INLINE inline void store_pair_vectors(double* x, V re, V im) {
+  constexpr int lanes = sizeof(V) / sizeof(double);
+  if constexpr (Shuffles && lanes == 8) {
+    simd::store_vec(x, __builtin_shufflevector(re, im, 0, 8, 1, 9, 2, 10, 3, 11));
+    simd::store_vec(x + 8, __builtin_shufflevector(re, im, 4, 12, 5, 13, 6, 14, 7, 15));
+  } else if constexpr (Shuffles && lanes == 4) {
+    simd::store_vec(x, __builtin_shufflevector(re, im, 0, 4, 1, 5));
+    simd::store_vec(x + 4, __builtin_shufflevector(re, im, 2, 6, 3, 7));
+  } else {
+    for (int e = 0; e < lanes; ++e) {
+      x[2 * e] = re[e];
+      x[2 * e + 1] = im[e];
+    }
+  }
+}
+
 template <class V, bool Shuffles>
 DIGITMILL_ALWAYS_INLINE inline void store_pairs(double* x, const Groups<V>& g) {
-  using G = Groups<V>;
-  for (int j = 0; j < G::count; ++j) {
-    double* at = x + 2 * (j / G::per_group * (split_group / 2) + j % G::per_group * G::lanes);
-    if constexpr (Shuffles && G::lanes == 8) {
-      simd::store_vec(at, __builtin_shufflevector(g.re[j], g.im[j], 0, 8, 1, 9, 2, 10, 3, 11));
-      simd::store_vec(at + 8, __builtin_shufflevector(g.re[j], g.im[j], 4, 12, 5, 13, 6, 14, 7, 15));
-    } else if constexpr (Shuffles && G::lanes == 4) {
-      simd::store_vec(at, __builtin_shufflevector(g.re[j], g.im[j], 0, 4, 1, 5));
-      simd::store_vec(at + 4, __builtin_shufflevector(g.re[j], g.im[j], 2, 6, 3, 7));
-    } else {
-      for (int e = 0; e < G::lanes; ++e) {
-        at[2 * e] = g.re[j][e];
-        at[2 * e + 1] = g.im[j][e];
-      }
-    }
+  for (int j = 0; j < Groups<V>::count; ++j) {
+    store_pair_vectors<V, Shuffles>(x + pairs_at<V>(j), g.re[j], g.im[j]);
   }
 }
 
@@ -156,6 +173,85 @@ DIGITMILL_ALWAYS_INLINE inline void add_groups(Groups<V>& sum, const Groups<V>& 
   }
 }
 
+// One vector of a block's sum, from term `from` on as a lone block sums
+// them: the rest of a leading twice run undoubled, then doubled once, then
+// each term as its form says. re and im come holding the sums of the terms
+// before `from`; `at` is where the vector starts in every run.
+template <class V>
+DIGITMILL_ALWAYS_INLINE inline void finish_vector(const TermRuns* terms, int n, int from, std::ptrdiff_t at,
+                                                  V& re, V& im) {
+  constexpr int imag = split_group / 2;
+  int e = from;
+  auto add = [&](const TermRuns& term, SlotForm form) {
+    const double* s = term.s + at;
+    const double* t = form == SlotForm::square ? s : term.t + at;
+    const V xr = simd::load_vec<V>(s), xi = simd::load_vec<V>(s + imag);
+    const V yr = simd::load_vec<V>(t), yi = simd::load_vec<V>(t + imag);
+    V pr = xr * yr - xi * yi;
+    V pi = xr * yi + xi * yr;
+    if (form == SlotForm::twice) {
+      pr = 2.0 * pr;
+      pi = 2.0 * pi;
+    }
+    re = re + pr;
+    im = im + pi;
+  };
+  if (terms[0].form == SlotForm::twice) {
+    for (; e < n && terms[e].form == SlotForm::twice; ++e) add(terms[e], SlotForm::product);
+    re = 2.0 * re;
+    im = 2.0 * im;
+  }
+  for (; e < n; ++e) add(terms[e], terms[e].form);
+}
+
+// A band's blocks on one vector of each group: the shared run's vector is
+// read once a step for all of them, and the sliding runs' pass from block
+// to block in registers, one read a step.
+template <class V, bool Shuffles>
+DIGITMILL_ALWAYS_INLINE inline void band_sums(const TermBand& band, const RecordSums& r,
+                                              const TermRuns* const* block_terms, int at) {
+  constexpr int width = TermBand::width;
+  constexpr int imag = split_group / 2;
+  for (int j = 0; j < Groups<V>::count; ++j) {
+    const std::ptrdiff_t here = r.record + at + split_at<V>(j);
+    V re[width], im[width], yr[width], yi[width];
+    DIGITMILL_UNROLL(4)
+    for (int w = 0; w < width; ++w) {
+      yr[w] = simd::load_vec<V>(band.first_slide[w] + here);
+      yi[w] = simd::load_vec<V>(band.first_slide[w] + here + imag);
+    }
+    V xr = simd::load_vec<V>(band.shared[0] + here);
+    V xi = simd::load_vec<V>(band.shared[0] + here + imag);
+    DIGITMILL_UNROLL(4)
+    for (int w = 0; w < width; ++w) {
+      re[w] = xr * yr[w] - xi * yi[w];
+      im[w] = xr * yi[w] + xi * yr[w];
+    }
+    for (int e = 1; e < band.steps; ++e) {
+      DIGITMILL_UNROLL(4)
+      for (int w = width - 1; w > 0; --w) {
+        yr[w] = yr[w - 1];
+        yi[w] = yi[w - 1];
+      }
+      yr[0] = simd::load_vec<V>(band.slide[e] + here);
+      yi[0] = simd::load_vec<V>(band.slide[e] + here + imag);
+      xr = simd::load_vec<V>(band.shared[e] + here);
+      xi = simd::load_vec<V>(band.shared[e] + here + imag);
+      DIGITMILL_UNROLL(4)
+      for (int w = 0; w < width; ++w) {
+        re[w] = re[w] + (xr * yr[w] - xi * yi[w]);
+        im[w] = im[w] + (xr * yi[w] + xi * yr[w]);
+      }
+    }
+    DIGITMILL_UNROLL(4)
+    for (int w = 0; w < width; ++w) {
+      const int k = band.block[w];
+      finish_vector(block_terms[k], r.term_counts[k], band.steps, here, re[w], im[w]);
+      store_pair_vectors<V, Shuffles>(r.out[k] + at + pairs_at<V>(j), re[w], im[w]);
+    }
+  }
+}
+
 // A few groups at a time, every block's sum on them formed in registers:
 // the slots' groups (8 or 16 KiB for 64 slots) stay in the first-level
 // cache for all the terms that name them, and each block's are written once,
@@ -164,12 +260,17 @@ DIGITMILL_ALWAYS_INLINE inline void add_groups(Groups<V>& sum, const Groups<V>& 
 // doubling is exact, so 2a + 2b rounds to twice what a + b rounds to, and a
 // leading run of twice terms is summed undoubled and doubled once, which
 // spares two products a term and leaves every sum as when each term is
-// doubled on its own.
+// doubled on its own. The products commute exactly, each rounded on its
+// own, so a band may take either run of a term as its shared one.
 template <class V, bool Shuffles>
 DIGITMILL_ALWAYS_INLINE inline void sum_record_body(const RecordSums& r) {
+  const TermRuns* block_terms[BlockSpectra::max_blocks];
+  for (int k = 0, e = 0; k < r.blocks; e += r.term_counts[k++]) block_terms[k] = r.terms + e;
   for (int at = 0; at < store::record_doubles; at += Groups<V>::doubles) {
-    const TermRuns* terms = r.terms;
+    for (int b = 0; b < r.band_count; ++b) band_sums<V, Shuffles>(r.bands[b], r, block_terms, at);
     for (int k = 0; k < r.blocks; ++k) {
+      if (r.band_count > 0 && r.in_band[k]) continue;
+      const TermRuns* terms = block_terms[k];
       const std::ptrdiff_t here = r.record + at;
       Groups<V> sum;
       int e = 1;
@@ -184,7 +285,6 @@ DIGITMILL_ALWAYS_INLINE inline void sum_record_body(const RecordSums& r) {
       }
       for (; e < r.term_counts[k]; ++e) add_groups(sum, any_group_term<V>(terms[e], here));
       store_pairs<V, Shuffles>(r.out[k] + at, sum);
-      terms += r.term_counts[k];
     }
   }
   if (!r.real_pair) return;

@@ -136,7 +136,83 @@ RunPlaces place_runs(int count, int blocks, double* buf, const store::WindowLoan
   return places;
 }
 
+// The length of a block's leading run of terms of its first term's form,
+// when that is product or twice; 0 for a block that begins with a square.
+int leading_run(const TermRuns* terms, int n) {
+  const SlotForm form = terms[0].form;
+  if (form == SlotForm::square) return 0;
+  int e = 1;
+  while (e < n && terms[e].form == form) ++e;
+  return e;
+}
+
+// Whether the blocks' term lists go in step for `steps` terms, the shared
+// run being each term's t where swap says so, its s otherwise.
+bool in_step(const TermRuns* const* lists, int steps, bool swap) {
+  auto shared = [swap](const TermRuns& term) { return swap ? term.t : term.s; };
+  auto sliding = [swap](const TermRuns& term) { return swap ? term.s : term.t; };
+  for (int w = 1; w < TermBand::width; ++w) {
+    for (int e = 0; e < steps; ++e) {
+      if (shared(lists[w][e]) != shared(lists[0][e])) return false;
+      if (e > 0 && sliding(lists[w][e]) != sliding(lists[w - 1][e - 1])) return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
+
+// A product's blocks and a square's lower ones share S(i) and slide T; a
+// whole square's upper blocks share T and slide S the other way, so their
+// band takes them in reverse order.
+int plan_bands(int blocks, const int* counts, const TermRuns* terms, TermBand* bands, bool* in_band,
+               const double** shared, const double** slide) {
+  constexpr int width = TermBand::width;
+  const TermRuns* block_terms[BlockSpectra::max_blocks];
+  for (int k = 0, e = 0; k < blocks; e += counts[k++]) {
+    block_terms[k] = terms + e;
+    in_band[k] = false;
+  }
+  // From the top down, so that a block left alone is one of the lowest,
+  // which have the fewest terms.
+  int count = 0;
+  for (int k = blocks - width; k >= 0;) {
+    int steps = BlockSpectra::max_terms;
+    for (int w = 0; w < width; ++w) {
+      const bool same_form = block_terms[k + w][0].form == block_terms[k][0].form;
+      steps = std::min(steps, same_form ? leading_run(block_terms[k + w], counts[k + w]) : 0);
+    }
+    bool made = false;
+    for (int order = 0; order < 2 && !made && steps >= 2; ++order) {
+      int block[width];
+      const TermRuns* lists[width];
+      for (int w = 0; w < width; ++w) {
+        block[w] = order == 0 ? k + w : k + width - 1 - w;
+        lists[w] = block_terms[block[w]];
+      }
+      for (const bool swap : {false, true}) {
+        if (!in_step(lists, steps, swap)) continue;
+        TermBand& band = bands[count++];
+        band.steps = steps;
+        band.shared = shared;
+        band.slide = slide;
+        for (int e = 0; e < steps; ++e) {
+          *shared++ = swap ? lists[0][e].t : lists[0][e].s;
+          *slide++ = swap ? lists[0][e].s : lists[0][e].t;
+        }
+        for (int w = 0; w < width; ++w) {
+          band.block[w] = block[w];
+          band.first_slide[w] = swap ? lists[w][0].s : lists[w][0].t;
+          in_band[block[w]] = true;
+        }
+        made = true;
+        break;
+      }
+    }
+    k -= made ? width : 1;
+  }
+  return count;
+}
 
 void BlockSpectra::form(double* buf) {
   form_runs(buf, false, -1);
@@ -180,6 +256,12 @@ void BlockSpectra::form_runs(double* buf, bool top_in_buffer, int held) {
     }
   }
 
+  TermBand bands[max_blocks / TermBand::width];
+  bool in_band[max_blocks];
+  const double* shared[max_blocks * max_terms];
+  const double* slide[max_blocks * max_terms];
+  const int band_count = plan_bands(blocks_, term_count_, terms, bands, in_band, shared, slide);
+
   for (int r = 1; r <= slot_records; r += run_) {
     const int records = std::min(run_, slot_records + 1 - r);
     double* const range = buf + static_cast<std::ptrdiff_t>(r - 1) * store::record_doubles;
@@ -200,7 +282,8 @@ void BlockSpectra::form_runs(double* buf, bool top_in_buffer, int held) {
         block_record[k] = places.head + static_cast<std::ptrdiff_t>(k) * records * store::record_doubles + at;
       }
       if (top_in_buffer) block_record[blocks_ - 1] = range + at;
-      kernel::table.sum_record({blocks_, term_count_, terms, at, block_record, r == 1 && q == 0});
+      kernel::table.sum_record(
+          {blocks_, term_count_, terms, at, block_record, r == 1 && q == 0, bands, band_count, in_band});
     }
     if (filed_ > 0) store::write_run(block_file, (r - 1) * filed_ + 1, filed_ * records, places.head);
   }

@@ -125,7 +125,17 @@ DIGITMILL_ALWAYS_INLINE inline void double_groups(Groups<V>& g) {
 }
 
 // The same products as complex_mul2's, each rounded on its own, in the same
-// order: a - b is a + (-b) exactly.
+// order: a - b is a + (-b) exactly. group_term spells them out again
+// because a Groups filled from these parts goes through the stack.
+template <class V>
+struct Parts {
+  V re, im;
+};
+template <class V>
+DIGITMILL_ALWAYS_INLINE inline Parts<V> product_parts(V xr, V xi, V yr, V yi) {
+  return {xr * yr - xi * yi, xr * yi + xi * yr};
+}
+
 template <class V, SlotForm F>
 DIGITMILL_ALWAYS_INLINE inline Groups<V> group_term(const double* s, const double* t) {
   const Groups<V> x = load_groups<V>(s);
@@ -187,8 +197,7 @@ DIGITMILL_ALWAYS_INLINE inline void finish_vector(const TermRuns* terms, int n, 
     const double* t = form == SlotForm::square ? s : term.t + at;
     const V xr = simd::load_vec<V>(s), xi = simd::load_vec<V>(s + imag);
     const V yr = simd::load_vec<V>(t), yi = simd::load_vec<V>(t + imag);
-    V pr = xr * yr - xi * yi;
-    V pi = xr * yi + xi * yr;
+    auto [pr, pi] = product_parts(xr, xi, yr, yi);
     if (form == SlotForm::twice) {
       pr = 2.0 * pr;
       pi = 2.0 * pi;
@@ -224,8 +233,9 @@ DIGITMILL_ALWAYS_INLINE inline void band_sums(const TermBand& band, const Record
     V xi = simd::load_vec<V>(band.shared[0] + here + imag);
     DIGITMILL_UNROLL(4)
     for (int w = 0; w < width; ++w) {
-      re[w] = xr * yr[w] - xi * yi[w];
-      im[w] = xr * yi[w] + xi * yr[w];
+      const Parts<V> p = product_parts(xr, xi, yr[w], yi[w]);
+      re[w] = p.re;
+      im[w] = p.im;
     }
     for (int e = 1; e < band.steps; ++e) {
       DIGITMILL_UNROLL(4)
@@ -239,8 +249,9 @@ DIGITMILL_ALWAYS_INLINE inline void band_sums(const TermBand& band, const Record
       xi = simd::load_vec<V>(band.shared[e] + here + imag);
       DIGITMILL_UNROLL(4)
       for (int w = 0; w < width; ++w) {
-        re[w] = re[w] + (xr * yr[w] - xi * yi[w]);
-        im[w] = im[w] + (xr * yi[w] + xi * yr[w]);
+        const Parts<V> p = product_parts(xr, xi, yr[w], yi[w]);
+        re[w] = re[w] + p.re;
+        im[w] = im[w] + p.im;
       }
     }
     DIGITMILL_UNROLL(4)
